@@ -1,0 +1,11 @@
+# fwutil_test(<name> SOURCES <files...> [LIBS <targets...>] [TIMEOUT <seconds>])
+# A GoogleTest executable; CTest runs each of its tests in a process of its own.
+function(fwutil_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} wince GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT ${T_TIMEOUT})
+endfunction()

@@ -1,0 +1,58 @@
+#include "kernel/Handles.h"
+
+#include <mutex>
+#include <unordered_map>
+
+namespace kernel {
+namespace {
+
+struct HandleTable {
+  std::mutex lock;
+  std::unordered_map<uintptr_t, std::shared_ptr<KernelObject>> entries;
+  uintptr_t next = 0x10000;
+};
+
+HandleTable& Table() {
+  static auto* table = new HandleTable;
+  return *table;
+}
+
+}  // namespace
+
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
+  HandleTable& table = Table();
+  std::lock_guard<std::mutex> guard(table.lock);
+  uintptr_t value = table.next;
+  table.next += 4;
+  table.entries.emplace(value, std::move(object));
+  return reinterpret_cast<HANDLE>(value);
+}
+
+std::shared_ptr<KernelObject> ReferenceHandle(HANDLE handle) {
+  HandleTable& table = Table();
+  std::lock_guard<std::mutex> guard(table.lock);
+  auto it = table.entries.find(reinterpret_cast<uintptr_t>(handle));
+  return it == table.entries.end() ? nullptr : it->second;
+}
+
+bool CloseHandleEntry(HANDLE handle) {
+  std::shared_ptr<KernelObject> object;
+  {
+    HandleTable& table = Table();
+    std::lock_guard<std::mutex> guard(table.lock);
+    auto it = table.entries.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == table.entries.end()) return false;
+    object = std::move(it->second);
+    table.entries.erase(it);
+  }
+  object->OnHandleClosed();
+  return true;
+}
+
+size_t OpenHandleCount() {
+  HandleTable& table = Table();
+  std::lock_guard<std::mutex> guard(table.lock);
+  return table.entries.size();
+}
+
+}  // namespace kernel

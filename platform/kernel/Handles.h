@@ -1,0 +1,36 @@
+// The kernel's handle table: HANDLE values for threads, events, open
+// devices. Values are never reused within a process, so a stale handle can
+// never reach a newer object.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <memory>
+
+namespace kernel {
+
+class KernelObject {
+ public:
+  virtual ~KernelObject() = default;
+  // The handle that named this object was closed (CloseHandle).
+  virtual void OnHandleClosed() {}
+};
+
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
+std::shared_ptr<KernelObject> ReferenceHandle(HANDLE handle);
+// Removes the handle; false if it named nothing.
+bool CloseHandleEntry(HANDLE handle);
+// Number of open handles (for resource-hygiene checks).
+size_t OpenHandleCount();
+
+template <class T>
+std::shared_ptr<T> Reference(HANDLE handle) {
+  return std::dynamic_pointer_cast<T>(ReferenceHandle(handle));
+}
+
+// Pseudo handles, as the handset's kernel numbers them.
+inline HANDLE CurrentThreadPseudoHandle() { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x41)); }
+inline HANDLE CurrentProcessPseudoHandle() { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x42)); }
+
+}  // namespace kernel

@@ -1,0 +1,64 @@
+// The GPIO window: reserve address space, map the board's register block
+// onto it, release it.
+#include <windows.h>
+#include <pkfuncs.h>
+
+#include <gtest/gtest.h>
+
+#include "board/Board.h"
+#include "kernel/Memory.h"
+
+namespace {
+
+constexpr uint32_t kGpioAddress = 0xB4E00000;
+constexpr DWORD kGpioSize = 0x14C;
+
+class MemoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { registers_ = kernel::RegisterPhysicalBlock(kGpioAddress, kGpioSize); }
+  void TearDown() override { board::PlatformFaults().Clear(); }
+  volatile uint8_t* registers_ = nullptr;
+};
+
+TEST_F(MemoryTest, MappedWindowAliasesTheRegisterBlock) {
+  ASSERT_NE(registers_, nullptr);
+  auto* window = static_cast<volatile DWORD*>(VirtualAlloc(nullptr, kGpioSize, MEM_RESERVE, PAGE_NOACCESS));
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(VirtualCopy((LPVOID)window, (LPVOID)(uintptr_t)kGpioAddress, kGpioSize, PAGE_READWRITE | PAGE_NOCACHE));
+  window[1] = 0xA5A5A5A5;
+  EXPECT_EQ(registers_[4], 0xA5);
+  registers_[0] = 0x3C;
+  EXPECT_EQ(window[0] & 0xFF, 0x3Cu);
+  EXPECT_TRUE(VirtualFree((LPVOID)window, 0, MEM_RELEASE));
+}
+
+TEST_F(MemoryTest, MappingOutsideAnyBlockFails) {
+  LPVOID window = VirtualAlloc(nullptr, kGpioSize, MEM_RESERVE, PAGE_NOACCESS);
+  EXPECT_FALSE(VirtualCopy(window, (LPVOID)(uintptr_t)0xB5000000, kGpioSize, PAGE_READWRITE | PAGE_NOCACHE));
+  EXPECT_FALSE(VirtualCopy(window, (LPVOID)(uintptr_t)kGpioAddress, 0x2000, PAGE_READWRITE));  // past the block
+  EXPECT_TRUE(VirtualFree(window, 0, MEM_RELEASE));
+}
+
+TEST_F(MemoryTest, ReleaseNeedsTheBaseAndSizeZero) {
+  size_t before = kernel::ReservationCount();
+  LPVOID window = VirtualAlloc(nullptr, kGpioSize, MEM_RESERVE, PAGE_NOACCESS);
+  EXPECT_EQ(kernel::ReservationCount(), before + 1);
+  EXPECT_FALSE(VirtualFree(window, kGpioSize, MEM_RELEASE));
+  EXPECT_FALSE(VirtualFree(static_cast<char*>(window) + 8, 0, MEM_RELEASE));
+  EXPECT_TRUE(VirtualFree(window, 0, MEM_RELEASE));
+  EXPECT_FALSE(VirtualFree(window, 0, MEM_RELEASE));
+  EXPECT_EQ(kernel::ReservationCount(), before);
+}
+
+TEST_F(MemoryTest, SwitchesMakeReserveAndMapFail) {
+  board::PlatformFaults().reserveFails = true;
+  EXPECT_EQ(VirtualAlloc(nullptr, kGpioSize, MEM_RESERVE, PAGE_NOACCESS), nullptr);
+  board::PlatformFaults().reserveFails = false;
+  board::PlatformFaults().virtualCopyFails = true;
+  LPVOID window = VirtualAlloc(nullptr, kGpioSize, MEM_RESERVE, PAGE_NOACCESS);
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(VirtualCopy(window, (LPVOID)(uintptr_t)kGpioAddress, kGpioSize, PAGE_READWRITE | PAGE_NOCACHE));
+  EXPECT_TRUE(VirtualFree(window, 0, MEM_RELEASE));
+}
+
+}  // namespace

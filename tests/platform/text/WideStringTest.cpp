@@ -1,0 +1,41 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "text/WideText.h"
+
+namespace {
+
+TEST(WideStringTest, WorksOnSixteenBitUnits) {
+  static_assert(sizeof(WCHAR) == 2);
+  EXPECT_EQ(wcslen(TEXT("COM1:")), 5u);
+  EXPECT_EQ(wcscmp(TEXT("FFUART"), TEXT("FFUART")), 0);
+  EXPECT_NE(wcscmp(TEXT("FFUART"), TEXT("ffuart")), 0);
+  EXPECT_LT(wcscmp(TEXT("A"), TEXT("B")), 0);
+  EXPECT_EQ(_wcsicmp(TEXT("aboutbox"), TEXT("ABOUTBOX")), 0);
+}
+
+TEST(WideStringTest, LastBackslashAndBoundedCopy) {
+  const WCHAR* path = TEXT("\\Windows\\fwutil.exe");
+  const WCHAR* last = wcsrchr(path, u'\\');
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(last - path, 8);
+  EXPECT_EQ(wcsrchr(TEXT("fwutil.exe"), u'\\'), nullptr);
+
+  WCHAR dir[100] = {};
+  wcsncpy(dir, path, static_cast<size_t>(last - path) + 1);
+  EXPECT_EQ(std::u16string(dir), u"\\Windows\\");
+  WCHAR padded[6] = {u'x', u'x', u'x', u'x', u'x', u'x'};
+  wcsncpy(padded, TEXT("ab"), 6);
+  EXPECT_EQ(padded[2], 0);
+  EXPECT_EQ(padded[5], 0);
+}
+
+TEST(WideStringTest, Utf8RoundTrip) {
+  std::u16string text = u"Firmware \u00e9\u4e2d\U0001F600";
+  EXPECT_EQ(text::FromUtf8(text::ToUtf8(text)), text);
+  EXPECT_EQ(text::ToUtf8(u"COM1:"), "COM1:");
+  EXPECT_EQ(text::FromUtf8("\xe4\xb8"), u"\uFFFD");  // cut short
+}
+
+}  // namespace
