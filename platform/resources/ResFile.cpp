@@ -71,8 +71,8 @@ std::optional<std::vector<ResourceEntry>> ParseResFile(std::span<const uint8_t> 
     ResourceEntry entry;
     size_t next = 0;
     if (!ReadEntry(image, offset, entry, next, error)) return std::nullopt;
-    bool opening = entry.type.isOrdinal && entry.type.ordinal == 0 && entry.name.isOrdinal &&
-                   entry.name.ordinal == 0 && entry.data.empty();
+    bool opening = entry.type.isOrdinal && entry.type.ordinal == 0 && entry.name.isOrdinal && entry.name.ordinal == 0 &&
+                   entry.data.empty();
     if (!opening) entries.push_back(std::move(entry));
     offset = next;
   }

@@ -45,8 +45,8 @@ struct ResourceEntry {
   uint16_t language = 0;
   uint32_t version = 0;
   uint32_t characteristics = 0;
-  size_t headerOffset = 0;          // where the entry starts in the image
-  std::span<const uint8_t> data;    // a view into the image
+  size_t headerOffset = 0;        // where the entry starts in the image
+  std::span<const uint8_t> data;  // a view into the image
 };
 
 struct ResParseError {

@@ -63,8 +63,8 @@ struct DialogItemTemplate {
   uint32_t exStyle = 0;
   int16_t x = 0, y = 0, cx = 0, cy = 0;
   uint16_t id = 0;
-  TemplateName windowClass;  // kOrdinal or kString
-  TemplateName title;        // kOrdinal or kString (possibly empty)
+  TemplateName windowClass;           // kOrdinal or kString
+  TemplateName title;                 // kOrdinal or kString (possibly empty)
   std::vector<uint8_t> creationData;  // without the size word
 };
 
@@ -106,7 +106,7 @@ std::optional<std::array<StringSlot, kStringsPerBlock>> ParseStringBlock(std::sp
 // NEWHEADER (reserved 0, type 1, count) and `count` 14-byte entries naming
 // RT_ICON resources by ordinal.
 struct IconGroupEntry {
-  uint8_t width = 0;   // 0 means 256
+  uint8_t width = 0;  // 0 means 256
   uint8_t height = 0;
   uint8_t colorCount = 0;
   uint16_t planes = 0;

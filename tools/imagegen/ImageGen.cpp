@@ -140,9 +140,9 @@ struct IconImage {
 IconImage MakeIconImage(int size, int bits) {
   // Palette entries as 0x00RRGGBB (stored little-endian: blue, green, red, 0).
   static const std::array<uint32_t, 4> palette2 = {0x000000, 0x003080, 0xFFFFFF, 0xC0C0C0};
-  static const std::array<uint32_t, 16> palette4 = {
-      0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0xC0C0C0,
-      0x808080, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
+  static const std::array<uint32_t, 16> palette4 = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080,
+                                                    0x008080, 0xC0C0C0, 0x808080, 0xFF0000, 0x00FF00, 0xFFFF00,
+                                                    0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
   // Role to palette index: clear pixels are black under a set AND bit.
   const int index2[] = {0, 1, 2, 3};
   const int index4[] = {0, 4, 11, 15};  // dark blue tile, yellow waves, white mast

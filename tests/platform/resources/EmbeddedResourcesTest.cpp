@@ -64,15 +64,18 @@ std::vector<uint8_t> Bytes(std::span<const uint8_t> span) { return {span.begin()
 TEST_F(EmbeddedResourcesTest, HoldsExactlyTheUtilitysResourcesInTheirLanguages) {
   // (type, name) -> language, for every entry of the image.
   std::map<std::pair<std::string, std::string>, uint16_t> expected = {
-      {{"4", "105"}, kChineseTraditional},      // menu
-      {{"10", "105"}, kChineseTraditional},     // menu-bar data
-      {{"6", "2501"}, kChineseTraditional},     // strings 40000..40015
-      {{"HEX", "107"}, kChineseTraditional},   {{"HEX", "108"}, kChineseTraditional},
-      {{"HEX", "109"}, kChineseTraditional},   {{"HEX", "110"}, kChineseTraditional},
-      {{"9", "ID_ACCEL"}, kUsEnglish},          // accelerators
-      {{"5", "ABOUTBOX"}, kUsEnglish},          // dialog
-      {{"14", "ID_ICON"}, kUsEnglish},          // icon group
-      {{"3", "1"}, kUsEnglish},                {{"3", "2"}, kUsEnglish},
+      {{"4", "105"}, kChineseTraditional},   // menu
+      {{"10", "105"}, kChineseTraditional},  // menu-bar data
+      {{"6", "2501"}, kChineseTraditional},  // strings 40000..40015
+      {{"HEX", "107"}, kChineseTraditional},
+      {{"HEX", "108"}, kChineseTraditional},
+      {{"HEX", "109"}, kChineseTraditional},
+      {{"HEX", "110"}, kChineseTraditional},
+      {{"9", "ID_ACCEL"}, kUsEnglish},  // accelerators
+      {{"5", "ABOUTBOX"}, kUsEnglish},  // dialog
+      {{"14", "ID_ICON"}, kUsEnglish},  // icon group
+      {{"3", "1"}, kUsEnglish},
+      {{"3", "2"}, kUsEnglish},
       {{"3", "3"}, kUsEnglish},
   };
   auto text = [](const ResourceId& id) {
@@ -201,8 +204,8 @@ TEST_F(EmbeddedResourcesTest, IconGroupHasThreeImagesOfTwoSizesAndDepths) {
       return static_cast<uint32_t>(image.data[at] | image.data[at + 1] << 8 | image.data[at + 2] << 16 |
                                    image.data[at + 3] << 24);
     };
-    EXPECT_EQ(u32(0), 40u);                                    // BITMAPINFOHEADER
-    EXPECT_EQ(u32(4), static_cast<uint32_t>(expected[i].size));  // width
+    EXPECT_EQ(u32(0), 40u);                                          // BITMAPINFOHEADER
+    EXPECT_EQ(u32(4), static_cast<uint32_t>(expected[i].size));      // width
     EXPECT_EQ(u32(8), static_cast<uint32_t>(2 * expected[i].size));  // colour + mask
     EXPECT_EQ(image.data[14], expected[i].bits);
     // Header, palette, colour bitmap and 1-bit mask, rows padded to 32 bits.
@@ -218,8 +221,10 @@ struct ImageCase {
 };
 
 TEST_F(EmbeddedResourcesTest, ModuleImagesHaveTheSendersLengthsAndChecks) {
-  const ImageCase images[] = {
-      {IDR_BOOT1, BOOT1_LENGTH}, {IDR_BOOT2, BOOT2_LENGTH}, {IDR_FILE_SIZE, FILE_SIZE_LENGTH}, {IDR_FW, FIRMWARE_LENGTH}};
+  const ImageCase images[] = {{IDR_BOOT1, BOOT1_LENGTH},
+                              {IDR_BOOT2, BOOT2_LENGTH},
+                              {IDR_FILE_SIZE, FILE_SIZE_LENGTH},
+                              {IDR_FW, FIRMWARE_LENGTH}};
   std::map<uint16_t, std::span<const uint8_t>> data;
   for (const ImageCase& image : images) {
     const ResourceEntry& entry = Entry(ResourceId::Name(u"HEX"), ResourceId::Ordinal(image.id));
@@ -245,8 +250,10 @@ TEST_F(EmbeddedResourcesTest, ModuleImagesHaveTheSendersLengthsAndChecks) {
 
 TEST_F(EmbeddedResourcesTest, ImagesAreReachedThroughTheApiAsTheUpdateReachesThem) {
   HINSTANCE program = kernel::ProgramModule();
-  const ImageCase images[] = {
-      {IDR_BOOT1, BOOT1_LENGTH}, {IDR_BOOT2, BOOT2_LENGTH}, {IDR_FILE_SIZE, FILE_SIZE_LENGTH}, {IDR_FW, FIRMWARE_LENGTH}};
+  const ImageCase images[] = {{IDR_BOOT1, BOOT1_LENGTH},
+                              {IDR_BOOT2, BOOT2_LENGTH},
+                              {IDR_FILE_SIZE, FILE_SIZE_LENGTH},
+                              {IDR_FW, FIRMWARE_LENGTH}};
   for (const ImageCase& image : images) {
     HRSRC found = FindResourceW(program, MAKEINTRESOURCE(image.id), TEXT("HEX"));
     ASSERT_NE(found, nullptr) << image.id;

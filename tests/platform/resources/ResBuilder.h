@@ -42,11 +42,11 @@ class ResBuilder {
     PutId(header, type);
     PutId(header, name);
     while ((header.size() + 8) % 4 != 0) header.push_back(0);
-    Put32(header, 0);       // DataVersion
-    Put16(header, 0x30);    // MemoryFlags
+    Put32(header, 0);     // DataVersion
+    Put16(header, 0x30);  // MemoryFlags
     Put16(header, language);
-    Put32(header, 0);       // Version
-    Put32(header, 0);       // Characteristics
+    Put32(header, 0);  // Version
+    Put32(header, 0);  // Characteristics
     Put32(bytes_, static_cast<uint32_t>(data.size()));
     Put32(bytes_, static_cast<uint32_t>(header.size() + 8));
     bytes_.insert(bytes_.end(), header.begin(), header.end());

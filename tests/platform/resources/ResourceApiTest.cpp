@@ -64,7 +64,8 @@ TEST_F(ResourceApiTest, NumberSignNamesAnIntegerId) {
   ASSERT_NE(byText, nullptr);
   EXPECT_EQ(byText, FindResourceW(instance_, MAKEINTRESOURCE(IDR_FW), TEXT("HEX")));
   EXPECT_EQ(FindResourceW(instance_, TEXT("#4"), TEXT("#5")), nullptr);  // no dialog 4
-  EXPECT_EQ(FindResourceW(instance_, TEXT("#105"), TEXT("#4")), FindResourceW(instance_, MAKEINTRESOURCE(105), RT_MENU));
+  EXPECT_EQ(FindResourceW(instance_, TEXT("#105"), TEXT("#4")),
+            FindResourceW(instance_, MAKEINTRESOURCE(105), RT_MENU));
 }
 
 TEST_F(ResourceApiTest, FailuresSetTheirLastErrorCodes) {
@@ -235,8 +236,9 @@ TEST_F(ResourceApiTest, WithoutALanguageNeutralThenUsEnglishThenTheLowestIsChose
   restest::ResBuilder all;
   all.Add(Ord(10), Ord(7), 0x0404, data1028).Add(Ord(10), Ord(7), 0x0409, data1033).Add(Ord(10), Ord(7), 0, data0);
   restest::ResBuilder noNeutral;
-  noNeutral.Add(Ord(10), Ord(7), 0x0404, data1028).Add(Ord(10), Ord(7), 0x0407, data1031).Add(Ord(10), Ord(7), 0x0409,
-                                                                                                data1033);
+  noNeutral.Add(Ord(10), Ord(7), 0x0404, data1028)
+      .Add(Ord(10), Ord(7), 0x0407, data1031)
+      .Add(Ord(10), Ord(7), 0x0409, data1033);
   restest::ResBuilder others;
   others.Add(Ord(10), Ord(7), 0x0407, data1031).Add(Ord(10), Ord(7), 0x0404, data1028);
 
@@ -281,7 +283,7 @@ TEST_F(ResourceApiTest, MalformedProgramImageFindsNothingAndDoesNotCrash) {
 TEST_F(ResourceApiTest, CorruptStringBlockAndAcceleratorTableAreRefused) {
   std::vector<uint8_t> block;
   restest::Put16(block, 0);
-  restest::Put16(block, 50);  // string 1 claims 50 units, the block ends here
+  restest::Put16(block, 50);                                     // string 1 claims 50 units, the block ends here
   std::vector<uint8_t> accel = {0x0B, 0, 'Q', 0, 101, 0, 0, 0};  // no end flag
   restest::ResBuilder image;
   image.Add(Ord(6), Ord(1), 0, block).Add(Ord(9), Name(u"ACC"), 0, accel);
