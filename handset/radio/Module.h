@@ -1,0 +1,275 @@
+// The emulated GSM/GPRS radio module: its boot-strap loader, its flash and
+// its AT responder, as a state machine that knows nothing of transports.
+// Bytes and resets go in (with the time they happen); bytes, breaks and line
+// errors come out, each with the delay after which it is due. Adaptors run it
+// on a virtual line (LineRunner) or on a host tty (tools/modulesim).
+//
+// What the module does:
+//  - Power-on with a valid image in the flash: the firmware runs and answers
+//    AT commands (no echo; a line ends at "\r"; "AT\r" gives "\r\nOK\r\n",
+//    unknown commands "\r\nERROR\r\n"). Text without "AT" is ignored, as a
+//    modem hunting for the attention prefix does.
+//  - Reset: the boot-strap loader listens for the boot window. The first 0x55
+//    is answered with 0xA0; without one the firmware starts from the flash.
+//    With no valid image in the flash there is nothing to start: the loader
+//    keeps listening for 0x55.
+//  - After 0xA0 further 0x55 bytes are skipped (the host stops sending them
+//    only once it has read 0xA0). If they still arrive well after the
+//    answer, the answer was lost on the line and 0xA0 is sent again. A
+//    stage 1 length of 0x55 is therefore impossible.
+//  - Stage 1, stage 2, the 0x50 memory check, the 0x54 size record, the image
+//    length, the image in sections and its two check bytes, each checked;
+//    0xA5/0xAA answers go out once the step's last byte has arrived.
+//  - A refusal is a break or a line error; after it (and after a completed
+//    image) the loader ignores everything until the next reset.
+//  - The flash is erased when an image transfer starts and written (and
+//    marked valid) only when both check bytes match.
+//
+// Suspend/resume (from the radio interface driver) switch the radio part off
+// and on. The module keeps running: the loader is unaffected and AT commands
+// are still answered, but the radio-dependent ones say so (+CSQ: 99,99,
+// +CFUN: 4, +COPS: 0 without an operator). The setting belongs to the
+// driver, so a module reset does not change it.
+//
+// Thread safety: every member may be called from any thread.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kernel/Clock.h"
+#include "serial/LineDevice.h"
+
+namespace radio {
+
+using serial::LineCondition;
+
+// The steps of the exchange at which the module answers (or, for the image
+// length, only checks). Fault switches are set per phase.
+enum class Phase : uint8_t {
+  WakeUp,          // 0x55 -> 0xA0
+  Stage1,          // length byte, body, check -> 0xA5
+  Stage2Sections,  // two length bytes, body -> 0xAA after every full section
+  Stage2Check,     // check byte -> 0xA5
+  MemoryCheck,     // 0x50 -> three bytes ending in 0xA5
+  SizeRecord,      // 0x54 and three bytes -> 0xA5 three times
+  ImageLength,     // three bytes, no answer
+  ImageSections,   // the image -> 0xAA after every full section
+  FinalCheck,      // even and odd check bytes -> 0xA5, flash written
+};
+inline constexpr size_t kPhaseCount = 9;
+inline constexpr std::array<Phase, kPhaseCount> kAllPhases = {
+    Phase::WakeUp,     Phase::Stage1,      Phase::Stage2Sections, Phase::Stage2Check, Phase::MemoryCheck,
+    Phase::SizeRecord, Phase::ImageLength, Phase::ImageSections,  Phase::FinalCheck};
+
+// "wake-up", "stage1", "stage2-sections", "stage2", "memory-check",
+// "size-record", "image-length", "image-sections", "final-check".
+std::string_view PhaseName(Phase phase);
+std::optional<Phase> PhaseFromName(std::string_view name);
+std::string_view ConditionName(LineCondition condition);  // "break", "framing", "parity", "overrun"
+std::optional<LineCondition> ConditionFromName(std::string_view name);
+
+// What the module is doing, coarsely.
+enum class State : uint8_t {
+  Firmware,  // AT commands
+  Loader,    // listening for 0x55 (boot window, or no valid image)
+  Transfer,  // inside the exchange (see Record::phase)
+  Done,      // image written; waits for a reset
+  Refused,   // refused; ignores everything until a reset
+  Silent,    // went silent (switch); ignores everything until a reset
+};
+std::string_view StateName(State state);
+
+// Repeat counts of the fault switches: the next N answers of the phase are
+// affected, then the module behaves again. kAlways never runs out.
+inline constexpr uint32_t kAlways = 0xFFFFFFFFu;
+
+struct PhaseFaults {
+  uint32_t noiseBytes = 0;  // random bytes before each answer, never the awaited byte
+  uint32_t refuse = 0;      // refuse instead of answering
+  uint32_t silent = 0;      // send nothing and ignore everything until reset
+  uint32_t lineEvents = 0;  // a line event replaces the answer; the loader goes on
+  LineCondition lineEvent = LineCondition::Break;
+  kernel::Duration delay{};  // before each answer (and refusal, line event)
+  bool operator==(const PhaseFaults&) const = default;
+};
+
+struct ModuleConfig {
+  kernel::Duration bootWindow = std::chrono::seconds(2);
+  // 0x55 still arriving this long after 0xA0 went out: the answer was lost.
+  kernel::Duration wakeRepeat = std::chrono::milliseconds(500);
+  uint32_t flashCapacity = 0x400000;  // 4 MiB
+  uint32_t stage2Limit = 0x4000;      // the loader's RAM for stage 2
+  uint32_t stage2Section = 1000;
+  uint32_t imageSection = 4000;
+  // The memory check's answer: status 0 (good), the flash size in 64 KiB
+  // blocks, then 0xA5.
+  std::array<uint8_t, 3> memoryCheckAnswer = {0x00, 0x40, 0xA5};
+  // The flash at power-on; nullopt: a small factory image.
+  std::optional<std::vector<uint8_t>> initialFlash;
+  bool initialFlashValid = true;
+};
+
+// One thing for the line to carry, due `delay` after the input that caused
+// it (never before anything due earlier).
+struct Emission {
+  kernel::Duration delay{};
+  std::vector<uint8_t> bytes;
+  std::optional<LineCondition> condition;  // set: a condition, no bytes
+};
+
+struct Output {
+  std::vector<Emission> emissions;
+  std::vector<std::string> log;  // one line each, no line end
+};
+
+struct PhaseRecord {
+  uint32_t reached = 0;        // times the phase began
+  uint64_t bytesReceived = 0;  // bytes taken while in the phase
+  uint32_t answers = 0;        // answers sent (0xAA sections counted one by one)
+  uint32_t refusals = 0;
+  uint32_t lineEvents = 0;
+  uint32_t silences = 0;
+  uint64_t noiseBytes = 0;
+};
+
+struct Record {
+  State state = State::Firmware;
+  std::optional<Phase> phase;  // while in Transfer, Refused or Silent: where
+  uint32_t resets = 0;
+  uint32_t firmwareStarts = 0;
+  uint32_t imagesWritten = 0;
+  uint32_t refusals = 0;
+  uint32_t wakeRepeats = 0;       // 0xA0 sent again
+  uint64_t skippedWakeBytes = 0;  // 0x55 skipped after 0xA0
+  uint64_t bytesReceived = 0;
+  uint64_t bytesSent = 0;       // data bytes handed out (noise included)
+  uint32_t conditionsSent = 0;  // breaks and line errors
+  uint64_t ignoredBytes = 0;    // while refused, silent, done or junk in the loader
+  uint32_t atCommands = 0;
+  std::string lastRefusal;  // why, for people
+  std::array<PhaseRecord, kPhaseCount> phases{};
+  const PhaseRecord& operator[](Phase p) const { return phases[static_cast<size_t>(p)]; }
+};
+
+struct FlashContents {
+  std::vector<uint8_t> bytes;
+  bool valid = false;
+};
+
+class Module {
+ public:
+  explicit Module(ModuleConfig config = {});
+
+  // Bytes from the host, all received at `now`. Timers due by `now` run
+  // first. An empty span only runs the timers.
+  Output Receive(std::span<const uint8_t> bytes, kernel::TimePoint now);
+  Output Tick(kernel::TimePoint now) { return Receive({}, now); }
+  // The next time Tick has something to do (kNever: nothing).
+  kernel::TimePoint NextTimer() const;
+  // The reset line: the loader starts listening for the boot window.
+  Output Reset(kernel::TimePoint now);
+
+  void SetRadioSuspended(bool suspended);
+  bool RadioSuspended() const;
+
+  // Fault switches; take effect at the next answer.
+  void SetFaults(Phase phase, const PhaseFaults& faults);
+  PhaseFaults Faults(Phase phase) const;
+  void SetRefusal(LineCondition condition);  // how a refusal shows on the line
+  LineCondition Refusal() const;
+  void SetBootWindow(kernel::Duration window);
+  void ClearFaults();
+
+  FlashContents Flash() const;
+  bool FlashHolds(std::span<const uint8_t> image) const;  // valid and equal
+  void LoadFlash(std::vector<uint8_t> bytes, bool valid);
+  // Writes the flash's bytes to `path` (an empty file when it holds no valid
+  // image). False with `error` set when the file cannot be written.
+  bool SaveFlash(const std::string& path, std::string* error) const;
+
+  Record GetRecord() const;
+  // One line for a person: state, phase, bytes on the line, resets, flash.
+  std::string StatusLine() const;
+
+ private:
+  enum class Step : uint8_t {
+    Firmware,
+    BootWindow,
+    LoaderWaiting,
+    AwaitStage1,
+    Stage1Body,
+    Stage1Check,
+    Stage2LengthHigh,
+    Stage2LengthLow,
+    Stage2Body,
+    Stage2Check,
+    AwaitMemoryCommand,
+    AwaitSizeCommand,
+    SizeRecord,
+    ImageLength,
+    ImageBody,
+    ImageEvenCheck,
+    ImageOddCheck,
+    Done,
+    Refused,
+    Silent,
+  };
+
+  void RunTimers(kernel::TimePoint now, Output& out);
+  void Take(uint8_t byte, kernel::TimePoint now, Output& out);
+  void Enter(Step step, Phase phase);
+  // Sends `answer` for the phase, subject to its switches; true when the
+  // exchange goes on (answered, or a line event took the answer's place).
+  // `summary` (what was received) is logged with the answer; empty: only
+  // faults are logged (the section answers would flood the log).
+  bool Answer(Phase phase, std::vector<uint8_t> answer, kernel::TimePoint now, Output& out, const std::string& summary);
+  void Refuse(Phase phase, const std::string& reason, Output& out);
+  void SendCondition(LineCondition condition, kernel::Duration delay, Output& out);
+  uint8_t NoiseByte(uint8_t avoid);
+  bool Consume(uint32_t& count);
+  PhaseRecord& Rec(Phase phase) { return record_.phases[static_cast<size_t>(phase)]; }
+  void AtByte(uint8_t byte, Output& out);
+  void AtLine(std::string line, Output& out);
+  std::string FirmwareRevision() const;
+
+  mutable std::mutex m_;
+  ModuleConfig config_;
+  Step step_ = Step::Firmware;
+  Phase phase_ = Phase::WakeUp;
+  std::array<PhaseFaults, kPhaseCount> faults_{};
+  LineCondition refusal_ = LineCondition::Break;
+  bool suspended_ = false;
+  FlashContents flash_;
+  Record record_;
+  uint32_t noiseState_ = 0x2545F491u;
+
+  kernel::TimePoint windowEnd_{};
+  kernel::TimePoint wakeAnsweredAt_{};
+  // The exchange in progress.
+  uint32_t length_ = 0;
+  uint32_t count_ = 0;
+  uint32_t sectionFill_ = 0;
+  uint32_t sizeCapacity_ = 0;
+  uint8_t check_ = 0;
+  uint8_t oddCheck_ = 0;
+  uint8_t expectedEven_ = 0;
+  std::array<uint8_t, 3> record3_{};
+  std::vector<uint8_t> image_;
+  // The AT responder.
+  std::string atLine_;
+  bool atOverflow_ = false;
+  bool echo_ = false;
+};
+
+// A stand-in for the factory firmware in a fresh module's flash.
+std::vector<uint8_t> FactoryImage();
+
+}  // namespace radio
