@@ -207,7 +207,10 @@ short ThreadControl::Block(TimePoint deadline, int fd, short events) {
 
 void ThreadControl::Wake() {
   std::lock_guard<std::mutex> lock(m_);
-  if (wakeFd_ < 0) return;  // never blocked yet: nothing to interrupt
+  if (finished_) return;
+  // A waiter registers on a queue before its first Block creates the fd: a
+  // wake in between must still be seen.
+  EnsureWakeFd();
   uint64_t one = 1;
   [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
 }

@@ -1,0 +1,782 @@
+// The COM driver: an open port with Win32's comm semantics over a transport
+// (serial/Transport.h), the port table, and the comm API functions.
+//
+// Choices where Win32 leaves room or where the system needs more:
+//  - WaitCommEvent reports EV_RXCHAR at once while bytes are queued, and
+//    EV_BREAK / EV_ERR at once while the error state (ClearCommError) still
+//    holds a break or a line error. Real Win32 reports only new arrivals;
+//    with that, an answer that comes before the wait begins would be missed.
+//  - A read interval time-out counts from the last byte's arrival once the
+//    read has a byte (the desktop rule), so a read with only an interval
+//    time-out waits for its first byte and returns at the first gap.
+//  - Reads and writes that time out succeed with the count they moved, as
+//    Win32 documents for serial ports.
+//  - Once the device has gone (host tty unplugged or hung up, port
+//    removed), calls fail with ERROR_DEVICE_NOT_CONNECTED. Calls that would
+//    block hold on for a moment first, so that a caller retrying on failure
+//    does not spin a core; calls already blocked fail at once.
+#include <windows.h>
+
+#include <algorithm>
+#include <deque>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "kernel/Handles.h"
+#include "kernel/Thread.h"
+#include "kernel/Wait.h"
+#include "serial/Driver.h"
+#include "serial/Serial.h"
+#include "serial/Transport.h"
+
+namespace serial {
+
+using kernel::Clock;
+using kernel::TimePoint;
+
+namespace detail {
+namespace {
+
+constexpr DWORD kKnownEvents = 0x1FFF;  // EV_RXCHAR .. EV_EVENT2
+constexpr DWORD kMaxQueue = 16u << 20;
+// How long a call on a gone device that would block holds on before failing.
+constexpr auto kGoneHold = std::chrono::milliseconds(100);
+
+TimePoint AddMilliseconds(TimePoint from, uint64_t ms) {
+  // Anything beyond a few years is no limit at all.
+  if (ms > (uint64_t{1} << 40)) return kernel::kNever;
+  return from + std::chrono::milliseconds(ms);
+}
+
+DCB FreshUartSettings() {
+  DCB dcb{};
+  dcb.DCBlength = sizeof(DCB);
+  dcb.BaudRate = CBR_9600;
+  dcb.fBinary = 1;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.fTXContinueOnXoff = 1;
+  dcb.XonLim = 512;
+  dcb.XoffLim = 128;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  return dcb;
+}
+
+bool ValidSettings(const DCB& dcb) {
+  if (dcb.BaudRate == 0) return false;
+  if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return false;
+  if (dcb.Parity > SPACEPARITY) return false;
+  if (dcb.StopBits > TWOSTOPBITS) return false;
+  if ((dcb.fOutX || dcb.fInX) && dcb.XonChar == dcb.XoffChar) return false;
+  return true;
+}
+
+class ComFile final : public kernel::DeviceFile, private InputSink {
+ public:
+  explicit ComFile(std::shared_ptr<PortConfig> config) : config_(std::move(config)) {}
+
+  ~ComFile() override {
+    if (claimed_) Driver::Release(*config_);
+  }
+
+  // Claims the port and opens its transport with the driver's defaults.
+  bool Start(DWORD* error) {
+    if (!Driver::Claim(*config_)) {
+      *error = ERROR_ACCESS_DENIED;
+      return false;
+    }
+    claimed_ = true;
+    transport_ = Driver::OpenTransport(*config_, &waiters_, error);
+    if (!transport_) return false;
+    const PortOptions& options = config_->Options();
+    std::lock_guard<std::mutex> guard(transport_->Lock());
+    dcb_ = FreshUartSettings();
+    timeouts_ = options.timeouts;
+    inSize_ = std::clamp<DWORD>(options.inputQueue, 1, kMaxQueue);
+    DWORD result = transport_->Configure(dcb_);
+    if (result != ERROR_SUCCESS) {
+      transport_->Close();
+      *error = result;
+      return false;
+    }
+    ApplyControlLines();
+    return true;
+  }
+
+  void OnHandleClosed() override {
+    if (!transport_) return;
+    {
+      std::lock_guard<std::mutex> guard(transport_->Lock());
+      if (closed_) return;
+      closed_ = true;
+      transport_->Close();
+      waiters_.WakeAll();
+    }
+    Driver::Release(*config_);
+    claimed_ = false;
+  }
+
+  // ------------------------------------------------------------ ReadFile
+
+  BOOL Read(void* buffer, DWORD size, DWORD* read) override {
+    auto* out = static_cast<uint8_t*>(buffer);
+    std::unique_lock<std::mutex> lock(transport_->Lock());
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    if (size == 0) return TRUE;
+
+    const TimePoint start = Clock::now();
+    const COMMTIMEOUTS t = timeouts_;
+    const bool immediate =
+        t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+    // Interval and multiplier MAXDWORD, constant between: return as soon as
+    // there is anything, else wait up to the constant.
+    const bool firstByte = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+                           t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
+    TimePoint total = kernel::kNever;
+    if (firstByte) {
+      total = AddMilliseconds(start, t.ReadTotalTimeoutConstant);
+    } else if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0) {
+      total = AddMilliseconds(start, uint64_t{t.ReadTotalTimeoutMultiplier} * size + t.ReadTotalTimeoutConstant);
+    }
+    const bool useInterval = !immediate && !firstByte && t.ReadIntervalTimeout != 0;
+    const uint64_t abortGeneration = rxAbortGeneration_;
+
+    DWORD taken = 0;
+    short revents = 0;
+    for (;;) {
+      if (closed_) return Fail(ERROR_INVALID_HANDLE);
+      bool alive = Pump(revents);
+      while (taken < size && !in_.empty()) {
+        out[taken++] = in_.front();
+        in_.pop_front();
+      }
+      if (taken == size) break;
+      if (!alive) {
+        if (taken > 0) break;
+        if (!immediate && HoldBeforeFailing(lock, start, total)) continue;
+        return Fail(ERROR_DEVICE_NOT_CONNECTED);
+      }
+      if (rxAbortGeneration_ != abortGeneration || immediate || (firstByte && taken > 0)) break;
+      TimePoint now = Clock::now();
+      TimePoint deadline = total;
+      if (useInterval && taken > 0) deadline = std::min(deadline, AddMilliseconds(lastArrival_, t.ReadIntervalTimeout));
+      if (now >= deadline) break;
+      WaitSpec wait = transport_->InputWait(size - taken, Room() > 0);
+      revents = kernel::WaitOnce(lock, waiters_, std::min(deadline, wait.until), wait.fd, wait.events);
+    }
+    *read = taken;
+    return TRUE;
+  }
+
+  // ----------------------------------------------------------- WriteFile
+
+  BOOL Write(const void* data, DWORD size, DWORD* written) override {
+    WriteFaults::Verdict verdict;
+    if (size > 0) verdict = config_->Faults().TakeNext();
+    std::unique_lock<std::mutex> lock(transport_->Lock());
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    if (verdict.fail) return Fail(verdict.error);
+    if (size == 0) return TRUE;
+    if (gone_) return Fail(ERROR_DEVICE_NOT_CONNECTED);
+    if (verdict.shorten) size = std::min(size, verdict.bytes);
+    if (size == 0) return TRUE;
+
+    const TimePoint start = Clock::now();
+    const COMMTIMEOUTS t = timeouts_;
+    TimePoint deadline = kernel::kNever;
+    if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0) {
+      deadline = AddMilliseconds(start, uint64_t{t.WriteTotalTimeoutMultiplier} * size + t.WriteTotalTimeoutConstant);
+    }
+    const uint64_t abortGeneration = txAbortGeneration_;
+
+    WriteOp op;
+    op.data = static_cast<const uint8_t*>(data);
+    op.size = size;
+    transport_->StartWrite(op);
+    // Ends the write however the call ends (time-out, abort, termination).
+    struct EndGuard {
+      ComFile* file;
+      WriteOp* op;
+      size_t went = 0;
+      bool ended = false;
+      size_t End() {
+        if (!ended) {
+          ended = true;
+          if (!file->closed_) went = file->transport_->EndWrite(*op, Clock::now());
+        }
+        return went;
+      }
+      ~EndGuard() { End(); }
+    } guard{this, &op};
+
+    short revents = 0;
+    bool deviceGone = false;
+    for (;;) {
+      if (closed_) return Fail(ERROR_INVALID_HANDLE);
+      TimePoint now = Clock::now();
+      if (!transport_->PushWrite(op, now, revents)) {
+        deviceGone = true;
+        break;
+      }
+      if (transport_->WriteDone(op, now) || txAbortGeneration_ != abortGeneration || now >= deadline) break;
+      WaitSpec wait = transport_->WriteWait(op);
+      revents = kernel::WaitOnce(lock, waiters_, std::min(deadline, wait.until), wait.fd, wait.events);
+    }
+    *written = static_cast<DWORD>(guard.End());
+    if (deviceGone) {
+      MarkGone();
+      return Fail(ERROR_DEVICE_NOT_CONNECTED);
+    }
+    if (transport_->OutputPending(Clock::now()) == 0) RecordEvents(EV_TXEMPTY);
+    return TRUE;
+  }
+
+  // ------------------------------------------------------ comm functions
+
+  BOOL GetState(DCB* dcb) {
+    std::lock_guard<std::mutex> guard(transport_->Lock());
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    *dcb = dcb_;
+    dcb->DCBlength = sizeof(DCB);
+    return TRUE;
+  }
+
+  BOOL SetState(const DCB& requested) {
+    if (!ValidSettings(requested)) return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard<std::mutex> guard(transport_->Lock());
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    if (gone_) return Fail(ERROR_DEVICE_NOT_CONNECTED);
+    DWORD result = transport_->Configure(requested);
+    if (result != ERROR_SUCCESS) return Fail(result);
+    dcb_ = requested;
+    ApplyControlLines();
+    return TRUE;
+  }
+
+  BOOL GetTimeouts(COMMTIMEOUTS* timeouts) {
+    std::lock_guard<std::mutex> guard(transport_->Lock());
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    *timeouts = timeouts_;
+    return TRUE;
+  }
+
+  BOOL SetTimeouts(const COMMTIMEOUTS& timeouts) {
+    // Win32 refuses this one combination: it can mean nothing.
+    if (timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == MAXDWORD &&
+        timeouts.ReadTotalTimeoutConstant == MAXDWORD) {
+      return Fail(ERROR_INVALID_PARAMETER);
+    }
+    std::lock_guard<std::mutex> guard(transport_->Lock());
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    timeouts_ = timeouts;
+    return TRUE;
+  }
+
+  BOOL Purge(DWORD flags) {
+    if ((flags & ~DWORD{PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR}) != 0) {
+      return Fail(ERROR_INVALID_PARAMETER);
+    }
+    std::lock_guard<std::mutex> guard(transport_->Lock());
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    TimePoint now = Clock::now();
+    if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) transport_->DiscardOutput(now);
+    if (flags & PURGE_TXABORT) ++txAbortGeneration_;
+    if (flags & PURGE_RXABORT) ++rxAbortGeneration_;
+    if (flags & PURGE_RXCLEAR) {
+      Pump(0);
+      in_.clear();
+      history_ &= ~DWORD{EV_RXCHAR | EV_RXFLAG};
+      transport_->DiscardInput();
+    }
+    waiters_.WakeAll();
+    return TRUE;
+  }
+
+  BOOL Escape(DWORD function) {
+    std::lock_guard<std::mutex> guard(transport_->Lock());
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    switch (function) {
+      case SETDTR:
+      case CLRDTR:
+        if (dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE) return Fail(ERROR_INVALID_PARAMETER);
+        break;
+      case SETRTS:
+      case CLRRTS:
+        if (dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE) return Fail(ERROR_INVALID_PARAMETER);
+        break;
+      case SETBREAK:
+      case CLRBREAK:
+        break;
+      case SETXON:
+      case SETXOFF:
+        return Fail(ERROR_NOT_SUPPORTED);
+      default:
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (gone_) return Fail(ERROR_DEVICE_NOT_CONNECTED);
+    switch (function) {
+      case SETDTR:
+        transport_->SetDtr(true);
+        break;
+      case CLRDTR:
+        transport_->SetDtr(false);
+        break;
+      case SETRTS:
+        transport_->SetRts(true);
+        break;
+      case CLRRTS:
+        transport_->SetRts(false);
+        break;
+      case SETBREAK:
+        transport_->SetBreak(true);
+        break;
+      case CLRBREAK:
+        transport_->SetBreak(false);
+        break;
+    }
+    return TRUE;
+  }
+
+  BOOL Setup(DWORD inQueue, DWORD outQueue) {
+    if (inQueue > kMaxQueue || outQueue > kMaxQueue) return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard<std::mutex> guard(transport_->Lock());
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    // Zero keeps the size. A smaller queue keeps what it holds; only new
+    // arrivals see the new size. Writes wait for their bytes to go, so the
+    // output queue never holds more than the writes in progress.
+    if (inQueue != 0) inSize_ = inQueue;
+    waiters_.WakeAll();
+    return TRUE;
+  }
+
+  BOOL SetMask(DWORD mask) {
+    if ((mask & ~kKnownEvents) != 0) return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard<std::mutex> guard(transport_->Lock());
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    mask_ = mask;
+    history_ = 0;
+    ++maskGeneration_;  // a pending WaitCommEvent returns with no events
+    waiters_.WakeAll();
+    return TRUE;
+  }
+
+  BOOL GetMask(DWORD* mask) {
+    std::lock_guard<std::mutex> guard(transport_->Lock());
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    *mask = mask_;
+    return TRUE;
+  }
+
+  BOOL WaitEvent(DWORD* events) {
+    std::unique_lock<std::mutex> lock(transport_->Lock());
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    if (waiting_ || mask_ == 0) return Fail(ERROR_INVALID_PARAMETER);
+    waiting_ = true;
+    struct WaitingGuard {
+      bool& flag;
+      ~WaitingGuard() { flag = false; }
+    } waitingGuard{waiting_};
+
+    const TimePoint start = Clock::now();
+    const uint64_t generation = maskGeneration_;
+    short revents = 0;
+    for (;;) {
+      if (closed_) return Fail(ERROR_INVALID_HANDLE);
+      bool alive = Pump(revents);
+      if (maskGeneration_ != generation) {
+        *events = 0;
+        return TRUE;
+      }
+      DWORD ready = (history_ | StateEvents()) & mask_;
+      if (ready != 0) {
+        history_ &= ~ready;
+        *events = ready;
+        return TRUE;
+      }
+      if (!alive) {
+        if (HoldBeforeFailing(lock, start, kernel::kNever)) continue;
+        return Fail(ERROR_DEVICE_NOT_CONNECTED);
+      }
+      WaitSpec wait = transport_->InputWait(1, Room() > 0);
+      revents = kernel::WaitOnce(lock, waiters_, wait.until, wait.fd, wait.events);
+    }
+  }
+
+  BOOL ClearError(DWORD* errors, COMSTAT* stat) {
+    std::lock_guard<std::mutex> guard(transport_->Lock());
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    Pump(0);
+    if (errors != nullptr) *errors = errors_;
+    errors_ = 0;
+    if (stat != nullptr) {
+      *stat = COMSTAT{};
+      stat->cbInQue = static_cast<DWORD>(in_.size());
+      stat->cbOutQue = gone_ ? 0 : static_cast<DWORD>(transport_->OutputPending(Clock::now()));
+    }
+    return TRUE;
+  }
+
+  BOOL ModemStatus(DWORD* status) {
+    std::lock_guard<std::mutex> guard(transport_->Lock());
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    if (gone_) return Fail(ERROR_DEVICE_NOT_CONNECTED);
+    *status = transport_->ModemStatus();
+    return TRUE;
+  }
+
+ private:
+  static BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+  }
+
+  // --- InputSink, called by the transport inside Pump ---
+  void Byte(uint8_t value, bool damaged, TimePoint arrival) override {
+    if (damaged && dcb_.fErrorChar) value = static_cast<uint8_t>(dcb_.ErrorChar);
+    if (value == 0 && dcb_.fNull) return;
+    if (in_.size() >= inSize_) {
+      errors_ |= CE_RXOVER;
+      return;
+    }
+    in_.push_back(value);
+    lastArrival_ = arrival;
+    RecordEvents(EV_RXCHAR | (value == static_cast<uint8_t>(dcb_.EvtChar) ? EV_RXFLAG : 0));
+  }
+
+  void Condition(LineCondition condition) override {
+    switch (condition) {
+      case LineCondition::Break:
+        errors_ |= CE_BREAK;
+        RecordEvents(EV_BREAK);
+        break;
+      case LineCondition::FramingError:
+        errors_ |= CE_FRAME;
+        RecordEvents(EV_ERR);
+        break;
+      case LineCondition::ParityError:
+        errors_ |= CE_RXPARITY;
+        RecordEvents(EV_ERR);
+        break;
+      case LineCondition::Overrun:
+        errors_ |= CE_OVERRUN;
+        RecordEvents(EV_ERR);
+        break;
+    }
+  }
+
+  size_t Room() const override { return in_.size() >= inSize_ ? 0 : inSize_ - in_.size(); }
+
+  // ------------------------------------------------------------ helpers
+
+  void RecordEvents(DWORD events) { history_ |= events; }
+
+  // Events that hold while the port is in a state, not only when it began.
+  DWORD StateEvents() const {
+    DWORD events = 0;
+    if (!in_.empty()) events |= EV_RXCHAR;
+    if (errors_ & CE_BREAK) events |= EV_BREAK;
+    if (errors_ & (CE_FRAME | CE_RXPARITY | CE_OVERRUN)) events |= EV_ERR;
+    return events;
+  }
+
+  // Takes in what has arrived. Wakes the other waiters when that changed
+  // anything, since this thread may consume it before they look.
+  bool Pump(short revents) {
+    if (gone_) return false;
+    size_t queued = in_.size();
+    DWORD errors = errors_;
+    DWORD history = history_;
+    bool alive = transport_->Receive(*this, Clock::now(), revents);
+    if (!alive) {
+      MarkGone();
+    } else if (in_.size() != queued || errors_ != errors || history_ != history) {
+      waiters_.WakeAll();
+    }
+    return alive;
+  }
+
+  void MarkGone() {
+    if (gone_) return;
+    gone_ = true;
+    waiters_.WakeAll();
+  }
+
+  // A call on a gone device that would block: waits out the rest of a
+  // short hold counted from the call's start. True to look again.
+  bool HoldBeforeFailing(std::unique_lock<std::mutex>& lock, TimePoint start, TimePoint deadline) {
+    TimePoint until = std::min(start + kGoneHold, deadline);
+    if (Clock::now() >= until) return false;
+    kernel::WaitOnce(lock, waiters_, until);
+    return true;
+  }
+
+  void ApplyControlLines() {
+    transport_->SetDtr(dcb_.fDtrControl != DTR_CONTROL_DISABLE);
+    transport_->SetRts(dcb_.fRtsControl != RTS_CONTROL_DISABLE && dcb_.fRtsControl != RTS_CONTROL_TOGGLE);
+  }
+
+  std::shared_ptr<PortConfig> config_;
+  bool claimed_ = false;
+  kernel::WaitQueue waiters_;
+  std::unique_ptr<Transport> transport_;
+
+  // Guarded by transport_->Lock().
+  DCB dcb_{};
+  COMMTIMEOUTS timeouts_{};
+  std::deque<uint8_t> in_;
+  size_t inSize_ = 4096;
+  TimePoint lastArrival_{};
+  DWORD errors_ = 0;
+  DWORD mask_ = 0;
+  DWORD history_ = 0;
+  uint64_t maskGeneration_ = 0;
+  bool waiting_ = false;
+  uint64_t rxAbortGeneration_ = 0;
+  uint64_t txAbortGeneration_ = 0;
+  bool closed_ = false;
+  bool gone_ = false;
+};
+
+struct PortTable {
+  std::mutex lock;
+  std::map<unsigned, std::shared_ptr<PortConfig>> ports;
+};
+
+PortTable& Table() {
+  static auto* table = new PortTable;
+  return *table;
+}
+
+std::shared_ptr<ComFile> PortOf(HANDLE handle) {
+  auto port = kernel::Reference<ComFile>(handle);
+  if (!port) SetLastError(ERROR_INVALID_HANDLE);
+  return port;
+}
+
+}  // namespace
+
+void Driver::Install(unsigned number, std::shared_ptr<PortConfig> config) {
+  std::shared_ptr<PortConfig> old;
+  {
+    PortTable& table = Table();
+    std::lock_guard<std::mutex> guard(table.lock);
+    auto& slot = table.ports[number];
+    old = std::exchange(slot, std::move(config));
+  }
+  if (old) old->Retire();
+}
+
+std::shared_ptr<kernel::DeviceFile> Driver::Open(unsigned number) {
+  std::shared_ptr<PortConfig> config = FindPort(number);
+  if (!config) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  auto file = std::make_shared<ComFile>(std::move(config));
+  DWORD error = ERROR_GEN_FAILURE;
+  if (!file->Start(&error)) {
+    SetLastError(error);
+    return nullptr;
+  }
+  return file;
+}
+
+}  // namespace detail
+
+void InitializeDriver() {
+  kernel::RegisterDeviceDriver(u"COM", [](unsigned index, DWORD, DWORD) { return detail::Driver::Open(index); });
+}
+
+COMMTIMEOUTS BurstReadTimeouts() { return COMMTIMEOUTS{50, 0, 0, 0, 0}; }
+
+std::shared_ptr<VirtualPort> ConfigureVirtualPort(unsigned number, const VirtualPortOptions& options) {
+  auto port = std::make_shared<VirtualPort>(options);
+  detail::Driver::Install(number, port);
+  return port;
+}
+
+std::shared_ptr<PortConfig> FindPort(unsigned number) {
+  detail::PortTable& table = detail::Table();
+  std::lock_guard<std::mutex> guard(table.lock);
+  auto it = table.ports.find(number);
+  return it == table.ports.end() ? nullptr : it->second;
+}
+
+bool RemovePort(unsigned number) {
+  std::shared_ptr<PortConfig> old;
+  {
+    detail::PortTable& table = detail::Table();
+    std::lock_guard<std::mutex> guard(table.lock);
+    auto it = table.ports.find(number);
+    if (it == table.ports.end()) return false;
+    old = std::move(it->second);
+    table.ports.erase(it);
+  }
+  detail::Driver::Retire(*old);
+  return true;
+}
+
+std::vector<unsigned> ConfiguredPorts() {
+  detail::PortTable& table = detail::Table();
+  std::lock_guard<std::mutex> guard(table.lock);
+  std::vector<unsigned> numbers;
+  for (const auto& entry : table.ports) numbers.push_back(entry.first);
+  return numbers;
+}
+
+// ------------------------------------------------------------ WriteFaults
+
+void WriteFaults::FailNext(unsigned count, DWORD error) {
+  std::lock_guard<std::mutex> guard(lock_);
+  failCount_ = count;
+  failError_ = error;
+}
+
+void WriteFaults::ShortenNext(unsigned count, DWORD bytes) {
+  std::lock_guard<std::mutex> guard(lock_);
+  shortCount_ = count;
+  shortBytes_ = bytes;
+}
+
+void WriteFaults::Clear() {
+  std::lock_guard<std::mutex> guard(lock_);
+  failCount_ = 0;
+  shortCount_ = 0;
+}
+
+WriteFaults::Verdict WriteFaults::TakeNext() {
+  std::lock_guard<std::mutex> guard(lock_);
+  Verdict verdict;
+  if (failCount_ > 0) {
+    --failCount_;
+    verdict.fail = true;
+    verdict.error = failError_;
+  } else if (shortCount_ > 0) {
+    --shortCount_;
+    verdict.shorten = true;
+    verdict.bytes = shortBytes_;
+  }
+  return verdict;
+}
+
+}  // namespace serial
+
+// ------------------------------------------------------------------ API
+
+using kernel::PlatformCall;
+using serial::detail::PortOf;
+
+BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB) {
+  PlatformCall call;
+  auto port = PortOf(hFile);
+  if (!port) return FALSE;
+  if (lpDCB == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return port->GetState(lpDCB);
+}
+
+BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB) {
+  PlatformCall call;
+  auto port = PortOf(hFile);
+  if (!port) return FALSE;
+  if (lpDCB == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return port->SetState(*lpDCB);
+}
+
+BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
+  PlatformCall call;
+  auto port = PortOf(hFile);
+  if (!port) return FALSE;
+  if (lpCommTimeouts == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return port->GetTimeouts(lpCommTimeouts);
+}
+
+BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
+  PlatformCall call;
+  auto port = PortOf(hFile);
+  if (!port) return FALSE;
+  if (lpCommTimeouts == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return port->SetTimeouts(*lpCommTimeouts);
+}
+
+BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags) {
+  PlatformCall call;
+  auto port = PortOf(hFile);
+  return port ? port->Purge(dwFlags) : FALSE;
+}
+
+BOOL WINAPI EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
+  PlatformCall call;
+  auto port = PortOf(hFile);
+  return port ? port->Escape(dwFunc) : FALSE;
+}
+
+BOOL WINAPI SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue) {
+  PlatformCall call;
+  auto port = PortOf(hFile);
+  return port ? port->Setup(dwInQueue, dwOutQueue) : FALSE;
+}
+
+BOOL WINAPI SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
+  PlatformCall call;
+  auto port = PortOf(hFile);
+  return port ? port->SetMask(dwEvtMask) : FALSE;
+}
+
+BOOL WINAPI GetCommMask(HANDLE hFile, LPDWORD lpEvtMask) {
+  PlatformCall call;
+  auto port = PortOf(hFile);
+  if (!port) return FALSE;
+  if (lpEvtMask == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return port->GetMask(lpEvtMask);
+}
+
+BOOL WINAPI WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
+  PlatformCall call;
+  auto port = PortOf(hFile);
+  if (!port) return FALSE;
+  if (lpEvtMask == nullptr || lpOverlapped != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *lpEvtMask = 0;
+  return port->WaitEvent(lpEvtMask);
+}
+
+BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
+  PlatformCall call;
+  auto port = PortOf(hFile);
+  return port ? port->ClearError(lpErrors, lpStat) : FALSE;
+}
+
+BOOL WINAPI GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) {
+  PlatformCall call;
+  auto port = PortOf(hFile);
+  if (!port) return FALSE;
+  if (lpModemStat == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return port->ModemStatus(lpModemStat);
+}

@@ -1,0 +1,496 @@
+#include "serial/HostTty.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "kernel/Thread.h"
+#include "serial/Driver.h"
+#include "serial/Serial.h"
+#include "serial/Transport.h"
+
+namespace serial {
+
+using kernel::TimePoint;
+
+// ----------------------------------------------------------- ParmrkDecoder
+
+void ParmrkDecoder::Feed(const uint8_t* data, size_t size, std::vector<Event>& out) {
+  for (size_t i = 0; i < size; ++i) {
+    uint8_t c = data[i];
+    switch (state_) {
+      case State::Plain:
+        if (c == 0xFF) {
+          state_ = State::Escape;
+        } else {
+          out.push_back({Event::Data, c});
+        }
+        break;
+      case State::Escape:
+        if (c == 0xFF) {
+          out.push_back({Event::Data, 0xFF});
+          state_ = State::Plain;
+        } else if (c == 0x00) {
+          state_ = State::Mark;
+        } else {
+          // Not an escape the line discipline makes: keep both bytes.
+          out.push_back({Event::Data, 0xFF});
+          out.push_back({Event::Data, c});
+          state_ = State::Plain;
+        }
+        break;
+      case State::Mark:
+        if (c == 0x00) {
+          out.push_back({Event::Break, 0});
+        } else {
+          out.push_back({Event::Damaged, c});
+        }
+        state_ = State::Plain;
+        break;
+    }
+  }
+}
+
+std::optional<speed_t> HostSpeed(uint32_t baud) {
+  switch (baud) {
+    case 50: return B50;
+    case 75: return B75;
+    case 110: return B110;
+    case 134: return B134;
+    case 150: return B150;
+    case 200: return B200;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 1800: return B1800;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 500000: return B500000;
+    case 576000: return B576000;
+    case 921600: return B921600;
+    case 1000000: return B1000000;
+    case 1152000: return B1152000;
+    case 1500000: return B1500000;
+    case 2000000: return B2000000;
+    case 2500000: return B2500000;
+    case 3000000: return B3000000;
+    case 3500000: return B3500000;
+    case 4000000: return B4000000;
+    default: return std::nullopt;
+  }
+}
+
+namespace detail {
+namespace {
+
+constexpr short kHangup = POLLHUP | POLLERR | POLLNVAL;
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+DWORD OpenError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+      return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EBUSY:
+      return ERROR_ACCESS_DENIED;
+    default:
+      return ERROR_GEN_FAILURE;
+  }
+}
+
+// What the configuration and its open transport share: the port's lock,
+// whether the port was removed, and whom to wake when it is.
+struct TtyShared {
+  std::mutex lock;
+  bool retired = false;
+  kernel::WaitQueue* waiters = nullptr;
+
+  void Retire() {
+    std::lock_guard<std::mutex> guard(lock);
+    retired = true;
+    if (waiters != nullptr) waiters->WakeAll();
+  }
+};
+
+class TtyTransport final : public Transport {
+ public:
+  // `marking`: the descriptor's own line discipline applies our termios, so
+  // PARMRK marks breaks and errors. Not so at a pty master, whose termios
+  // calls reach the slave's.
+  TtyTransport(std::shared_ptr<TtyShared> shared, int fd, bool ownsFd, bool marking)
+      : shared_(std::move(shared)), fd_(fd), ownsFd_(ownsFd), marking_(marking) {
+    serial_icounter_struct counts{};
+    countersWork_ = ioctl(fd_, TIOCGICOUNT, &counts) == 0;
+    if (countersWork_) counts_ = counts;
+  }
+
+  ~TtyTransport() override {
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    CloseLocked();
+  }
+
+  std::mutex& Lock() override { return shared_->lock; }
+
+  DWORD Configure(const DCB& dcb) override {
+    if (fd_ < 0 || gone_) return ERROR_DEVICE_NOT_CONNECTED;
+    std::optional<speed_t> speed = HostSpeed(dcb.BaudRate);
+    if (!speed) return ERROR_INVALID_PARAMETER;
+    termios t{};
+    if (tcgetattr(fd_, &t) != 0) return errno == EIO ? ERROR_DEVICE_NOT_CONNECTED : ERROR_GEN_FAILURE;
+
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                        IXON | IXOFF | IXANY | IMAXBEL);
+    // Breaks and bad bytes are marked in the data; INPCK also makes the
+    // line discipline mark framing errors.
+    if (marking_) t.c_iflag |= PARMRK | INPCK;
+    if (dcb.fOutX) t.c_iflag |= IXON;
+    if (dcb.fInX) t.c_iflag |= IXOFF;
+    if (dcb.XonChar != 0) t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+    if (dcb.XoffChar != 0) t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
+
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    t.c_cflag |= CREAD | CLOCAL;
+    switch (dcb.ByteSize) {
+      case 5: t.c_cflag |= CS5; break;
+      case 6: t.c_cflag |= CS6; break;
+      case 7: t.c_cflag |= CS7; break;
+      default: t.c_cflag |= CS8; break;
+    }
+    switch (dcb.Parity) {
+      case ODDPARITY: t.c_cflag |= PARENB | PARODD; break;
+      case EVENPARITY: t.c_cflag |= PARENB; break;
+      case MARKPARITY: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+      case SPACEPARITY: t.c_cflag |= PARENB | CMSPAR; break;
+      default: break;
+    }
+    // The host has no 1.5 stop bits: it sends 2, and a receiver needs 1.
+    if (dcb.StopBits != ONESTOPBIT) t.c_cflag |= CSTOPB;
+    if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) t.c_cflag |= CRTSCTS;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    cfsetispeed(&t, *speed);
+    cfsetospeed(&t, *speed);
+    if (tcsetattr(fd_, TCSANOW, &t) != 0) return errno == EIO ? ERROR_DEVICE_NOT_CONNECTED : ERROR_GEN_FAILURE;
+    parityChecked_ = dcb.fParity && dcb.Parity != NOPARITY;
+    return ERROR_SUCCESS;
+  }
+
+  // Devices without modem lines (ptys) simply have none to set.
+  void SetDtr(bool on) override { SetModemLine(TIOCM_DTR, on); }
+  void SetRts(bool on) override { SetModemLine(TIOCM_RTS, on); }
+  void SetBreak(bool on) override {
+    if (fd_ >= 0) ioctl(fd_, on ? TIOCSBRK : TIOCCBRK);
+  }
+
+  DWORD ModemStatus() override {
+    int lines = 0;
+    if (fd_ < 0 || ioctl(fd_, TIOCMGET, &lines) != 0) return 0;
+    DWORD status = 0;
+    if (lines & TIOCM_CTS) status |= MS_CTS_ON;
+    if (lines & TIOCM_DSR) status |= MS_DSR_ON;
+    if (lines & TIOCM_RNG) status |= MS_RING_ON;
+    if (lines & TIOCM_CD) status |= MS_RLSD_ON;
+    return status;
+  }
+
+  bool Receive(InputSink& sink, TimePoint now, short revents) override {
+    if (shared_->retired || fd_ < 0) gone_ = true;
+    if (gone_) return false;
+    size_t budget = sink.Room();
+    raw_.clear();
+    while (raw_.size() < budget) {
+      uint8_t chunk[1024];
+      ssize_t n = read(fd_, chunk, std::min(sizeof chunk, budget - raw_.size()));
+      if (n > 0) {
+        raw_.insert(raw_.end(), chunk, chunk + n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      gone_ = true;  // end of file (hung up) or EIO (unplugged)
+      break;
+    }
+    // A hang-up can leave data we have no room for; the device is gone all
+    // the same, and waiting on it again would return at once forever.
+    if (revents & kHangup) gone_ = true;
+    Deliver(sink, now);
+    return !gone_;
+  }
+
+  WaitSpec InputWait(size_t, bool canTake) override {
+    // With no room only a hang-up is of interest; ppoll reports it anyway.
+    return WaitSpec{kernel::kNever, fd_, static_cast<short>(canTake ? POLLIN : 0)};
+  }
+
+  void DiscardInput() override {
+    if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
+    decoder_.Reset();
+  }
+
+  void StartWrite(WriteOp&) override {}
+
+  bool PushWrite(WriteOp& op, TimePoint, short revents) override {
+    if (shared_->retired || fd_ < 0) gone_ = true;
+    if (gone_) return false;
+    while (op.offered < op.size) {
+      ssize_t n = write(fd_, op.data + op.offered, op.size - op.offered);
+      if (n > 0) {
+        op.offered += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (revents & kHangup) gone_ = true;
+        break;
+      }
+      gone_ = true;
+      break;
+    }
+    return !gone_;
+  }
+
+  // Bytes the kernel took count as gone: a tty cannot take them back.
+  bool WriteDone(const WriteOp& op, TimePoint) override { return op.offered == op.size; }
+  WaitSpec WriteWait(const WriteOp&) override { return WaitSpec{kernel::kNever, fd_, POLLOUT}; }
+  size_t EndWrite(WriteOp& op, TimePoint) override { return op.offered; }
+
+  size_t OutputPending(TimePoint) override {
+    int pending = 0;
+    if (fd_ < 0 || ioctl(fd_, TIOCOUTQ, &pending) != 0 || pending < 0) return 0;
+    return static_cast<size_t>(pending);
+  }
+
+  void DiscardOutput(TimePoint) override {
+    if (fd_ >= 0) tcflush(fd_, TCOFLUSH);
+  }
+
+  void Close() override { CloseLocked(); }
+
+ private:
+  void SetModemLine(int line, bool on) {
+    if (fd_ >= 0) ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line);
+  }
+
+  void CloseLocked() {
+    shared_->waiters = nullptr;
+    if (fd_ >= 0 && ownsFd_) {
+      ioctl(fd_, TIOCNXCL);
+      close(fd_);
+    }
+    fd_ = -1;
+  }
+
+  void Deliver(InputSink& sink, TimePoint now) {
+    // What the driver counted since last time tells overruns, and framing
+    // from parity errors.
+    int frames = 0, parities = 0, overruns = 0;
+    if (countersWork_ && !gone_) {
+      serial_icounter_struct counts{};
+      if (ioctl(fd_, TIOCGICOUNT, &counts) == 0) {
+        frames = counts.frame - counts_.frame;
+        parities = counts.parity - counts_.parity;
+        overruns = (counts.overrun - counts_.overrun) + (counts.buf_overrun - counts_.buf_overrun);
+        counts_ = counts;
+      }
+    }
+    if (!marking_) {
+      for (uint8_t c : raw_) sink.Byte(c, false, now);
+    } else {
+      events_.clear();
+      decoder_.Feed(raw_.data(), raw_.size(), events_);
+      for (const ParmrkDecoder::Event& event : events_) {
+        switch (event.kind) {
+          case ParmrkDecoder::Event::Data:
+            sink.Byte(event.value, false, now);
+            break;
+          case ParmrkDecoder::Event::Break:
+            sink.Condition(LineCondition::Break);
+            break;
+          case ParmrkDecoder::Event::Damaged: {
+            bool parity = parities > 0 && frames == 0 ? true : frames > 0 && parities == 0 ? false : parityChecked_;
+            sink.Condition(parity ? LineCondition::ParityError : LineCondition::FramingError);
+            sink.Byte(event.value, true, now);
+            break;
+          }
+        }
+      }
+    }
+    if (overruns > 0) sink.Condition(LineCondition::Overrun);
+  }
+
+  std::shared_ptr<TtyShared> shared_;
+  int fd_;
+  const bool ownsFd_;
+  const bool marking_;
+  bool gone_ = false;
+  bool parityChecked_ = false;
+  bool countersWork_ = false;
+  serial_icounter_struct counts_{};
+  ParmrkDecoder decoder_;
+  std::vector<uint8_t> raw_;
+  std::vector<ParmrkDecoder::Event> events_;
+};
+
+// A tty device opened by path at each open.
+class HostTtyPort final : public PortConfig {
+ public:
+  HostTtyPort(const std::string& path, const PortOptions& options)
+      : PortConfig(options), path_(path), shared_(std::make_shared<TtyShared>()) {}
+
+  std::string Describe() const override { return "tty " + path_; }
+
+ protected:
+  std::unique_ptr<Transport> OpenTransport(kernel::WaitQueue* waiters, DWORD* error) override {
+    int fd = open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      *error = OpenError(errno);
+      return nullptr;
+    }
+    if (!isatty(fd)) {
+      close(fd);
+      *error = ERROR_NOT_SUPPORTED;
+      return nullptr;
+    }
+    // Nobody else opens the tty while the port is open, as on the handset.
+    ioctl(fd, TIOCEXCL);
+    tcflush(fd, TCIOFLUSH);
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    if (shared_->retired) {
+      ioctl(fd, TIOCNXCL);
+      close(fd);
+      *error = ERROR_FILE_NOT_FOUND;
+      return nullptr;
+    }
+    shared_->waiters = waiters;
+    return std::make_unique<TtyTransport>(shared_, fd, true, true);
+  }
+
+  void Retire() override { shared_->Retire(); }
+
+ private:
+  const std::string path_;
+  std::shared_ptr<TtyShared> shared_;
+};
+
+// A pseudo-terminal the platform made. The port uses the master; the
+// platform also holds the slave open, so a person can attach to it and
+// detach again without the port seeing a hang-up.
+class PtyPort final : public PortConfig {
+ public:
+  PtyPort(int master, int slave, std::string slavePath, const PortOptions& options)
+      : PortConfig(options),
+        master_(master),
+        slave_(slave),
+        slavePath_(std::move(slavePath)),
+        shared_(std::make_shared<TtyShared>()) {}
+
+  ~PtyPort() override {
+    close(slave_);
+    close(master_);
+  }
+
+  std::string Describe() const override { return "pty " + slavePath_; }
+
+ protected:
+  std::unique_ptr<Transport> OpenTransport(kernel::WaitQueue* waiters, DWORD* error) override {
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    if (shared_->retired) {
+      *error = ERROR_FILE_NOT_FOUND;
+      return nullptr;
+    }
+    // What either side sent while the port was closed went nowhere.
+    tcflush(slave_, TCIFLUSH);
+    tcflush(master_, TCIFLUSH);
+    shared_->waiters = waiters;
+    return std::make_unique<TtyTransport>(shared_, master_, false, false);
+  }
+
+  void Retire() override { shared_->Retire(); }
+
+ private:
+  const int master_;
+  const int slave_;
+  const std::string slavePath_;
+  std::shared_ptr<TtyShared> shared_;
+};
+
+void SetError(std::string* error, const std::string& text) {
+  if (error != nullptr) *error = text;
+}
+
+}  // namespace
+}  // namespace detail
+
+std::shared_ptr<PortConfig> ConfigureHostPort(unsigned number, const std::string& path, const PortOptions& options,
+                                              std::string* error) {
+  struct stat info {};
+  if (path.empty()) {
+    detail::SetError(error, "no tty path given");
+    return nullptr;
+  }
+  if (stat(path.c_str(), &info) != 0) {
+    detail::SetError(error, path + ": " + detail::ErrnoText(errno));
+    return nullptr;
+  }
+  if (!S_ISCHR(info.st_mode)) {
+    detail::SetError(error, path + ": not a character device (a tty is needed)");
+    return nullptr;
+  }
+  auto port = std::make_shared<detail::HostTtyPort>(path, options);
+  detail::Driver::Install(number, port);
+  return port;
+}
+
+std::string ConfigurePtyPort(unsigned number, const PortOptions& options, std::string* error) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0) {
+    detail::SetError(error, "cannot create a pseudo-terminal: " + detail::ErrnoText(errno));
+    return {};
+  }
+  char name[128];
+  if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+    detail::SetError(error, "cannot set up a pseudo-terminal: " + detail::ErrnoText(errno));
+    close(master);
+    return {};
+  }
+  int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0) {
+    detail::SetError(error, std::string(name) + ": " + detail::ErrnoText(errno));
+    close(master);
+    return {};
+  }
+  // Raw until whoever attaches sets their own; no echo of what the port sends.
+  termios t{};
+  if (tcgetattr(slave, &t) == 0) {
+    cfmakeraw(&t);
+    tcsetattr(slave, TCSANOW, &t);
+  }
+  int flags = fcntl(master, F_GETFL);
+  fcntl(master, F_SETFL, flags | O_NONBLOCK);
+  std::string path = name;
+  detail::Driver::Install(number, std::make_shared<detail::PtyPort>(master, slave, path, options));
+  return path;
+}
+
+}  // namespace serial
