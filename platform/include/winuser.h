@@ -62,6 +62,26 @@
 #define EM_GETFIRSTVISIBLELINE 0x00CE
 #define EM_SETREADONLY 0x00CF
 
+// Edit control notifications (WM_COMMAND to the parent).
+#define EN_CHANGE 0x0300
+#define EN_UPDATE 0x0400
+
+// Buttons.
+#define BS_PUSHBUTTON 0x00000000L
+#define BS_DEFPUSHBUTTON 0x00000001L
+#define BN_CLICKED 0
+#define BM_CLICK 0x00F5
+
+// Scrolling.
+#define SB_LINEUP 0
+#define SB_LINEDOWN 1
+#define SB_PAGEUP 2
+#define SB_PAGEDOWN 3
+
+#define SIZE_RESTORED 0
+#define USER_TIMER_MINIMUM 0x0000000A
+#define SPI_SETSIPINFO 224
+
 // Window styles.
 #define WS_OVERLAPPED 0x00000000L
 #define WS_POPUP 0x80000000L
@@ -382,6 +402,9 @@ BOOL WINAPI DestroyMenu(HMENU hMenu);
 HMENU WINAPI GetSubMenu(HMENU hMenu, int nPos);
 DWORD WINAPI CheckMenuItem(HMENU hmenu, UINT uIDCheckItem, UINT uCheck);
 BOOL WINAPI EnableMenuItem(HMENU hMenu, UINT uIDEnableItem, UINT uEnable);
+BOOL WINAPI AppendMenuW(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCWSTR lpNewItem);
+int WINAPI GetMenuItemCount(HMENU hMenu);
+UINT WINAPI GetMenuState(HMENU hMenu, UINT uId, UINT uFlags);
 
 // Dialogs and message boxes.
 int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);

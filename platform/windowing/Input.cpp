@@ -1,0 +1,94 @@
+// Keyboard input: key events go into the input stream of the thread that
+// owns the focus window (or the foreground window when nothing has the
+// focus). While a message box is the topmost thing on the screen, it takes
+// the keys itself.
+#include <windows.h>
+
+#include "board/Board.h"
+#include "kernel/Thread.h"
+#include "windowing/WindowManager.h"
+
+namespace windowing {
+namespace {
+
+// Enter presses the default button; Esc presses Cancel, or the only
+// button of an OK box. Other keys do nothing to a box.
+int BoxAnswerFor(const BoxRecord& box, BYTE vk) {
+  if (vk == VK_RETURN) return box.defaultButton;
+  if (vk == VK_ESCAPE) {
+    for (int button : box.buttons) {
+      if (button == IDCANCEL) return IDCANCEL;
+    }
+    if (box.buttons.size() == 1 && box.buttons[0] == IDOK) return IDOK;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void RouteKeyEvent(BYTE vk, bool down) {
+  Manager& m = Wm();
+  std::lock_guard<std::mutex> guard(m.lock);
+  bool wasDown = (m.asyncKeys[vk] & 0x80) != 0;
+  if (down) {
+    m.asyncKeys[vk] |= 0x80;
+  } else {
+    m.asyncKeys[vk] &= static_cast<BYTE>(~0x80);
+  }
+  if (!m.modals.empty() && m.modals.back().box) {
+    BoxRecord& box = *m.modals.back().box;
+    if (down && box.result == 0) {
+      if (int answer = BoxAnswerFor(box, vk)) {
+        box.result = answer;
+        WakeLocked(*box.queue);
+        NoteChange();
+      }
+    }
+    return;
+  }
+  std::shared_ptr<Window> target = FindLocked(m.focus);
+  if (!target) target = FindLocked(m.foreground);
+  if (!target || (target->style & WS_DISABLED) || target->queue->dead) return;  // nobody takes it
+  bool alt = (m.asyncKeys[VK_MENU] & 0x80) != 0;
+  bool control = (m.asyncKeys[VK_CONTROL] & 0x80) != 0;
+  bool system = (alt || vk == VK_MENU) && !control;
+  MSG msg{};
+  msg.hwnd = target->handle;
+  msg.message = down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
+  msg.wParam = vk;
+  // Repeat count 1; bit 29 context (Alt), bit 30 previous state, bit 31 release.
+  DWORD flags = 1;
+  if (alt) flags |= 1u << 29;
+  if (wasDown) flags |= 1u << 30;
+  if (!down) flags |= 1u << 31;
+  msg.lParam = static_cast<LPARAM>(flags);
+  msg.time = GetTickCount();
+  target->queue->input.push_back(msg);
+  WakeLocked(*target->queue);
+}
+
+}  // namespace windowing
+
+using kernel::PlatformCall;
+using windowing::Wm;
+
+void WINAPI keybd_event(BYTE bVk, BYTE bScan, DWORD dwFlags, DWORD dwExtraInfo) {
+  PlatformCall call;
+  board::Current().KeyEvent(bVk, bScan, dwFlags, dwExtraInfo);
+  windowing::RouteKeyEvent(bVk, (dwFlags & KEYEVENTF_KEYUP) == 0);
+}
+
+SHORT WINAPI GetKeyState(int nVirtKey) {
+  PlatformCall call;
+  if (nVirtKey < 0 || nVirtKey > 255) return 0;
+  std::lock_guard<std::mutex> guard(Wm().lock);
+  BYTE state = windowing::CurrentQueue().keys[nVirtKey];
+  return static_cast<SHORT>(((state & 0x80) ? 0xFF80 : 0) | (state & 0x01));
+}
+
+SHORT WINAPI GetAsyncKeyState(int vKey) {
+  PlatformCall call;
+  if (vKey < 0 || vKey > 255) return 0;
+  std::lock_guard<std::mutex> guard(Wm().lock);
+  return static_cast<SHORT>((Wm().asyncKeys[vKey] & 0x80) ? 0x8000 : 0);
+}

@@ -1,0 +1,547 @@
+// Message queues, one per thread: posted and sent messages, input, timers,
+// and the calls that move messages: GetMessageW, PeekMessageW,
+// PostMessageW, SendMessageW, TranslateMessage, DispatchMessageW.
+//
+// A message sent to a window of another thread lives on the sender's stack
+// and is linked into the owner thread's queue; the owner serves it whenever
+// it waits for messages (any loop, modal ones included, and while itself
+// blocked in a send). So a send costs no allocation, only two wake-ups.
+#include <windows.h>
+
+#include <condition_variable>
+
+#include "kernel/Thread.h"
+#include "kernel/Wait.h"
+#include "windowing/WindowManager.h"
+
+namespace windowing {
+namespace {
+
+// Senders that are being terminated wait here, without interruption, until
+// the owner thread is done with the arguments on their stack.
+std::condition_variable& DoneSignal() {
+  static auto* signal = new std::condition_variable;
+  return *signal;
+}
+
+void PushSentLocked(ThreadQueue& queue, SentMessage* message) {
+  message->prev = queue.sentTail;
+  message->next = nullptr;
+  if (queue.sentTail) {
+    queue.sentTail->next = message;
+  } else {
+    queue.sentHead = message;
+  }
+  queue.sentTail = message;
+}
+
+void UnlinkSentLocked(ThreadQueue& queue, SentMessage* message) {
+  if (message->prev) {
+    message->prev->next = message->next;
+  } else {
+    queue.sentHead = message->next;
+  }
+  if (message->next) {
+    message->next->prev = message->prev;
+  } else {
+    queue.sentTail = message->prev;
+  }
+  message->prev = message->next = nullptr;
+}
+
+// After this the message may be gone (its sender returns, or it is freed).
+void CompleteLocked(SentMessage* message, LRESULT result) {
+  if (!message->sender) {
+    delete message;
+    return;
+  }
+  message->result = result;
+  message->state = SentMessage::State::kDone;
+  WakeLocked(*message->sender);
+  DoneSignal().notify_all();
+}
+
+// Refuses everything sent to the queue from now on and answers what waits.
+void MarkDeadLocked(ThreadQueue& queue) {
+  queue.dead = true;
+  while (SentMessage* message = queue.sentHead) {
+    UnlinkSentLocked(queue, message);
+    CompleteLocked(message, 0);
+  }
+  queue.timers.clear();
+}
+
+// Serves the oldest message sent to this thread. Unlocks around the call.
+bool ServeSentLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue) {
+  SentMessage* message = queue.sentHead;
+  if (!message) return false;
+  UnlinkSentLocked(queue, message);
+  message->state = SentMessage::State::kInProgress;
+  std::shared_ptr<Window> window = FindLocked(message->hwnd);
+  if (!window || window->queue.get() != &queue) {
+    CompleteLocked(message, 0);
+    return true;
+  }
+  lock.unlock();
+  LRESULT result = 0;
+  try {
+    result = CallProc(window, message->message, message->wParam, message->lParam);
+  } catch (...) {
+    // This thread is being terminated: release the sender before unwinding.
+    lock.lock();
+    CompleteLocked(message, 0);
+    throw;
+  }
+  lock.lock();
+  CompleteLocked(message, result);
+  return true;
+}
+
+LRESULT SendAcrossLocked(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Window>& target, UINT msg,
+                         WPARAM wParam, LPARAM lParam) {
+  ThreadQueue& self = CurrentQueue();
+  ThreadQueue& owner = *target->queue;
+  if (owner.dead) return 0;
+  SentMessage message;
+  message.hwnd = target->handle;
+  message.message = msg;
+  message.wParam = wParam;
+  message.lParam = lParam;
+  message.sender = &self;
+  PushSentLocked(owner, &message);
+  WakeLocked(owner);
+  try {
+    while (message.state != SentMessage::State::kDone) {
+      // Serve what others send us meanwhile: two threads sending to each
+      // other must not deadlock.
+      if (ServeSentLocked(lock, self)) continue;
+      kernel::WaitOnce(lock, self.waiters, kernel::kNever);
+    }
+  } catch (...) {
+    // Terminated while waiting. The owner may be reading the arguments,
+    // which live on this stack: take the message back, or wait until the
+    // owner is done with it; refuse anything it might send back meanwhile.
+    if (message.state == SentMessage::State::kQueued) {
+      UnlinkSentLocked(owner, &message);
+    } else if (message.state == SentMessage::State::kInProgress) {
+      MarkDeadLocked(self);
+      DoneSignal().wait(lock, [&] { return message.state == SentMessage::State::kDone; });
+    }
+    throw;
+  }
+  return message.result;
+}
+
+bool Matches(const MSG& msg, HWND filter, UINT first, UINT last) {
+  if (first != 0 || last != 0) {
+    if (msg.message < first || msg.message > last) return false;
+  }
+  if (filter && msg.hwnd != filter && !IsDescendantLocked(filter, msg.hwnd)) return false;
+  return true;
+}
+
+bool TakeFromLocked(std::deque<MSG>& queue, MSG* out, HWND filter, UINT first, UINT last, bool remove) {
+  for (auto it = queue.begin(); it != queue.end(); ++it) {
+    if (!Matches(*it, filter, first, last)) continue;
+    *out = *it;
+    if (remove) queue.erase(it);
+    return true;
+  }
+  return false;
+}
+
+void NoteKeyRetrievedLocked(ThreadQueue& queue, const MSG& msg) {
+  BYTE vk = static_cast<BYTE>(msg.wParam);
+  if (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) {
+    if (!(queue.keys[vk] & 0x80)) queue.keys[vk] ^= 0x01;  // toggle state flips on each press
+    queue.keys[vk] |= 0x80;
+  } else if (msg.message == WM_KEYUP || msg.message == WM_SYSKEYUP) {
+    queue.keys[vk] &= static_cast<BYTE>(~0x80);
+  }
+}
+
+bool TakeTimerLocked(ThreadQueue& queue, MSG* out, HWND filter, UINT first, UINT last, bool remove,
+                     kernel::TimePoint& nextDue) {
+  kernel::TimePoint now = kernel::Clock::now();
+  for (Timer& timer : queue.timers) {
+    MSG msg{};
+    msg.hwnd = timer.hwnd;
+    msg.message = WM_TIMER;
+    msg.wParam = timer.id;
+    msg.lParam = reinterpret_cast<LPARAM>(timer.proc);
+    if (!Matches(msg, filter, first, last)) continue;
+    if (timer.due > now) {
+      if (timer.due < nextDue) nextDue = timer.due;
+      continue;
+    }
+    msg.time = GetTickCount();
+    *out = msg;
+    // The next tick counts from now: a late thread gets one WM_TIMER, not a backlog.
+    if (remove) timer.due = now + std::chrono::milliseconds(timer.elapse);
+    return true;
+  }
+  return false;
+}
+
+enum class Fetch { kMessage, kQuit, kStopped, kNone };
+
+Fetch FetchMessage(MSG* msg, HWND filter, UINT first, UINT last, bool remove, bool wait,
+                   const std::function<bool()>* stop) {
+  ThreadQueue& queue = CurrentQueue();
+  std::unique_lock<std::mutex> lock(Wm().lock);
+  for (;;) {
+    while (ServeSentLocked(lock, queue)) {
+    }
+    if (stop && (*stop)()) return Fetch::kStopped;
+    if (TakeFromLocked(queue.posted, msg, filter, first, last, remove)) return Fetch::kMessage;
+    if (queue.quit) {
+      *msg = MSG{};
+      msg->message = WM_QUIT;
+      msg->wParam = static_cast<WPARAM>(queue.quitCode);
+      msg->time = GetTickCount();
+      if (remove) queue.quit = false;
+      return Fetch::kQuit;
+    }
+    if (TakeFromLocked(queue.input, msg, filter, first, last, remove)) {
+      if (remove) NoteKeyRetrievedLocked(queue, *msg);
+      return Fetch::kMessage;
+    }
+    kernel::TimePoint nextDue = kernel::kNever;
+    if (TakeTimerLocked(queue, msg, filter, first, last, remove, nextDue)) return Fetch::kMessage;
+    if (!wait) return Fetch::kNone;
+    kernel::WaitOnce(lock, queue.waiters, nextDue);
+  }
+}
+
+struct QueueHolder {
+  std::shared_ptr<ThreadQueue> queue;
+  ~QueueHolder() {
+    if (!queue) return;
+    // The thread has ended: its windows go, and whoever waits on it is answered.
+    std::lock_guard<std::mutex> guard(Wm().lock);
+    MarkDeadLocked(*queue);
+    ForgetThreadWindowsLocked(*queue);
+  }
+};
+
+thread_local QueueHolder tlsQueue;
+
+char16_t CharacterOf(BYTE vk, bool shift, bool control) {
+  if (vk >= 'A' && vk <= 'Z') {
+    if (control) return static_cast<char16_t>(vk - 'A' + 1);
+    return static_cast<char16_t>(shift ? vk : vk - 'A' + 'a');
+  }
+  if (control) {
+    if (vk == VK_RETURN) return u'\n';
+    return 0;
+  }
+  if (vk >= '0' && vk <= '9') return shift ? u")!@#$%^&*("[vk - '0'] : static_cast<char16_t>(vk);
+  switch (vk) {
+    case VK_SPACE:
+      return u' ';
+    case VK_RETURN:
+      return u'\r';
+    case VK_BACK:
+      return 8;
+    case VK_TAB:
+      return 9;
+    case VK_ESCAPE:
+      return 27;
+    case 0xBA:
+      return shift ? u':' : u';';
+    case 0xBB:
+      return shift ? u'+' : u'=';
+    case 0xBC:
+      return shift ? u'<' : u',';
+    case 0xBD:
+      return shift ? u'_' : u'-';
+    case 0xBE:
+      return shift ? u'>' : u'.';
+    case 0xBF:
+      return shift ? u'?' : u'/';
+    case 0xC0:
+      return shift ? u'~' : u'`';
+    case 0xDB:
+      return shift ? u'{' : u'[';
+    case 0xDC:
+      return shift ? u'|' : u'\\';
+    case 0xDD:
+      return shift ? u'}' : u']';
+    case 0xDE:
+      return shift ? u'"' : u'\'';
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+ThreadQueue& CurrentQueue() { return *CurrentQueueShared(); }
+
+std::shared_ptr<ThreadQueue> CurrentQueueShared() {
+  if (!tlsQueue.queue) {
+    auto queue = std::make_shared<ThreadQueue>();
+    queue->threadId = kernel::ThreadControl::Self().Id();
+    tlsQueue.queue = std::move(queue);
+  }
+  return tlsQueue.queue;
+}
+
+void WakeLocked(ThreadQueue& queue) { queue.waiters.WakeAll(); }
+
+void CompleteSentLocked(ThreadQueue& queue, SentMessage* message, LRESULT result) {
+  UnlinkSentLocked(queue, message);
+  CompleteLocked(message, result);
+}
+
+LRESULT CallProc(const std::shared_ptr<Window>& window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return window->proc(window->handle, message, wParam, lParam);
+}
+
+LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  ThreadQueue& self = CurrentQueue();
+  std::unique_lock<std::mutex> lock(Wm().lock);
+  std::shared_ptr<Window> window = FindLocked(hwnd);
+  if (!window) {
+    lock.unlock();
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  if (window->queue.get() == &self) {
+    lock.unlock();
+    return CallProc(window, message, wParam, lParam);
+  }
+  return SendAcrossLocked(lock, window, message, wParam, lParam);
+}
+
+void Deliver(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  ThreadQueue& self = CurrentQueue();
+  std::unique_lock<std::mutex> lock(Wm().lock);
+  std::shared_ptr<Window> window = FindLocked(hwnd);
+  if (!window) return;
+  if (window->queue.get() == &self) {
+    lock.unlock();
+    CallProc(window, message, wParam, lParam);
+    return;
+  }
+  ThreadQueue& owner = *window->queue;
+  if (owner.dead) return;
+  auto* notification = new SentMessage;
+  notification->hwnd = hwnd;
+  notification->message = message;
+  notification->wParam = wParam;
+  notification->lParam = lParam;
+  PushSentLocked(owner, notification);
+  WakeLocked(owner);
+}
+
+bool Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  std::lock_guard<std::mutex> guard(Wm().lock);
+  ThreadQueue* queue;
+  if (hwnd == nullptr) {
+    queue = &CurrentQueue();
+  } else {
+    std::shared_ptr<Window> window = FindLocked(hwnd);
+    if (!window) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return false;
+    }
+    queue = window->queue.get();
+  }
+  if (queue->dead) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  MSG msg{};
+  msg.hwnd = hwnd;
+  msg.message = message;
+  msg.wParam = wParam;
+  msg.lParam = lParam;
+  msg.time = GetTickCount();
+  queue->posted.push_back(msg);
+  WakeLocked(*queue);
+  return true;
+}
+
+Fetched GetMessageInternal(MSG* msg, HWND filter, UINT first, UINT last, const std::function<bool()>& stop) {
+  switch (FetchMessage(msg, filter, first, last, true, true, stop ? &stop : nullptr)) {
+    case Fetch::kQuit:
+      return Fetched::kQuit;
+    case Fetch::kStopped:
+      return Fetched::kStopped;
+    default:
+      return Fetched::kMessage;
+  }
+}
+
+}  // namespace windowing
+
+using kernel::PlatformCall;
+using windowing::Wm;
+
+BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
+  PlatformCall call;
+  if (lpMsg == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return -1;
+  }
+  if (hWnd != nullptr) {
+    std::lock_guard<std::mutex> guard(Wm().lock);
+    auto window = windowing::FindLocked(hWnd);
+    if (!window || window->queue.get() != &windowing::CurrentQueue()) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return -1;
+    }
+  }
+  auto fetched = windowing::FetchMessage(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true, true, nullptr);
+  return fetched == windowing::Fetch::kQuit ? FALSE : TRUE;
+}
+
+BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
+  PlatformCall call;
+  if (lpMsg == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto fetched = windowing::FetchMessage(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, (wRemoveMsg & PM_REMOVE) != 0,
+                                         false, nullptr);
+  return fetched == windowing::Fetch::kNone ? FALSE : TRUE;
+}
+
+BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  PlatformCall call;
+  return windowing::Post(hWnd, Msg, wParam, lParam) ? TRUE : FALSE;
+}
+
+void WINAPI PostQuitMessage(int nExitCode) {
+  PlatformCall call;
+  std::lock_guard<std::mutex> guard(Wm().lock);
+  windowing::ThreadQueue& queue = windowing::CurrentQueue();
+  queue.quit = true;
+  queue.quitCode = nExitCode;
+}
+
+LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  PlatformCall call;
+  return windowing::Send(hWnd, Msg, wParam, lParam);
+}
+
+LRESULT WINAPI SendDlgItemMessageW(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  PlatformCall call;
+  HWND item = GetDlgItem(hDlg, nIDDlgItem);
+  if (item == nullptr) return 0;
+  return windowing::Send(item, Msg, wParam, lParam);
+}
+
+BOOL WINAPI TranslateMessage(const MSG* lpMsg) {
+  PlatformCall call;
+  if (lpMsg == nullptr) return FALSE;
+  if (lpMsg->message != WM_KEYDOWN && lpMsg->message != WM_SYSKEYDOWN && lpMsg->message != WM_KEYUP &&
+      lpMsg->message != WM_SYSKEYUP) {
+    return FALSE;
+  }
+  if (lpMsg->message == WM_KEYUP || lpMsg->message == WM_SYSKEYUP) return TRUE;
+  std::lock_guard<std::mutex> guard(Wm().lock);
+  windowing::ThreadQueue& queue = windowing::CurrentQueue();
+  bool shift = (queue.keys[VK_SHIFT] & 0x80) != 0;
+  bool control = (queue.keys[VK_CONTROL] & 0x80) != 0;
+  char16_t ch = windowing::CharacterOf(static_cast<BYTE>(lpMsg->wParam), shift, control);
+  if (ch == 0) return TRUE;
+  MSG msg = *lpMsg;
+  msg.message = lpMsg->message == WM_SYSKEYDOWN ? WM_SYSCHAR : WM_CHAR;
+  msg.wParam = ch;
+  // Comes out next, before anything posted earlier.
+  queue.posted.push_front(msg);
+  return TRUE;
+}
+
+LRESULT WINAPI DispatchMessageW(const MSG* lpMsg) {
+  PlatformCall call;
+  if (lpMsg == nullptr) return 0;
+  if (lpMsg->message == WM_TIMER && lpMsg->lParam != 0) {
+    auto proc = reinterpret_cast<TIMERPROC>(lpMsg->lParam);
+    {
+      // Only a timer that still exists calls its procedure.
+      std::lock_guard<std::mutex> guard(Wm().lock);
+      bool live = false;
+      for (const windowing::Timer& timer : windowing::CurrentQueue().timers) {
+        live |= timer.hwnd == lpMsg->hwnd && timer.id == lpMsg->wParam && timer.proc == proc;
+      }
+      if (!live) return 0;
+    }
+    proc(lpMsg->hwnd, WM_TIMER, static_cast<UINT>(lpMsg->wParam), GetTickCount());
+    return 0;
+  }
+  if (lpMsg->hwnd == nullptr) return 0;
+  std::shared_ptr<windowing::Window> window;
+  {
+    std::lock_guard<std::mutex> guard(Wm().lock);
+    window = windowing::FindLocked(lpMsg->hwnd);
+    if (window && window->queue.get() != &windowing::CurrentQueue()) window = nullptr;
+  }
+  if (!window) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  return windowing::CallProc(window, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+}
+
+UINT WINAPI SetTimer(HWND hWnd, UINT nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
+  PlatformCall call;
+  constexpr UINT kMinimum = 10;  // USER_TIMER_MINIMUM
+  uElapse = uElapse < kMinimum ? kMinimum : (uElapse > 0x7FFFFFFF ? 0x7FFFFFFF : uElapse);
+  std::lock_guard<std::mutex> guard(Wm().lock);
+  windowing::ThreadQueue* queue = &windowing::CurrentQueue();
+  if (hWnd != nullptr) {
+    auto window = windowing::FindLocked(hWnd);
+    if (!window) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    queue = window->queue.get();
+  } else {
+    // A timer without a window gets an id of its own, unless it replaces one.
+    bool exists = false;
+    for (const windowing::Timer& timer : queue->timers) exists |= timer.hwnd == nullptr && timer.id == nIDEvent;
+    if (!exists || nIDEvent == 0) {
+      static UINT nextId = 0x7000;
+      nIDEvent = ++nextId;
+    }
+  }
+  auto due = kernel::Clock::now() + std::chrono::milliseconds(uElapse);
+  for (windowing::Timer& timer : queue->timers) {
+    if (timer.hwnd == hWnd && timer.id == nIDEvent) {
+      timer.elapse = uElapse;
+      timer.proc = lpTimerFunc;
+      timer.due = due;
+      windowing::WakeLocked(*queue);
+      return nIDEvent == 0 ? 1 : nIDEvent;
+    }
+  }
+  queue->timers.push_back(windowing::Timer{hWnd, nIDEvent, uElapse, lpTimerFunc, due});
+  windowing::WakeLocked(*queue);  // its wait may need an earlier deadline now
+  return nIDEvent == 0 ? 1 : nIDEvent;
+}
+
+BOOL WINAPI KillTimer(HWND hWnd, UINT uIDEvent) {
+  PlatformCall call;
+  std::lock_guard<std::mutex> guard(Wm().lock);
+  windowing::ThreadQueue* queue = &windowing::CurrentQueue();
+  if (hWnd != nullptr) {
+    auto window = windowing::FindLocked(hWnd);
+    if (!window) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return FALSE;
+    }
+    queue = window->queue.get();
+  }
+  auto& timers = queue->timers;
+  for (auto it = timers.begin(); it != timers.end(); ++it) {
+    if (it->hwnd == hWnd && it->id == uIDEvent) {
+      timers.erase(it);
+      return TRUE;
+    }
+  }
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return FALSE;
+}
