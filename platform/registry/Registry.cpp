@@ -251,8 +251,7 @@ bool CreateKey(std::string_view key, std::string* error) {
   return true;
 }
 
-bool SetValue(std::string_view key, std::string_view name, DWORD type, std::vector<uint8_t> data,
-              std::string* error) {
+bool SetValue(std::string_view key, std::string_view name, DWORD type, std::vector<uint8_t> data, std::string* error) {
   auto path = ParseKeyPath(key, error);
   if (!path) return false;
   Store& store = TheStore();

@@ -61,38 +61,126 @@ void ParmrkDecoder::Feed(const uint8_t* data, size_t size, std::vector<Event>& o
 
 std::optional<speed_t> HostSpeed(uint32_t baud) {
   switch (baud) {
-    case 50: return B50;
-    case 75: return B75;
-    case 110: return B110;
-    case 134: return B134;
-    case 150: return B150;
-    case 200: return B200;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 1800: return B1800;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 500000: return B500000;
-    case 576000: return B576000;
-    case 921600: return B921600;
-    case 1000000: return B1000000;
-    case 1152000: return B1152000;
-    case 1500000: return B1500000;
-    case 2000000: return B2000000;
-    case 2500000: return B2500000;
-    case 3000000: return B3000000;
-    case 3500000: return B3500000;
-    case 4000000: return B4000000;
-    default: return std::nullopt;
+    case 50:
+      return B50;
+    case 75:
+      return B75;
+    case 110:
+      return B110;
+    case 134:
+      return B134;
+    case 150:
+      return B150;
+    case 200:
+      return B200;
+    case 300:
+      return B300;
+    case 600:
+      return B600;
+    case 1200:
+      return B1200;
+    case 1800:
+      return B1800;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    case 230400:
+      return B230400;
+    case 460800:
+      return B460800;
+    case 500000:
+      return B500000;
+    case 576000:
+      return B576000;
+    case 921600:
+      return B921600;
+    case 1000000:
+      return B1000000;
+    case 1152000:
+      return B1152000;
+    case 1500000:
+      return B1500000;
+    case 2000000:
+      return B2000000;
+    case 2500000:
+      return B2500000;
+    case 3000000:
+      return B3000000;
+    case 3500000:
+      return B3500000;
+    case 4000000:
+      return B4000000;
+    default:
+      return std::nullopt;
   }
+}
+
+void ApplyDcbToTermios(const DCB& dcb, bool marking, termios& t) {
+  t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                      IXON | IXOFF | IXANY | IMAXBEL);
+  // Breaks and bad bytes are marked in the data; INPCK also makes the
+  // line discipline mark framing errors.
+  if (marking) t.c_iflag |= PARMRK | INPCK;
+  if (dcb.fOutX) t.c_iflag |= IXON;
+  if (dcb.fInX) t.c_iflag |= IXOFF;
+  if (dcb.XonChar != 0) t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+  if (dcb.XoffChar != 0) t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+  t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
+
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  t.c_cflag |= CREAD | CLOCAL;
+  switch (dcb.ByteSize) {
+    case 5:
+      t.c_cflag |= CS5;
+      break;
+    case 6:
+      t.c_cflag |= CS6;
+      break;
+    case 7:
+      t.c_cflag |= CS7;
+      break;
+    default:
+      t.c_cflag |= CS8;
+      break;
+  }
+  switch (dcb.Parity) {
+    case ODDPARITY:
+      t.c_cflag |= PARENB | PARODD;
+      break;
+    case EVENPARITY:
+      t.c_cflag |= PARENB;
+      break;
+    case MARKPARITY:
+      t.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case SPACEPARITY:
+      t.c_cflag |= PARENB | CMSPAR;
+      break;
+    default:
+      break;
+  }
+  // The host has no 1.5 stop bits: it sends 2, and a receiver needs 1.
+  if (dcb.StopBits != ONESTOPBIT) t.c_cflag |= CSTOPB;
+  if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) t.c_cflag |= CRTSCTS;
+  // VMIN 1 with O_NONBLOCK: no data reads as EAGAIN, and 0 means hung up
+  // (with VMIN 0 both read as 0).
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  speed_t speed = HostSpeed(dcb.BaudRate).value_or(B9600);
+  cfsetispeed(&t, speed);
+  cfsetospeed(&t, speed);
 }
 
 namespace detail {
@@ -152,45 +240,10 @@ class TtyTransport final : public Transport {
 
   DWORD Configure(const DCB& dcb) override {
     if (fd_ < 0 || gone_) return ERROR_DEVICE_NOT_CONNECTED;
-    std::optional<speed_t> speed = HostSpeed(dcb.BaudRate);
-    if (!speed) return ERROR_INVALID_PARAMETER;
+    if (!HostSpeed(dcb.BaudRate)) return ERROR_INVALID_PARAMETER;
     termios t{};
     if (tcgetattr(fd_, &t) != 0) return errno == EIO ? ERROR_DEVICE_NOT_CONNECTED : ERROR_GEN_FAILURE;
-
-    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                        IXON | IXOFF | IXANY | IMAXBEL);
-    // Breaks and bad bytes are marked in the data; INPCK also makes the
-    // line discipline mark framing errors.
-    if (marking_) t.c_iflag |= PARMRK | INPCK;
-    if (dcb.fOutX) t.c_iflag |= IXON;
-    if (dcb.fInX) t.c_iflag |= IXOFF;
-    if (dcb.XonChar != 0) t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
-    if (dcb.XoffChar != 0) t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
-    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
-
-    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    t.c_cflag |= CREAD | CLOCAL;
-    switch (dcb.ByteSize) {
-      case 5: t.c_cflag |= CS5; break;
-      case 6: t.c_cflag |= CS6; break;
-      case 7: t.c_cflag |= CS7; break;
-      default: t.c_cflag |= CS8; break;
-    }
-    switch (dcb.Parity) {
-      case ODDPARITY: t.c_cflag |= PARENB | PARODD; break;
-      case EVENPARITY: t.c_cflag |= PARENB; break;
-      case MARKPARITY: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-      case SPACEPARITY: t.c_cflag |= PARENB | CMSPAR; break;
-      default: break;
-    }
-    // The host has no 1.5 stop bits: it sends 2, and a receiver needs 1.
-    if (dcb.StopBits != ONESTOPBIT) t.c_cflag |= CSTOPB;
-    if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) t.c_cflag |= CRTSCTS;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    cfsetispeed(&t, *speed);
-    cfsetospeed(&t, *speed);
+    ApplyDcbToTermios(dcb, marking_, t);
     if (tcsetattr(fd_, TCSANOW, &t) != 0) return errno == EIO ? ERROR_DEVICE_NOT_CONNECTED : ERROR_GEN_FAILURE;
     parityChecked_ = dcb.fParity && dcb.Parity != NOPARITY;
     return ERROR_SUCCESS;

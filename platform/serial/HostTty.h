@@ -4,6 +4,7 @@
 #pragma once
 
 #include <termios.h>
+#include <windows.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -33,5 +34,11 @@ class ParmrkDecoder {
 
 // The termios speed constant for a baud rate, if the host supports it.
 std::optional<speed_t> HostSpeed(uint32_t baud);
+
+// Raw termios for a DCB's line settings, on top of `t` (from tcgetattr):
+// no echo, no line editing, no output processing, no flow control unless
+// the DCB asks. `marking`: PARMRK and INPCK, so that breaks and bad bytes
+// come marked in the data. The host has no 1.5 stop bits: it sends 2.
+void ApplyDcbToTermios(const DCB& dcb, bool marking, termios& t);
 
 }  // namespace serial

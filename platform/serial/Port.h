@@ -18,7 +18,7 @@ namespace serial {
 // The driver's defaults for a port, applied at every open.
 struct PortOptions {
   COMMTIMEOUTS timeouts = {0, 0, 0, 0, 0};  // all zero: reads and writes wait without limit
-  DWORD inputQueue = 4096;  // bytes the input queue holds until SetupComm changes it
+  DWORD inputQueue = 4096;                  // bytes the input queue holds until SetupComm changes it
 };
 
 // Time-outs for ports whose readers copy bursts (the infrared and IrDA
