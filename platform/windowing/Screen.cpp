@@ -155,6 +155,17 @@ uint64_t WaitForChange(uint64_t seen, kernel::TimePoint deadline) {
   return c.version;
 }
 
+uint64_t WaitForChangeOrFd(uint64_t seen, kernel::TimePoint deadline, int fd, short events, short* revents) {
+  auto& c = windowing::Changes();
+  std::unique_lock<std::mutex> lock(c.lock);
+  short ready = 0;
+  while (c.version == seen && ready == 0 && kernel::Clock::now() < deadline) {
+    ready = kernel::WaitOnce(lock, c.waiters, deadline, fd, events);
+  }
+  if (revents) *revents = ready;
+  return c.version;
+}
+
 Snapshot Capture() {
   Snapshot s;
   std::lock_guard<std::mutex> guard(Wm().lock);

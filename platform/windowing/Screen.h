@@ -149,6 +149,10 @@ uint64_t Version();
 // Blocks until Version() differs from `seen` or the platform deadline passes
 // (an interruptible platform wait); returns the current version.
 uint64_t WaitForChange(uint64_t seen, kernel::TimePoint deadline);
+// The same wait, also ended by `fd` becoming ready for the poll `events`
+// (a front end's terminal input); `*revents` gets what poll reported, 0 if
+// the fd did not become ready.
+uint64_t WaitForChangeOrFd(uint64_t seen, kernel::TimePoint deadline, int fd, short events, short* revents);
 Snapshot Capture();
 
 // The edit control's metrics, or nullopt if `edit` is no live edit control.
