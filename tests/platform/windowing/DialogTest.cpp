@@ -1,0 +1,295 @@
+// Conformance of message boxes and modal dialogs: boxes from worker threads
+// with no owner, several at once, the default caption, the disabled owner,
+// keys; dialogs from a DLGTEMPLATE with their modal loop (Enter and Esc,
+// other commands left to the dialog procedure), geometry, and the owner's
+// timers ticking on.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "kernel/Clock.h"
+#include "windowing/Screen.h"
+#include "WindowTestSupport.h"
+
+namespace {
+
+using namespace wintest;
+
+std::optional<screen::BoxView> WaitForBox(size_t count = 1) {
+  std::optional<screen::BoxView> box;
+  Eventually([&] {
+    auto s = screen::Capture();
+    size_t boxes = 0;
+    for (const auto& m : s.modals) {
+      if (m.kind == screen::ModalView::Kind::kMessageBox && !m.box.answered) {
+        ++boxes;
+        box = m.box;
+      }
+    }
+    return boxes >= count;
+  });
+  return box;
+}
+
+TEST(MessageBoxTest, WorkerBoxWithoutOwnerWaitsForTheAnswer) {
+  std::atomic<int> result{0};
+  std::thread worker([&] { result = MessageBoxW(nullptr, u"Reboot device/Reset module !", u"Successful", MB_OK); });
+  auto box = WaitForBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->text, u"Reboot device/Reset module !");
+  EXPECT_EQ(box->caption, u"Successful");
+  EXPECT_EQ(box->buttons, (std::vector<int>{IDOK}));
+  EXPECT_EQ(box->owner, nullptr);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(result.load(), 0);  // still waiting
+  EXPECT_FALSE(screen::AnswerBox(box->id, IDCANCEL));  // not one of its buttons
+  EXPECT_TRUE(screen::AnswerBox(box->id, IDOK));
+  EXPECT_FALSE(screen::AnswerBox(box->id, IDOK));  // answered once only
+  worker.join();
+  EXPECT_EQ(result.load(), IDOK);
+  EXPECT_TRUE(screen::Capture().modals.empty());
+}
+
+TEST(MessageBoxTest, NoCaptionGivesThePlatformDefault) {
+  std::thread worker([] { MessageBoxW(nullptr, u"COMs should be released first", nullptr, MB_ICONERROR); });
+  auto box = WaitForBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->caption, u"Error");
+  EXPECT_EQ(box->icon, static_cast<UINT>(MB_ICONERROR));
+  screen::AnswerBox(box->id, IDOK);
+  worker.join();
+}
+
+TEST(MessageBoxTest, BoxesOfSeveralThreadsAreOpenAtOnce) {
+  std::atomic<int> first{0}, second{0};
+  std::thread a([&] { first = MessageBoxW(nullptr, u"Fail to write to BT/Irda\r\n", u"A", MB_OKCANCEL); });
+  ASSERT_TRUE(WaitForBox(1));
+  std::thread b([&] { second = MessageBoxW(nullptr, u"Fail to write FF(GSM)", u"B", MB_YESNO); });
+  ASSERT_TRUE(WaitForBox(2));
+  auto modals = screen::Capture().modals;
+  ASSERT_EQ(modals.size(), 2u);
+  EXPECT_EQ(modals[0].box.caption, u"A");
+  EXPECT_EQ(modals[1].box.caption, u"B");  // the newest on top
+  EXPECT_TRUE(screen::AnswerBox(modals[1].box.id, IDNO));
+  b.join();
+  EXPECT_EQ(second.load(), IDNO);
+  EXPECT_EQ(first.load(), 0);
+  EXPECT_TRUE(screen::AnswerBox(modals[0].box.id, IDCANCEL));
+  a.join();
+  EXPECT_EQ(first.load(), IDCANCEL);
+}
+
+TEST(MessageBoxTest, KeysAnswerTheTopmostBox) {
+  std::atomic<int> result{0};
+  std::thread worker([&] { result = MessageBoxW(nullptr, u"?", u"Q", MB_OKCANCEL | MB_DEFBUTTON2); });
+  ASSERT_TRUE(WaitForBox());
+  screen::Key('X');  // no effect on a box
+  std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(result.load(), 0);
+  screen::Key(VK_RETURN);  // the default button
+  worker.join();
+  EXPECT_EQ(result.load(), IDCANCEL);
+
+  std::thread ok([&] { result = MessageBoxW(nullptr, u"done", u"Q", MB_OK); });
+  ASSERT_TRUE(WaitForBox());
+  screen::Key(VK_ESCAPE);  // an OK box closes on Esc
+  ok.join();
+  EXPECT_EQ(result.load(), IDOK);
+}
+
+TEST(MessageBoxTest, OwnerIsDisabledWhileTheBoxIsOpenAndGetsItsFocusBack) {
+  HWND main = Create(nullptr, WS_VISIBLE, nullptr, 0, u"Firmware Utility");
+  HWND edit = Create(nullptr, WS_CHILD | WS_VISIBLE, main, 5);
+  SetFocus(edit);
+  std::atomic<bool> ownerDisabled{false};
+  std::thread user([&] {
+    auto box = WaitForBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->owner, main);
+    auto s = screen::Capture();
+    ownerDisabled = s.window && s.window->hwnd == main && !s.window->enabled;
+    screen::AnswerBox(box->id, IDOK);
+  });
+  EXPECT_EQ(MessageBoxW(main, u"COMs should be released first", nullptr, MB_ICONERROR), IDOK);
+  user.join();
+  EXPECT_TRUE(ownerDisabled.load());
+  EXPECT_FALSE(EnableWindow(main, TRUE));  // enabled again
+  EXPECT_EQ(GetFocus(), edit);
+  DestroyWindow(main);
+}
+
+TEST(MessageBoxTest, TerminatedThreadLeavesNoBoxBehind) {
+  HANDLE thread = CreateThread(
+      nullptr, 0, [](LPVOID) -> DWORD { return static_cast<DWORD>(MessageBoxW(nullptr, u"x", u"y", MB_OK)); }, nullptr,
+      0, nullptr);
+  ASSERT_TRUE(WaitForBox());
+  TerminateThread(thread, 0);
+  EXPECT_EQ(WaitForSingleObject(thread, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_TRUE(Eventually([] { return screen::Capture().modals.empty(); }));
+  CloseHandle(thread);
+}
+
+// ----------------------------------------------------------------- dialogs
+
+// A dialog template like the About box: caption, font, one static control.
+std::vector<uint8_t> AboutTemplate(DWORD style = 0x90C808C0) {
+  std::vector<uint8_t> t;
+  ResImage::Dword(t, style);
+  ResImage::Dword(t, 0);
+  ResImage::Word(t, 1);   // one item
+  ResImage::Word(t, 10);  // x, y, cx, cy
+  ResImage::Word(t, 10);
+  ResImage::Word(t, 136);
+  ResImage::Word(t, 56);
+  ResImage::Word(t, 0);  // no menu
+  ResImage::Word(t, 0);  // the default class
+  ResImage::Text(t, u"About");
+  ResImage::Word(t, 10);
+  ResImage::Text(t, u"System");
+  ResImage::Align(t);
+  ResImage::Dword(t, 0x50020000);
+  ResImage::Dword(t, 0);
+  ResImage::Word(t, 12);
+  ResImage::Word(t, 5);
+  ResImage::Word(t, 114);
+  ResImage::Word(t, 46);
+  ResImage::Word(t, 0xFFFF);  // id -1
+  ResImage::Word(t, 0xFFFF);
+  ResImage::Word(t, 0x0082);  // static
+  ResImage::Text(t, u"Written to update phone module firmware");
+  ResImage::Word(t, 0);  // no creation data
+  return t;
+}
+
+struct DialogRun {
+  std::vector<UINT> commands;
+  LPARAM initParam = 0;
+};
+DialogRun* currentRun = nullptr;
+
+BOOL CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) currentRun->initParam = lParam;
+  if (message == WM_COMMAND) {
+    currentRun->commands.push_back(LOWORD(wParam));
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+      EndDialog(dialog, 40 + LOWORD(wParam));
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+std::optional<screen::WindowView> WaitForDialog() {
+  std::optional<screen::WindowView> dialog;
+  Eventually([&] {
+    for (const auto& m : screen::Capture().modals) {
+      if (m.kind == screen::ModalView::Kind::kDialog) dialog = m.dialog;
+    }
+    return dialog.has_value();
+  });
+  return dialog;
+}
+
+class DialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kernel::SetClockSpeed(100);
+    main = Create(Logging(log), WS_VISIBLE, nullptr, 0, u"Firmware Utility");
+    SetTimer(main, 100, 1000, nullptr);
+    currentRun = &run;
+    bytes = AboutTemplate();
+  }
+  void TearDown() override {
+    DestroyWindow(main);
+    kernel::SetClockSpeed(1);
+  }
+  int Show() {
+    return DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(bytes.data()), main, AboutProc, 77);
+  }
+
+  Log log;
+  HWND main = nullptr;
+  DialogRun run;
+  std::vector<uint8_t> bytes;
+};
+
+TEST_F(DialogTest, EnterEndsItOtherCommandsAreTheProceduresToIgnore) {
+  std::atomic<bool> sawDisabledOwner{false};
+  std::atomic<size_t> ticksWhileOpen{0};
+  std::thread user([&] {
+    auto dialog = WaitForDialog();
+    ASSERT_TRUE(dialog);
+    size_t ticks = log.Count(WM_TIMER, main);
+    auto s = screen::Capture();
+    sawDisabledOwner = s.window && !s.window->enabled;
+    EXPECT_EQ(s.title, u"About");  // the dialog is in front
+    EXPECT_EQ(s.foreground, dialog->hwnd);
+    screen::SendCommand(5);
+    ASSERT_TRUE(Eventually([&] { return log.Count(WM_TIMER, main) >= ticks + 3; }));
+    ticksWhileOpen = log.Count(WM_TIMER, main) - ticks;
+    EXPECT_TRUE(WaitForDialog());  // command 5 did not end it
+    screen::Key(VK_RETURN);
+  });
+  EXPECT_EQ(Show(), 41);
+  user.join();
+  EXPECT_EQ(run.initParam, 77);
+  EXPECT_EQ(run.commands, (std::vector<UINT>{5, IDOK}));
+  EXPECT_TRUE(sawDisabledOwner.load());
+  EXPECT_GE(ticksWhileOpen.load(), 3u);  // the owner's timer kept ticking
+  EXPECT_FALSE(EnableWindow(main, TRUE));
+  EXPECT_EQ(GetForegroundWindow(), main);
+  EXPECT_TRUE(screen::Capture().modals.empty());
+}
+
+TEST_F(DialogTest, EscapeEndsItWithCancel) {
+  std::thread user([&] {
+    ASSERT_TRUE(WaitForDialog());
+    screen::Key(VK_ESCAPE);
+  });
+  EXPECT_EQ(Show(), 42);
+  user.join();
+  EXPECT_EQ(run.commands, (std::vector<UINT>{IDCANCEL}));
+}
+
+TEST_F(DialogTest, DialogUnitsAndCentring) {
+  std::optional<screen::WindowView> seen;
+  std::thread user([&] {
+    seen = WaitForDialog();
+    screen::SendCommand(IDOK);
+  });
+  Show();
+  user.join();
+  ASSERT_TRUE(seen);
+  // 136 x 56 dialog units at 6 x 13 base units: a 204 x 91 client area,
+  // with a caption bar and a 1-pixel frame, centred in the work area.
+  int width = 204 + 2, height = 91 + 2 + 16;
+  RECT work = screen::WorkArea();
+  EXPECT_EQ(seen->rect.right - seen->rect.left, width);
+  EXPECT_EQ(seen->rect.bottom - seen->rect.top, height);
+  EXPECT_EQ(seen->rect.left, (work.right - work.left - width) / 2);
+  EXPECT_EQ(seen->rect.top, work.top + (work.bottom - work.top - height) / 2);
+  ASSERT_EQ(seen->controls.size(), 1u);
+  const screen::ControlView& text = seen->controls[0];
+  EXPECT_EQ(text.className, u"static");
+  EXPECT_EQ(text.id, 0xFFFF);  // the template's 16-bit -1, as GetDlgCtrlID reports it
+  EXPECT_EQ(text.text, u"Written to update phone module firmware");
+  EXPECT_EQ(text.rect.left, seen->rect.left + 1 + 12 * 6 / 4);
+  EXPECT_EQ(text.rect.right - text.rect.left, 114 * 6 / 4);
+}
+
+TEST_F(DialogTest, MalformedTemplateShowsNothing) {
+  bytes.resize(10);
+  bytes.resize(0x10000);  // room the parser may read, all zero
+  bytes[0] = 0xFF;
+  bytes[1] = 0xFF;
+  bytes[2] = 1;
+  bytes[3] = 0;  // the signature of an extended template, which is refused
+  EXPECT_EQ(Show(), -1);
+  EXPECT_TRUE(screen::Capture().modals.empty());
+  EXPECT_FALSE(EnableWindow(main, TRUE));  // the owner was never disabled
+}
+
+}  // namespace
