@@ -1,0 +1,254 @@
+#include "frontends/headless/ScriptedUser.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "text/WideText.h"
+
+namespace headless {
+namespace {
+
+struct Start {
+  ProgramThread::Entry entry;
+  HINSTANCE instance;
+  int showCommand;
+};
+
+uint32_t RunEntry(void* param) {
+  Start start = *static_cast<Start*>(param);
+  delete static_cast<Start*>(param);
+  static WCHAR emptyCommandLine[] = {0};
+  return static_cast<uint32_t>(start.entry(start.instance, nullptr, emptyCommandLine, start.showCommand));
+}
+
+std::string Utf8(std::u16string_view text) { return text::ToUtf8(text); }
+
+// Texts on one line: line ends shown as they are written in C.
+std::string OneLine(std::u16string_view text) {
+  std::string out;
+  for (char c : Utf8(text)) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string ButtonName(int id) {
+  switch (id) {
+    case IDOK:
+      return "OK";
+    case IDCANCEL:
+      return "Cancel";
+    case IDABORT:
+      return "Abort";
+    case IDRETRY:
+      return "Retry";
+    case IDIGNORE:
+      return "Ignore";
+    case IDYES:
+      return "Yes";
+    case IDNO:
+      return "No";
+    default:
+      return std::to_string(id);
+  }
+}
+
+void RenderItems(std::ostringstream& out, const std::vector<screen::MenuItemView>& items, const std::string& indent) {
+  for (const screen::MenuItemView& item : items) {
+    if (item.separator) {
+      out << indent << "-----\n";
+      continue;
+    }
+    out << indent << (item.checked ? "[x] " : "[ ] ") << Utf8(item.text);
+    if (!item.popup) out << " (" << item.id << ")";
+    if (!item.enabled) out << " (disabled)";
+    out << "\n";
+    if (item.popup) RenderItems(out, item.items, indent + "    ");
+  }
+}
+
+void RenderControls(std::ostringstream& out, const std::vector<screen::ControlView>& controls) {
+  for (const screen::ControlView& c : controls) {
+    out << "  " << Utf8(c.className) << " " << c.id << " at (" << c.rect.left << "," << c.rect.top << ")-("
+        << c.rect.right << "," << c.rect.bottom << ")" << (c.focused ? " focused" : "")
+        << (c.visible ? "" : " hidden") << (c.enabled ? "" : " disabled");
+    if (c.edit) {
+      const screen::EditState& e = *c.edit;
+      out << ": " << e.lineCount << " lines, showing from line " << e.firstVisibleLine << ", caret " << e.caret << "\n";
+      for (const std::u16string& line : screen::EditLines(c.hwnd, e.firstVisibleLine, e.visibleLines)) {
+        out << "  | " << Utf8(line) << "\n";
+      }
+    } else {
+      out << ": \"" << OneLine(c.text) << "\"\n";
+    }
+  }
+}
+
+}  // namespace
+
+kernel::TimePoint DeadlineAfter(std::chrono::milliseconds timeout) {
+  return kernel::Clock::now() + std::chrono::duration_cast<kernel::Duration>(
+                                    std::chrono::duration<double, std::milli>(static_cast<double>(timeout.count()) *
+                                                                              kernel::ClockSpeed()));
+}
+
+// ------------------------------------------------------------ ProgramThread
+
+ProgramThread::ProgramThread(Entry entry, HINSTANCE instance, int showCommand)
+    : thread_(kernel::StartThread(RunEntry, new Start{entry, instance, showCommand}, false)) {}
+
+std::optional<int> ProgramThread::WaitForExit(std::chrono::milliseconds timeout) {
+  if (!thread_->WaitFinished(DeadlineAfter(timeout))) return std::nullopt;
+  return static_cast<int>(thread_->ExitCode());
+}
+
+bool ProgramThread::Running() const { return !thread_->HasEnded(); }
+
+// ------------------------------------------------------------- ScriptedUser
+
+ScriptedUser::ScriptedUser(std::u16string mainClass) : mainClass_(std::move(mainClass)) {}
+
+HWND ScriptedUser::MainWindow(std::chrono::milliseconds timeout) {
+  kernel::TimePoint deadline = DeadlineAfter(timeout);
+  for (;;) {
+    uint64_t version = screen::Version();
+    screen::Snapshot s = screen::Capture();
+    if (s.window && (mainClass_.empty() || text::EqualsIgnoreCase(s.window->className, mainClass_))) {
+      return s.window->hwnd;
+    }
+    if (kernel::Clock::now() >= deadline) return nullptr;
+    screen::WaitForChange(version, deadline);
+  }
+}
+
+HWND ScriptedUser::LogView(std::chrono::milliseconds timeout) {
+  kernel::TimePoint deadline = DeadlineAfter(timeout);
+  for (;;) {
+    uint64_t version = screen::Version();
+    screen::Snapshot s = screen::Capture();
+    if (s.window && (mainClass_.empty() || text::EqualsIgnoreCase(s.window->className, mainClass_))) {
+      for (const screen::ControlView& c : s.window->controls) {
+        if (c.parent == s.window->hwnd && c.id == 5 && c.edit) return c.hwnd;
+      }
+    }
+    if (kernel::Clock::now() >= deadline) return nullptr;
+    screen::WaitForChange(version, deadline);
+  }
+}
+
+bool ScriptedUser::Command(UINT id) {
+  HWND main = MainWindow();
+  return main && PostMessageW(main, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+}
+
+void ScriptedUser::Key(BYTE vk, unsigned modifiers) { screen::Key(vk, modifiers); }
+
+bool ScriptedUser::Menu(int button, UINT id) {
+  if (!screen::OpenMenu(button)) return false;
+  if (screen::ChooseMenuItem(id)) return true;
+  screen::CloseMenu();
+  return false;
+}
+
+bool ScriptedUser::Done() { return screen::PressDone(); }
+
+std::optional<BoxTexts> ScriptedUser::AnswerNextBox(int result, std::chrono::milliseconds timeout) {
+  kernel::TimePoint deadline = DeadlineAfter(timeout);
+  for (;;) {
+    uint64_t version = screen::Version();
+    screen::Snapshot s = screen::Capture();
+    for (auto it = s.modals.rbegin(); it != s.modals.rend(); ++it) {
+      if (it->kind != screen::ModalView::Kind::kMessageBox || it->box.answered) continue;
+      BoxTexts texts{it->box.text, it->box.caption, it->box.buttons, false};
+      texts.accepted = screen::AnswerBox(it->box.id, result);
+      return texts;
+    }
+    if (kernel::Clock::now() >= deadline) return std::nullopt;
+    screen::WaitForChange(version, deadline);
+  }
+}
+
+bool ScriptedUser::WaitForLogText(std::u16string_view text, std::chrono::milliseconds timeout) {
+  kernel::TimePoint deadline = DeadlineAfter(timeout);
+  HWND log = LogView(timeout);
+  if (!log) return false;
+  // Only text appended since the last look needs searching, unless the log
+  // was changed elsewhere.
+  size_t searchedLength = 0;
+  uint64_t rewrites = 0;
+  bool first = true;
+  for (;;) {
+    uint64_t version = screen::Version();
+    std::optional<screen::EditState> state = screen::Edit(log);
+    if (!state) return false;  // the log view is gone
+    size_t from = 0;
+    if (!first && state->rewrites == rewrites && searchedLength >= text.size()) {
+      from = searchedLength - text.size() + 1;
+    }
+    if (screen::EditFind(log, text, from)) return true;
+    first = false;
+    rewrites = state->rewrites;
+    searchedLength = state->length;
+    if (kernel::Clock::now() >= deadline) return false;
+    screen::WaitForChange(version, deadline);
+  }
+}
+
+std::u16string ScriptedUser::LogText() {
+  HWND log = LogView();
+  return log ? screen::EditText(log) : std::u16string();
+}
+
+std::string ScriptedUser::ScreenText() {
+  screen::Snapshot s = screen::Capture();
+  std::ostringstream out;
+  out << "title bar: \"" << Utf8(s.title) << "\"" << (s.doneButton ? " [ok]" : "") << "\n";
+  if (s.window) {
+    out << "window \"" << Utf8(s.window->title) << "\" (class \"" << Utf8(s.window->className) << "\")"
+        << (s.window->enabled ? "" : " disabled") << "\n";
+    RenderControls(out, s.window->controls);
+  } else {
+    out << "no window\n";
+  }
+  if (s.menuBar) {
+    out << "menu bar:";
+    for (const screen::MenuButtonView& b : s.menuBar->buttons) out << " [" << Utf8(b.label) << "]";
+    out << "\n";
+    for (size_t i = 0; i < s.menuBar->buttons.size(); ++i) {
+      out << "  " << Utf8(s.menuBar->buttons[i].label)
+          << (static_cast<int>(i) == s.menuBar->openButton ? " (open)" : "") << ":\n";
+      RenderItems(out, s.menuBar->buttons[i].items, "    ");
+    }
+  }
+  for (const screen::ModalView& m : s.modals) {
+    if (m.kind == screen::ModalView::Kind::kMessageBox) {
+      out << "message box \"" << Utf8(m.box.caption) << "\": \"" << OneLine(m.box.text) << "\"";
+      for (int button : m.box.buttons) out << " [" << ButtonName(button) << "]";
+      out << (m.box.answered ? " (answered)" : "") << "\n";
+    } else {
+      out << "dialog \"" << Utf8(m.dialog.title) << "\"\n";
+      RenderControls(out, m.dialog.controls);
+    }
+  }
+  return out.str();
+}
+
+bool ScriptedUser::WriteLog(const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << Utf8(LogText());
+  return static_cast<bool>(out);
+}
+
+bool ScriptedUser::WriteScreen(const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << ScreenText();
+  return static_cast<bool>(out);
+}
+
+}  // namespace headless
