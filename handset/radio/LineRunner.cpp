@@ -1,5 +1,6 @@
 #include "radio/LineRunner.h"
 
+#include <cstdio>
 #include <vector>
 
 namespace radio {
@@ -44,6 +45,11 @@ void LineRunner::Reset() {
   Log(out.log);
 }
 
+uint64_t LineRunner::GarbledBytes() const {
+  std::lock_guard<std::mutex> guard(m_);
+  return garbled_;
+}
+
 void LineRunner::FlushLocked(kernel::TimePoint now) {
   for (Emission& e : queue_.TakeDue(now)) {
     if (e.condition) {
@@ -81,7 +87,26 @@ void LineRunner::Run() {
       // clears its UART, so they are dropped.
       std::span<const uint8_t> taken;
       if (generation == generation_) taken = std::span<const uint8_t>(buffer.data(), n);
-      out = module_->Receive(taken, now);
+      if (!taken.empty()) {
+        serial::LineFormat f = line_->HostFormat();
+        bool matches = f.baud == 115200 && f.dataBits == 8 && f.parity == NOPARITY;
+        if (!matches) {
+          garbled_ += taken.size();
+          if (!mismatchLogged_) {
+            char text[160];
+            snprintf(text, sizeof text,
+                     "the host sends at %u bits per second, %u data bits, parity %u: garbage to the module's "
+                     "115200 8N1 UART, dropped",
+                     f.baud, f.dataBits, f.parity);
+            out.log.push_back(text);
+          }
+          taken = {};
+        }
+        mismatchLogged_ = !matches;
+      }
+      radio::Output more = module_->Receive(taken, now);
+      out.log.insert(out.log.end(), more.log.begin(), more.log.end());
+      out.emissions = std::move(more.emissions);
       queue_.Add(std::move(out.emissions), now);
       FlushLocked(now);
     }

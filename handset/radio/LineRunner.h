@@ -2,6 +2,12 @@
 // thread of its own (no platform thread: it makes no API calls, only kernel
 // waits inside the line's Read). The line paces every byte; the runner adds
 // only the module's own delays.
+//
+// The module's UART runs at 115200 bits per second, 8 data bits, no parity.
+// Bytes the host sends in another format (a port left at its 9600 default,
+// 7 data bits, parity) would be garbage to it: they are dropped and counted.
+// (The other way round the host gets the module's bytes intact; the virtual
+// line cannot garble them.)
 #pragma once
 
 #include <functional>
@@ -34,6 +40,9 @@ class LineRunner {
   // received but not yet taken, and answers not yet on the wire, are lost.
   void Reset();
 
+  // Bytes dropped because the host's line format was not the module's.
+  uint64_t GarbledBytes() const;
+
   Module& module() const { return *module_; }
   const std::shared_ptr<Module>& shared_module() const { return module_; }
 
@@ -45,10 +54,12 @@ class LineRunner {
   const std::shared_ptr<Module> module_;
   const std::shared_ptr<serial::LineDevice> line_;
   const LogFn log_;
-  std::mutex m_;  // guards everything below, and orders writes to the line with resets
+  mutable std::mutex m_;  // guards everything below, and orders writes to the line with resets
   EmissionQueue queue_;
   uint64_t generation_ = 0;  // bumped by every reset
   bool stop_ = false;
+  uint64_t garbled_ = 0;
+  bool mismatchLogged_ = false;
   std::thread thread_;
 };
 

@@ -508,6 +508,54 @@ TEST(ModuleSwitches, ClearTurnsEverythingOff) {
   EXPECT_EQ(h.RunUpdate(Wire()), Wire().size());
 }
 
+TEST(ModuleSwitchText, SpecsSetTheirSwitches) {
+  Module m;
+  std::string error;
+  for (const char* spec : {"noise@stage1=4", "delay@final-check=250", "refuse@stage2", "silent@memory-check=always",
+                           "parity@image-sections=2", "refusal=overrun"}) {
+    ASSERT_TRUE(radio::ApplySwitch(m, spec, &error)) << spec << ": " << error;
+  }
+  EXPECT_EQ(m.Faults(Phase::Stage1).noiseBytes, 4u);
+  EXPECT_EQ(m.Faults(Phase::FinalCheck).delay, 250ms);
+  EXPECT_EQ(m.Faults(Phase::Stage2Check).refuse, 1u);
+  EXPECT_EQ(m.Faults(Phase::MemoryCheck).silent, radio::kAlways);
+  EXPECT_EQ(m.Faults(Phase::ImageSections).lineEvents, 2u);
+  EXPECT_EQ(m.Faults(Phase::ImageSections).lineEvent, LineCondition::ParityError);
+  EXPECT_EQ(m.Refusal(), LineCondition::Overrun);
+  ASSERT_TRUE(radio::ApplySwitch(m, "delay@all=30", &error));
+  for (Phase p : radio::kAllPhases) EXPECT_EQ(m.Faults(p).delay, 30ms);
+  // Switches of one phase leave its others alone.
+  EXPECT_EQ(m.Faults(Phase::Stage1).noiseBytes, 4u);
+}
+
+TEST(ModuleSwitchText, BootWindowSwitch) {
+  Harness h;
+  std::string error;
+  ASSERT_TRUE(radio::ApplySwitch(h.module, "boot-window=500", &error)) << error;
+  h.Reset();
+  EXPECT_EQ(h.module.NextTimer(), h.now + 500ms);
+  h.now += 500ms;
+  EXPECT_EQ(Harness::Text(h.Feed("AT\r")), "\r\nOK\r\n");
+}
+
+TEST(ModuleSwitchText, BadSpecsChangeNothingAndSayWhy) {
+  Module m;
+  struct Bad {
+    const char* spec;
+    const char* why;
+  };
+  for (Bad bad : {Bad{"", "unknown switch"}, Bad{"frobnicate", "unknown switch"}, Bad{"noise@stage1", "needs a number"},
+                  Bad{"delay@stage1=abc", "needs a number"}, Bad{"noise@nowhere=1", "unknown phase 'nowhere'"},
+                  Bad{"refuse@stage1=-1", "count"}, Bad{"refuse@stage1=4294967295", "count"},
+                  Bad{"refuse@image-length", "no answer"}, Bad{"refusal=loud", "break, framing, parity, overrun"},
+                  Bad{"boot-window=0", "above 0"}, Bad{"clear=1", "unknown switch"}}) {
+    std::string error;
+    EXPECT_FALSE(radio::ApplySwitch(m, bad.spec, &error)) << bad.spec;
+    EXPECT_NE(error.find(bad.why), std::string::npos) << bad.spec << ": " << error;
+  }
+  for (Phase p : radio::kAllPhases) EXPECT_EQ(m.Faults(p), PhaseFaults{});
+}
+
 // ------------------------------------------------------------------ flash
 
 TEST(ModuleFlash, SavesTheImageOrNothing) {
