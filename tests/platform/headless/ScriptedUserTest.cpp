@@ -1,0 +1,192 @@
+// The scripted user against a small program with the utility's shape: a
+// main window with its log view (child 5), a menu bar, the done button, a
+// worker that logs and shows a message box. And a whole script run.
+#include <windows.h>
+#include <aygshell.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "frontends/headless/Script.h"
+#include "frontends/headless/ScriptedUser.h"
+#include "../windowing/WindowTestSupport.h"
+
+namespace {
+
+using namespace wintest;
+using headless::ScriptedUser;
+
+HINSTANCE toyInstance = nullptr;
+
+DWORD WINAPI ToyWorker(LPVOID param) {
+  HWND main = static_cast<HWND>(param);
+  SendDlgItemMessageW(main, 5, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(u"Bootload1 updated!!\r\n"));
+  int answer = MessageBoxW(nullptr, u"Reboot device/Reset module !", u"Successful", MB_OKCANCEL);
+  SendDlgItemMessageW(main, 5, EM_REPLACESEL, 0,
+                      reinterpret_cast<LPARAM>(answer == IDOK ? u"answered OK\r\n" : u"answered Cancel\r\n"));
+  return 0;
+}
+
+LRESULT CALLBACK ToyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE: {
+      SHMENUBARINFO bar;
+      memset(&bar, 0, sizeof(bar));
+      bar.cbSize = sizeof(bar);
+      bar.hwndParent = hwnd;
+      bar.nToolBarId = 105;
+      bar.hInstRes = toyInstance;
+      if (!SHCreateMenuBar(&bar)) return -1;
+      CreateWindowExW(WS_EX_CLIENTEDGE, u"edit", u"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY, 0, 0,
+                      CW_USEDEFAULT, CW_USEDEFAULT, hwnd, reinterpret_cast<HMENU>(5), toyInstance, nullptr);
+      SHINITDLGINFO init{SHIDIM_FLAGS, hwnd, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN};
+      SHInitDialog(&init);
+      SendDlgItemMessageW(hwnd, 5, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(u"Toy Utility\r\n"));
+      return 0;
+    }
+    case WM_SIZE: {
+      RECT client;
+      GetClientRect(hwnd, &client);
+      SetWindowPos(GetDlgItem(hwnd, 5), nullptr, 0, 0, client.right, client.bottom, SWP_NOZORDER);
+      return 0;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == 118) CloseHandle(CreateThread(nullptr, 0, ToyWorker, hwnd, 0, nullptr));
+      if (LOWORD(wParam) == 1 || LOWORD(wParam) == 101) SendMessageW(hwnd, WM_CLOSE, 0, 0);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(7);
+      return 0;
+    default:
+      return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+}
+
+int WINAPI ToyMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = ToyProc;
+  wc.hInstance = instance;
+  wc.lpszClassName = u"Toy";
+  if (!RegisterClassW(&wc)) return 1;
+  HWND main = CreateWindowExW(0, u"Toy", u"Toy Utility", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+  if (!IsWindow(main)) return 16;
+  ShowWindow(main, show);
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  UnregisterClassW(u"Toy", instance);
+  return static_cast<int>(msg.wParam);
+}
+
+class ScriptedUserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image.Add(4, 105,
+              MenuTemplate({{MF_POPUP | MF_END, 0, u"System"},
+                            {0, 118, u"Update firmware - Go"},
+                            {0, 0, u""},
+                            {MF_END, 101, u"Exit"}}));
+    image.Add(10, 105, Words({105, 1, 0xFFFE, 40001, 4, 0x18, 40003, 0, 0}));
+    image.Add(6, 40003 / 16 + 1, StringBlock({{40003 % 16, u"System"}}));
+    toyInstance = image.Register();
+  }
+  ResImage image;
+};
+
+TEST_F(ScriptedUserTest, DrivesTheProgramLikeAPerson) {
+  headless::ProgramThread program(ToyMain, toyInstance);
+  ScriptedUser user(u"toy");
+  ASSERT_NE(user.MainWindow(5s), nullptr);
+  ASSERT_TRUE(user.WaitForLogText(u"Toy Utility\r\n", 5s));
+  EXPECT_FALSE(user.AnswerNextBox(IDOK, 50ms));  // none open
+
+  ASSERT_TRUE(user.Command(118));
+  ASSERT_TRUE(user.WaitForLogText(u"Bootload1 updated!!", 5s));
+  auto box = user.AnswerNextBox(IDYES, 5s);  // not one of its buttons: it stays open
+  ASSERT_TRUE(box);
+  EXPECT_FALSE(box->accepted);
+  box = user.AnswerNextBox(IDCANCEL, 5s);
+  ASSERT_TRUE(box);
+  EXPECT_TRUE(box->accepted);
+  EXPECT_EQ(box->text, u"Reboot device/Reset module !");
+  EXPECT_EQ(box->caption, u"Successful");
+  EXPECT_EQ(box->buttons, (std::vector<int>{IDOK, IDCANCEL}));
+  ASSERT_TRUE(user.WaitForLogText(u"answered Cancel", 5s));
+  EXPECT_EQ(user.LogText(), u"Toy Utility\r\nBootload1 updated!!\r\nanswered Cancel\r\n");
+  EXPECT_FALSE(user.WaitForLogText(u"never", 50ms));
+
+  std::string screenText = user.ScreenText();
+  EXPECT_NE(screenText.find("title bar: \"Toy Utility\" [ok]"), std::string::npos) << screenText;
+  EXPECT_NE(screenText.find("menu bar: [System]"), std::string::npos) << screenText;
+  EXPECT_NE(screenText.find("| answered Cancel"), std::string::npos) << screenText;
+
+  EXPECT_FALSE(user.Menu(0, 999));
+  ASSERT_TRUE(user.Menu(0, 101));
+  EXPECT_EQ(program.WaitForExit(5s), 7);
+}
+
+TEST_F(ScriptedUserTest, DoneButtonAndTheProgramsEnd) {
+  headless::ProgramThread program(ToyMain, toyInstance);
+  ScriptedUser user;
+  ASSERT_TRUE(user.WaitForLogText(u"Toy Utility", 5s));
+  EXPECT_FALSE(program.WaitForExit(20ms));
+  EXPECT_TRUE(program.Running());
+  ASSERT_TRUE(user.Done());
+  EXPECT_EQ(program.WaitForExit(5s), 7);
+  EXPECT_FALSE(program.Running());
+  EXPECT_EQ(user.MainWindow(), nullptr);
+}
+
+TEST_F(ScriptedUserTest, AWholeScript) {
+  std::string dir = kPrivateDesktop;
+  auto script = headless::ParseScript(
+      "wait \"Toy Utility\"\n"
+      "menu 0 118\n"
+      "wait \"Bootload1 updated!!\\r\\n\" 5s\n"
+      "answer ok\n"
+      "wait \"answered OK\"\n"
+      "save-log " + dir + "/log.txt\n"
+      "save-screen " + dir + "/screen.txt\n"
+      "command 101\n"
+      "wait-exit 7 5s\n");
+  ASSERT_FALSE(script.error) << script.error->message;
+  headless::ProgramThread program(ToyMain, toyInstance);
+  ScriptedUser user(u"Toy");
+  std::ostringstream trace;
+  auto result = headless::RunScript(script.steps, user, &program, &trace);
+  EXPECT_TRUE(result.ok) << result.message;
+  EXPECT_EQ(result.exitCode, 7);
+  EXPECT_NE(trace.str().find("line 4: answer ok -> \"Successful\": \"Reboot device/Reset module !\""),
+            std::string::npos)
+      << trace.str();
+  std::ifstream log(dir + "/log.txt", std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "Toy Utility\r\nBootload1 updated!!\r\nanswered OK\r\n");
+  std::ifstream screen(dir + "/screen.txt");
+  std::string shown((std::istreambuf_iterator<char>(screen)), std::istreambuf_iterator<char>());
+  EXPECT_NE(shown.find("window \"Toy Utility\""), std::string::npos) << shown;
+}
+
+TEST_F(ScriptedUserTest, AFailingStepSaysWhichAndWhy) {
+  headless::ProgramThread program(ToyMain, toyInstance);
+  ScriptedUser user;
+  auto script = headless::ParseScript("wait \"Toy Utility\"\nwait \"Bootload1\" 100ms\ndone\n");
+  auto result = headless::RunScript(script.steps, user, &program);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.failedLine, 2);
+  EXPECT_NE(result.message.find("did not show \"Bootload1\""), std::string::npos) << result.message;
+
+  auto noProgram = headless::ParseScript("wait-exit 1s\n");
+  result = headless::RunScript(noProgram.steps, user, nullptr);
+  EXPECT_FALSE(result.ok);
+  EXPECT_NE(result.message.find("no program"), std::string::npos);
+  user.Done();
+  EXPECT_EQ(program.WaitForExit(5s), 7);
+}
+
+}  // namespace
