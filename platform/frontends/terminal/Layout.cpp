@@ -18,6 +18,38 @@ constexpr int kWorkPixels = screen::kHeight - screen::kTitleBarHeight - screen::
 // a / b rounded to the nearest, for a >= 0, b > 0.
 int RoundDiv(long long a, long long b) { return static_cast<int>((2 * a + b) / (2 * b)); }
 
+// a / b rounded to the nearest for any a, b > 0.
+int SignedRoundDiv(long long a, long long b) {
+  long long n = 2 * a + b, d = 2 * b;
+  return static_cast<int>(n >= 0 ? n / d : -((-n + d - 1) / d));
+}
+
+int CeilDiv(long long a, long long b) { return static_cast<int>(a <= 0 ? 0 : (a + b - 1) / b); }
+
+// Where the pixels of a window's client area land: a pixel point and the
+// cell it falls on; other points keep the screen's scale around it.
+struct Origin {
+  POINT pixels{};
+  int row = 0, col = 0;
+};
+
+CellRect MapFrom(const Geometry& g, const Origin& o, const RECT& px) {
+  auto col = [&](LONG x) {
+    return o.col + SignedRoundDiv(static_cast<long long>(x - o.pixels.x) * g.innerCols, screen::kWidth);
+  };
+  auto row = [&](LONG y) {
+    return o.row + SignedRoundDiv(static_cast<long long>(y - o.pixels.y) * g.workRows,
+                                  screen::kHeight - screen::kTitleBarHeight - screen::kMenuBarHeight);
+  };
+  CellRect r{row(px.top), col(px.left), row(px.bottom), col(px.right)};
+  // Something a few pixels tall or wide still gets its cell.
+  if (r.bottom <= r.top && px.bottom > px.top) r.bottom = r.top + 1;
+  if (r.right <= r.left && px.right > px.left) r.right = r.left + 1;
+  if (r.bottom < r.top) r.bottom = r.top;
+  if (r.right < r.left) r.right = r.left;
+  return r;
+}
+
 int ColOf(const Geometry& g, int x) {
   x = std::clamp(x, 0, screen::kWidth);
   return g.InnerLeft() + RoundDiv(static_cast<long long>(x) * g.innerCols, screen::kWidth);
@@ -108,8 +140,9 @@ void DrawEdit(Grid& grid, const CellRect& r, const ControlView& c, EditSource& e
   cells.reserve(lines.size());
   for (const auto& line : lines) cells.push_back(ExpandLine(line));
 
-  // ES_AUTOHSCROLL: the view slides sideways to keep the caret in sight;
-  // without it long lines are cut at the edge.
+  // ES_AUTOHSCROLL: the view slides sideways to keep the caret in sight, a
+  // quarter of its width at a time as the control does; without it long
+  // lines are cut at the edge.
   size_t shift = 0;
   if (c.style & ES_AUTOHSCROLL) {
     size_t& h = ui.hscroll[c.hwnd];
@@ -118,7 +151,7 @@ void DrawEdit(Grid& grid, const CellRect& r, const ControlView& c, EditSource& e
       if (col < h) {
         h = col;
       } else if (col >= h + static_cast<size_t>(textCols)) {
-        h = col + 1 - static_cast<size_t>(textCols);
+        h = std::min(col, col + 1 - static_cast<size_t>(textCols) + static_cast<size_t>(textCols) / 4);
       }
     }
     shift = h;
@@ -185,13 +218,9 @@ void DrawButton(Grid& grid, const CellRect& r, const ControlView& c) {
            r.right - left - 2 - static_cast<int>(label.text.size()));
 }
 
-void DrawControl(Grid& grid, const Geometry& g, const ControlView& c, const CellRect& clip, EditSource& edits,
-                 UiState& ui) {
-  CellRect mapped = MapRect(g, c.rect);
-  // A control a few pixels tall still gets its row.
-  if (mapped.Rows() <= 0 && c.rect.bottom > c.rect.top) mapped.bottom = mapped.top + 1;
-  if (mapped.Cols() <= 0 && c.rect.right > c.rect.left) mapped.right = mapped.left + 1;
-  CellRect r = Intersect(mapped, clip);
+void DrawControl(Grid& grid, const Geometry& g, const ControlView& c, const Origin& origin, const CellRect& clip,
+                 EditSource& edits, UiState& ui) {
+  CellRect r = Intersect(MapFrom(g, origin, c.rect), clip);
   if (r.Rows() <= 0 || r.Cols() <= 0) return;
   grid.Fill(r.top, r.left, r.Rows(), r.Cols(), U' ');
   if (c.edit) {
@@ -203,26 +232,16 @@ void DrawControl(Grid& grid, const Geometry& g, const ControlView& c, const Cell
   }
 }
 
-// Controls whose ancestors within the window are all visible; `dx`, `dy`
-// move them by whole cells along with a window moved to fit the frame.
-void DrawControls(Grid& grid, const Geometry& g, const WindowView& w, const CellRect& clip, EditSource& edits,
-                  UiState& ui, int dx = 0, int dy = 0) {
+// Controls whose ancestors within the window are all visible.
+void DrawControls(Grid& grid, const Geometry& g, const WindowView& w, const Origin& origin, const CellRect& clip,
+                  EditSource& edits, UiState& ui) {
   std::set<HWND> hidden;
   for (const ControlView& c : w.controls) {
     if (!c.visible || hidden.count(c.parent)) {
       hidden.insert(c.hwnd);
       continue;
     }
-    if (dx == 0 && dy == 0) {
-      DrawControl(grid, g, c, clip, edits, ui);
-      continue;
-    }
-    ControlView moved = c;
-    moved.rect.left += dx * screen::kWidth / g.innerCols;
-    moved.rect.right += dx * screen::kWidth / g.innerCols;
-    moved.rect.top += dy * kWorkPixels / g.workRows;
-    moved.rect.bottom += dy * kWorkPixels / g.workRows;
-    DrawControl(grid, g, moved, clip, edits, ui);
+    DrawControl(grid, g, c, origin, clip, edits, ui);
   }
 }
 
@@ -432,30 +451,38 @@ void DrawBox(Grid& grid, const Geometry& g, const BoxView& box, int selected) {
   }
 }
 
+// The window manager's dialog frame: a one-pixel border and the caption bar.
+constexpr int kDialogBorderPixels = 1;
+constexpr int kCaptionPixels = 16;
+
+// A dialog gets whole cells for its client area (rounded up, so its text
+// keeps the lines it has in pixels) plus a border of cells, the caption in
+// the top border; it stays centred where it is on the screen and is moved
+// and cut to fit the work area.
 void DrawDialog(Grid& grid, const Geometry& g, const WindowView& d, EditSource& edits, UiState& ui) {
-  CellRect work = WorkArea(g);
-  CellRect r = MapRect(g, d.rect);
-  std::u32string caption = ToU32(d.title);
-  // At least a frame around one row, wide enough for the caption; moved
-  // and cut to fit the work area.
-  const int minCols = std::min(work.Cols(), std::max(10, static_cast<int>(caption.size()) + 6));
-  if (r.Cols() < minCols) r.right = r.left + minCols;
-  if (r.Rows() < 3) r.bottom = r.top + 3;
-  int dy = r.bottom > work.bottom ? work.bottom - r.bottom : 0;
-  if (r.top + dy < work.top) dy = work.top - r.top;
-  int dx = r.right > work.right ? work.right - r.right : 0;
-  if (r.left + dx < work.left) dx = work.left - r.left;
-  CellRect moved{r.top + dy, r.left + dx, r.bottom + dy, r.right + dx};
-  moved = Intersect(moved, work);
-  if (moved.Rows() < 2 || moved.Cols() < 2) return;
-  grid.Frame(moved.top, moved.left, moved.bottom - 1, moved.right - 1);
-  if (!caption.empty()) {
-    grid.Set(moved.top, moved.left + 1, U' ');
-    int n = grid.Put(moved.top, moved.left + 2, caption, kBold, moved.Cols() - 5);
-    grid.Set(moved.top, moved.left + 2 + n, U' ');
+  const CellRect work = WorkArea(g);
+  const int border = (d.style & (WS_BORDER | WS_DLGFRAME)) ? kDialogBorderPixels : 0;
+  const int caption = (d.style & WS_CAPTION) == WS_CAPTION ? kCaptionPixels : 0;
+  const RECT client{d.rect.left + border, d.rect.top + border + caption, d.rect.right - border,
+                    d.rect.bottom - border};
+  const std::u32string title = ToU32(d.title);
+  int width = CeilDiv(static_cast<long long>(client.right - client.left) * g.innerCols, screen::kWidth) + 2;
+  int height = CeilDiv(static_cast<long long>(client.bottom - client.top) * g.workRows, kWorkPixels) + 2;
+  width = std::clamp(width, std::min(work.Cols(), std::max(10, static_cast<int>(title.size()) + 6)), work.Cols());
+  height = std::clamp(height, std::min(work.Rows(), 3), work.Rows());
+  const CellRect placed = MapRect(g, d.rect);
+  const int centreRow = (placed.top + placed.bottom) / 2, centreCol = (placed.left + placed.right) / 2;
+  const int top = std::clamp(centreRow - height / 2, work.top, work.bottom - height);
+  const int left = std::clamp(centreCol - width / 2, work.left, work.right - width);
+  if (height < 2 || width < 2) return;
+  grid.Frame(top, left, top + height - 1, left + width - 1);
+  if (!title.empty()) {
+    grid.Set(top, left + 1, U' ');
+    int n = grid.Put(top, left + 2, title, kBold, width - 5);
+    grid.Set(top, left + 2 + n, U' ');
   }
-  CellRect inside{moved.top + 1, moved.left + 1, moved.bottom - 1, moved.right - 1};
-  DrawControls(grid, g, d, inside, edits, ui, dx, dy);
+  const CellRect inside{top + 1, left + 1, top + height - 1, left + width - 1};
+  DrawControls(grid, g, d, Origin{POINT{client.left, client.top}, inside.top, inside.left}, inside, edits, ui);
 }
 
 void DrawRebooting(Grid& grid, const Geometry& g) {
@@ -628,7 +655,8 @@ Grid Layout(const Snapshot& s, EditSource& edits, UiState& ui, int termRows, int
     if (s.window) {
       CellRect area = Intersect(MapRect(g, s.window->rect), WorkArea(g));
       grid.Fill(area.top, area.left, area.Rows(), area.Cols(), U' ');
-      DrawControls(grid, g, *s.window, area, edits, ui);
+      const Origin workOrigin{POINT{0, kTitlePixels}, g.WorkTop(), g.InnerLeft()};
+      DrawControls(grid, g, *s.window, workOrigin, area, edits, ui);
       for (const ControlView& c : s.window->controls) edits_seen.insert(c.hwnd);
     }
     std::vector<int> starts = DrawMenuBar(grid, g, s);
