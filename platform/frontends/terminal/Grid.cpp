@@ -169,7 +169,8 @@ std::vector<std::u32string> WordWrap(std::u32string_view text, int width) {
   while (pos <= text.size()) {
     // One paragraph: up to the next line end.
     size_t end = text.find_first_of(U"\r\n", pos);
-    std::u32string_view para = text.substr(pos, end == std::u32string_view::npos ? std::u32string_view::npos : end - pos);
+    std::u32string_view para =
+        text.substr(pos, end == std::u32string_view::npos ? std::u32string_view::npos : end - pos);
     if (para.empty()) lines.emplace_back();
     while (!para.empty()) {
       if (para.size() <= w) {

@@ -25,14 +25,14 @@ struct Punct {
   bool shift;
 };
 constexpr Punct kPunctuation[] = {
-    {' ', VK_SPACE, false},      {'!', '1', true},           {'@', '2', true},          {'#', '3', true},
-    {'$', '4', true},            {'%', '5', true},           {'^', '6', true},          {'&', '7', true},
-    {'*', '8', true},            {'(', '9', true},           {')', '0', true},          {';', kVkOem1, false},
-    {':', kVkOem1, true},        {'=', kVkOemPlus, false},   {'+', kVkOemPlus, true},   {',', kVkOemComma, false},
-    {'<', kVkOemComma, true},    {'-', kVkOemMinus, false},  {'_', kVkOemMinus, true},  {'.', kVkOemPeriod, false},
-    {'>', kVkOemPeriod, true},   {'/', kVkOem2, false},      {'?', kVkOem2, true},      {'`', kVkOem3, false},
-    {'~', kVkOem3, true},        {'[', kVkOem4, false},      {'{', kVkOem4, true},      {'\\', kVkOem5, false},
-    {'|', kVkOem5, true},        {']', kVkOem6, false},      {'}', kVkOem6, true},      {'\'', kVkOem7, false},
+    {' ', VK_SPACE, false},    {'!', '1', true},          {'@', '2', true},         {'#', '3', true},
+    {'$', '4', true},          {'%', '5', true},          {'^', '6', true},         {'&', '7', true},
+    {'*', '8', true},          {'(', '9', true},          {')', '0', true},         {';', kVkOem1, false},
+    {':', kVkOem1, true},      {'=', kVkOemPlus, false},  {'+', kVkOemPlus, true},  {',', kVkOemComma, false},
+    {'<', kVkOemComma, true},  {'-', kVkOemMinus, false}, {'_', kVkOemMinus, true}, {'.', kVkOemPeriod, false},
+    {'>', kVkOemPeriod, true}, {'/', kVkOem2, false},     {'?', kVkOem2, true},     {'`', kVkOem3, false},
+    {'~', kVkOem3, true},      {'[', kVkOem4, false},     {'{', kVkOem4, true},     {'\\', kVkOem5, false},
+    {'|', kVkOem5, true},      {']', kVkOem6, false},     {'}', kVkOem6, true},     {'\'', kVkOem7, false},
     {'"', kVkOem7, true},
 };
 
@@ -47,8 +47,8 @@ std::optional<KeyPress> Printable(int code) {
   } else if (code >= '0' && code <= '9') {
     k.vk = static_cast<uint8_t>(code);
   } else {
-    auto it = std::find_if(std::begin(kPunctuation), std::end(kPunctuation),
-                           [&](const Punct& p) { return p.ch == code; });
+    auto it =
+        std::find_if(std::begin(kPunctuation), std::end(kPunctuation), [&](const Punct& p) { return p.ch == code; });
     if (it == std::end(kPunctuation)) return std::nullopt;
     k.vk = it->vk;
     k.modifiers = it->shift ? kShift : kNoModifiers;
@@ -60,8 +60,7 @@ KeyPress Make(uint8_t vk, unsigned modifiers = kNoModifiers) { return KeyPress{v
 
 // xterm numbers shifted and controlled function keys on from F13.
 std::optional<KeyPress> FunctionKey(int n) {
-  static constexpr unsigned kBanks[] = {kNoModifiers, kShift,        kControl, kControl | kShift,
-                                        kAlt,         kAlt | kShift};
+  static constexpr unsigned kBanks[] = {kNoModifiers, kShift, kControl, kControl | kShift, kAlt, kAlt | kShift};
   if (n < 1 || n > 63) return std::nullopt;
   int bank = (n - 1) / 12;
   int key = (n - 1) % 12;
@@ -72,8 +71,8 @@ std::optional<KeyPress> FunctionKey(int n) {
 // Extended key names: "kLFT5" is Left with xterm modifier code 5.
 std::optional<KeyPress> Extended(std::string_view name) {
   static constexpr std::pair<const char*, uint8_t> kBases[] = {
-      {"kUP", VK_UP},     {"kDN", VK_DOWN},   {"kLFT", VK_LEFT}, {"kRIT", VK_RIGHT}, {"kHOM", VK_HOME},
-      {"kEND", VK_END},   {"kPRV", VK_PRIOR}, {"kNXT", VK_NEXT}, {"kDC", VK_DELETE}, {"kIC", kVkInsert},
+      {"kUP", VK_UP},   {"kDN", VK_DOWN},   {"kLFT", VK_LEFT}, {"kRIT", VK_RIGHT}, {"kHOM", VK_HOME},
+      {"kEND", VK_END}, {"kPRV", VK_PRIOR}, {"kNXT", VK_NEXT}, {"kDC", VK_DELETE}, {"kIC", kVkInsert},
   };
   if (name.size() < 2) return std::nullopt;
   char digit = name.back();

@@ -33,7 +33,7 @@ inline constexpr uint8_t kVkOem7 = 0xDE;       // '"
 struct KeyPress {
   uint8_t vk = 0;
   unsigned modifiers = 0;  // kModShift | kModControl | kModAlt
-  char32_t ch = 0;  // the character typed, for printable keys (the prompt, mnemonics)
+  char32_t ch = 0;         // the character typed, for printable keys (the prompt, mnemonics)
   bool operator==(const KeyPress&) const = default;
 };
 

@@ -51,8 +51,7 @@ void SwitchButton(const screen::Snapshot& s, const UiState& ui, ScreenActions& a
   }
 }
 
-KeyOutcome ChooseItem(UiState& ui, const std::vector<screen::MenuItemView>& items, int index,
-                      ScreenActions& actions) {
+KeyOutcome ChooseItem(UiState& ui, const std::vector<screen::MenuItemView>& items, int index, ScreenActions& actions) {
   if (index < 0 || index >= static_cast<int>(items.size())) return KeyOutcome::kIgnored;
   const screen::MenuItemView& item = items[static_cast<size_t>(index)];
   if (!Selectable(item)) return KeyOutcome::kIgnored;

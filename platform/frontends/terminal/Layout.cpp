@@ -202,7 +202,7 @@ void DrawButton(Grid& grid, const CellRect& r, const ControlView& c) {
   }
   std::u32string prefix;
   if (kind == 2 || kind == 3 || kind == 5 || kind == 6) prefix = U"[ ] ";  // check boxes
-  if (kind == 4 || kind == 9) prefix = U"( ) ";                             // radio buttons
+  if (kind == 4 || kind == 9) prefix = U"( ) ";                            // radio buttons
   if (c.focused) attr |= kReverse;
   if (!prefix.empty()) {
     int n = grid.Put(row, r.left, prefix, attr, r.Cols());
@@ -365,8 +365,8 @@ PopupPlacement DrawPopup(Grid& grid, const Geometry& g, const std::vector<MenuIt
 void DrawPopups(Grid& grid, const Geometry& g, const Snapshot& s, const UiState& ui, const std::vector<int>& starts) {
   auto levels = MenuLevels(s, ui);
   if (levels.empty()) return;
-  int anchorCol = ui.menuButton < static_cast<int>(starts.size()) ? starts[static_cast<size_t>(ui.menuButton)]
-                                                                   : g.InnerLeft();
+  int anchorCol =
+      ui.menuButton < static_cast<int>(starts.size()) ? starts[static_cast<size_t>(ui.menuButton)] : g.InnerLeft();
   int anchorRow = g.MenuRow() - 1;
   bool growUp = true;
   for (size_t level = 0; level < levels.size(); ++level) {
@@ -463,8 +463,7 @@ void DrawDialog(Grid& grid, const Geometry& g, const WindowView& d, EditSource& 
   const CellRect work = WorkArea(g);
   const int border = (d.style & (WS_BORDER | WS_DLGFRAME)) ? kDialogBorderPixels : 0;
   const int caption = (d.style & WS_CAPTION) == WS_CAPTION ? kCaptionPixels : 0;
-  const RECT client{d.rect.left + border, d.rect.top + border + caption, d.rect.right - border,
-                    d.rect.bottom - border};
+  const RECT client{d.rect.left + border, d.rect.top + border + caption, d.rect.right - border, d.rect.bottom - border};
   const std::u32string title = ToU32(d.title);
   int width = CeilDiv(static_cast<long long>(client.right - client.left) * g.innerCols, screen::kWidth) + 2;
   int height = CeilDiv(static_cast<long long>(client.bottom - client.top) * g.workRows, kWorkPixels) + 2;
@@ -563,8 +562,8 @@ std::vector<const std::vector<MenuItemView>*> MenuLevels(const Snapshot& s, cons
 }
 
 void SyncUi(const Snapshot& s, UiState& ui) {
-  const bool open = s.menuBar && s.menuBar->openButton >= 0 &&
-                    s.menuBar->openButton < static_cast<int>(s.menuBar->buttons.size());
+  const bool open =
+      s.menuBar && s.menuBar->openButton >= 0 && s.menuBar->openButton < static_cast<int>(s.menuBar->buttons.size());
   if (!open) {
     ui.menuButton = -1;
     ui.menuPath.clear();
@@ -638,9 +637,9 @@ Grid Layout(const Snapshot& s, EditSource& edits, UiState& ui, int termRows, int
   Grid grid(termRows, termCols);
   Geometry g = ComputeGeometry(termRows, termCols);
   if (g.tooSmall) {
-    std::u32string text = ToU32("Terminal too small (" + std::to_string(termCols) + "x" + std::to_string(termRows) +
-                                "): needs " + std::to_string(kMinTerminalCols) + "x" +
-                                std::to_string(kMinTerminalRows));
+    std::u32string text =
+        ToU32("Terminal too small (" + std::to_string(termCols) + "x" + std::to_string(termRows) + "): needs " +
+              std::to_string(kMinTerminalCols) + "x" + std::to_string(kMinTerminalRows));
     auto lines = WordWrap(text, termCols);
     int top = std::max(0, (termRows - static_cast<int>(lines.size())) / 2);
     for (size_t i = 0; i < lines.size(); ++i) grid.Put(top + static_cast<int>(i), 0, lines[i], kBold);
@@ -676,8 +675,8 @@ Grid Layout(const Snapshot& s, EditSource& edits, UiState& ui, int termRows, int
   if (ui.prompting) {
     std::u32string line = U"Command: " + ui.promptText;
     PutUnder(grid, g, g.statusRow, line, kBold);
-    int col = std::max(0, std::min(g.frameLeft, grid.cols - static_cast<int>(line.size()))) +
-              static_cast<int>(line.size());
+    int col =
+        std::max(0, std::min(g.frameLeft, grid.cols - static_cast<int>(line.size()))) + static_cast<int>(line.size());
     grid.cursorRow = g.statusRow;
     grid.cursorCol = std::min(col, grid.cols - 1);
   } else if (!ui.notice.empty()) {

@@ -31,8 +31,8 @@ int g_ttyFd = 0;
 termios g_saved{};
 char g_reset[512];  // what puts the terminal's screen back (normal screen, cursor, attributes)
 size_t g_resetLength = 0;
-int g_held = -1;         // the memory file standard error goes to
-int g_realStderr = -1;   // the original standard error
+int g_held = -1;           // the memory file standard error goes to
+int g_realStderr = -1;     // the original standard error
 int g_pipe[2] = {-1, -1};  // wake-ups: 0 from Wake(), else a signal number
 
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
@@ -101,10 +101,10 @@ void AtExit() { RestoreNow(); }
 // ---------------------------------------------------------------- helpers
 
 void Install(int sig, void (*handler)(int), void (*infoHandler)(int, siginfo_t*, void*), bool keepIgnored) {
-  struct sigaction old{};
+  struct sigaction old {};
   sigaction(sig, nullptr, &old);
   if (keepIgnored && old.sa_handler == SIG_IGN && !(old.sa_flags & SA_SIGINFO)) return;
-  struct sigaction action{};
+  struct sigaction action {};
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   if (infoHandler) {

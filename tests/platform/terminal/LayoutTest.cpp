@@ -371,8 +371,8 @@ TEST(TerminalLayout, SuccessBoxAndTwoBoxesStackedAnsweredOnesHidden) {
 TEST(TerminalLayout, BoxButtonsAndTheChosenOne) {
   FakeEdits edits;
   screen::Snapshot s = MainScreen({});
-  s.modals.push_back(Box(9, u"Stop the relay?", u"Question", MB_YESNOCANCEL | MB_ICONQUESTION,
-                         {IDYES, 7, IDCANCEL}, 7));
+  s.modals.push_back(
+      Box(9, u"Stop the relay?", u"Question", MB_YESNOCANCEL | MB_ICONQUESTION, {IDYES, 7, IDCANCEL}, 7));
   UiState ui;
   SyncUi(s, ui);
   EXPECT_EQ(ui.boxButton, 1);  // starts on the default button (No)
