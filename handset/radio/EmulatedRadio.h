@@ -25,7 +25,7 @@ class EmulatedRadio : public ril::RadioHardware {
     runner_->Reset();
     return 0;
   }
-  std::string Describe() const override { return "emulated radio module on COM1:"; }
+  std::string Describe() const override { return "emulated radio module on its virtual serial line"; }
 
  private:
   std::shared_ptr<LineRunner> runner_;

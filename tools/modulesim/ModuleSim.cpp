@@ -128,6 +128,7 @@ class Simulator {
 
  private:
   void Log(const std::string& line);
+  void PrintStatus(bool phases);
   void Error(const std::string& line);
   void Handle(radio::Output out, kernel::TimePoint now);
   void Reset(kernel::TimePoint now);
@@ -156,6 +157,21 @@ void Simulator::Log(const std::string& line) {
   if (o_.quiet) return;
   double t = std::chrono::duration<double>(kernel::Clock::now() - start_).count();
   std::fprintf(stderr, "[%9.3f] %s\n", t, line.c_str());
+}
+
+// The status line and, when asked, what each phase received so far.
+void Simulator::PrintStatus(bool phases) {
+  std::fprintf(stderr, "status: %s\n", module_->StatusLine().c_str());
+  if (!phases) return;
+  radio::Record r = module_->GetRecord();
+  for (radio::Phase p : radio::kAllPhases) {
+    const radio::PhaseRecord& pr = r[p];
+    if (pr.reached == 0 && pr.bytesReceived == 0) continue;
+    std::fprintf(stderr, "  %-16s reached %u, received %llu bytes, answers %u, refusals %u, line events %u%s\n",
+                 std::string(radio::PhaseName(p)).c_str(), pr.reached,
+                 static_cast<unsigned long long>(pr.bytesReceived), pr.answers, pr.refusals, pr.lineEvents,
+                 pr.silences ? ", went silent" : "");
+  }
 }
 
 void Simulator::Error(const std::string& line) { std::fprintf(stderr, "modulesim: %s\n", line.c_str()); }
@@ -196,7 +212,7 @@ void Simulator::ControlLine(std::string line, kernel::TimePoint now) {
     module_->SetRadioSuspended(line == "suspend");
     Log("control: " + line + ", radio " + (line == "suspend" ? "off" : "on"));
   } else if (line == "status") {
-    std::fprintf(stderr, "status: %s\n", module_->StatusLine().c_str());
+    PrintStatus(true);
   } else if (line.rfind("switch ", 0) == 0) {
     std::string error;
     if (radio::ApplySwitch(*module_, line.substr(7), &error)) {
@@ -324,7 +340,7 @@ int Simulator::Run() {
     if (o_.statusSeconds > 0 && now >= nextStatus) {
       uint64_t bytes = module_->GetRecord().bytesReceived;
       if (bytes != statusBytes_ && nextStatus != kernel::kNever) {
-        std::fprintf(stderr, "status: %s\n", module_->StatusLine().c_str());
+        PrintStatus(false);
       }
       statusBytes_ = bytes;
       nextStatus = now + statusEvery;
@@ -372,7 +388,7 @@ int Simulator::Run() {
     }
   }
   SaveFlash();
-  if (!o_.quiet) std::fprintf(stderr, "status: %s\n", module_->StatusLine().c_str());
+  if (!o_.quiet) PrintStatus(true);
   if (createdControl_) unlink(o_.control.c_str());
   return 0;
 }

@@ -125,7 +125,7 @@ TEST_F(LineRunnerTest, SlowAnswerArrivesAfterItsDelay) {
 
 TEST_F(LineRunnerTest, ResetDropsAnswersNotYetSentAndInputNotYetTaken) {
   std::string error;
-  ASSERT_TRUE(radio::ApplySwitch(*module, "delay@stage1=3000", &error)) << error;
+  ASSERT_TRUE(radio::ApplySwitch(*module, "delay@stage1=20000", &error)) << error;
   ASSERT_TRUE(WakeUp());
   auto wire = radiotest::UpdateWire(radiotest::TheImages());
   line->HostWrite(wire[0].bytes);
@@ -134,7 +134,7 @@ TEST_F(LineRunnerTest, ResetDropsAnswersNotYetSentAndInputNotYetTaken) {
   line->HostWrite({0x55});
   EXPECT_TRUE(line->HostWaitFor(0xA0, In(1s)));
   // The delayed 0xA5 of the earlier attempt never comes.
-  EXPECT_FALSE(line->HostWaitFor(0xA5, In(5s)));
+  EXPECT_FALSE(line->HostWaitFor(0xA5, In(25s)));
   EXPECT_EQ(module->GetRecord().resets, 2u);
 }
 

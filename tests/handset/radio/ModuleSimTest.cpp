@@ -240,6 +240,10 @@ TEST_F(ModuleSimTest, SignalResetThenWholeUpdate) {
   EXPECT_NE(sim->Output().find("final-check: check bytes 49 24 good"), std::string::npos);
   kill(sim->Pid(), SIGTERM);
   EXPECT_EQ(sim->WaitExit(), 0);
+  // At exit: what each phase received.
+  EXPECT_NE(sim->Output().find("image-sections   reached 1, received 2493720 bytes, answers 623"), std::string::npos)
+      << sim->Output();
+  EXPECT_NE(sim->Output().find("stage2-sections  reached 1, received 7416 bytes, answers 7"), std::string::npos);
 }
 
 TEST_F(ModuleSimTest, SwitchesFromOptionsAndControlChannel) {
