@@ -314,6 +314,7 @@ int Simulator::Run() {
       module_->StatusLine());
   if (tty_.IsPseudoTerminal()) Log("note: a pseudo-terminal carries no breaks or line errors");
 
+  // The status line comes while bytes move; an idle simulator sets no timer.
   kernel::TimePoint nextStatus = kernel::kNever;
   const auto statusEvery = std::chrono::seconds(o_.statusSeconds);
   bool running = true;
@@ -337,13 +338,11 @@ int Simulator::Run() {
         reopenAt_ = now + std::chrono::seconds(1);
       }
     }
-    if (o_.statusSeconds > 0 && now >= nextStatus) {
+    if (now >= nextStatus) {
       uint64_t bytes = module_->GetRecord().bytesReceived;
-      if (bytes != statusBytes_ && nextStatus != kernel::kNever) {
-        PrintStatus(false);
-      }
+      if (bytes != statusBytes_) PrintStatus(false);
+      nextStatus = bytes != statusBytes_ ? now + statusEvery : kernel::kNever;
       statusBytes_ = bytes;
-      nextStatus = now + statusEvery;
     }
 
     kernel::TimePoint deadline = std::min({queue_.NextDue(), module_->NextTimer(), reopenAt_, nextStatus});
@@ -380,6 +379,7 @@ int Simulator::Run() {
         long n;
         while ((n = tty_.Read(buffer.data(), buffer.size())) > 0) {
           Handle(module_->Receive(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)), now), now);
+          if (o_.statusSeconds > 0 && nextStatus == kernel::kNever) nextStatus = now + statusEvery;
         }
         if (n < 0) TtyGone(now);
       } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {

@@ -207,12 +207,14 @@ class ModuleSimTest : public ::testing::Test {
 };
 
 TEST_F(ModuleSimTest, AnswersAtCommandsAfterPowerOn) {
-  StartSim();
+  StartSim({"--status", "1"});
   Write({'A', 'T', '\r'});
   ASSERT_TRUE(WaitFor('\n'));
   ASSERT_TRUE(WaitFor('\n'));
   EXPECT_EQ(std::string(received.begin(), received.end()), "\r\nOK\r\n");
   EXPECT_TRUE(sim->WaitForText("AT: AT -> OK"));
+  // Bytes moved: a status line follows within a second or so.
+  EXPECT_TRUE(sim->WaitForText("status: firmware | rx 3 tx 6", 5s)) << sim->Output();
 }
 
 TEST_F(ModuleSimTest, ControlChannelResetWakesTheLoader) {
