@@ -1,5 +1,5 @@
 // The module's fault switches as text, for the launcher's options, the
-// simulator's options and its control channel. One switch per spec:
+// simulator's options and its control channel. One switch per string:
 //
 //   noise@PHASE=N      N noise bytes before each answer of PHASE
 //   delay@PHASE=MS     wait MS ms of platform time before each answer

@@ -1,5 +1,7 @@
 #include "devices/ril/RilDriver.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <mutex>
 
 #include "kernel/Devices.h"
@@ -100,6 +102,45 @@ std::shared_ptr<RadioHardware> CurrentRadioHardware() {
 DriverSwitches& Switches() {
   static auto* switches = new DriverSwitches;
   return *switches;
+}
+
+bool ApplyDriverSwitch(std::string_view text, std::string* error) {
+  auto fail = [&](const char* why) {
+    if (error) *error = "RIL1: switch '" + std::string(text) + "': " + why;
+    return false;
+  };
+  DriverSwitches& switches = Switches();
+  if (text == "absent" || text == "present") {
+    switches.absent = text == "absent";
+    return true;
+  }
+  if (text == "clear") {
+    switches.Clear();
+    return true;
+  }
+  size_t eq = text.find('=');
+  if (eq == std::string_view::npos) return fail("expected absent, present, clear or refuse[-REQUEST]=ERROR");
+  std::string_view name = text.substr(0, eq);
+  std::string value(text.substr(eq + 1));
+  char* end = nullptr;
+  errno = 0;
+  unsigned long code = std::strtoul(value.c_str(), &end, 0);
+  if (value.empty() || *end != 0 || errno != 0 || code > 0xFFFFFFFFul || value[0] == '-') {
+    return fail("the error value is a number (decimal or 0x hex)");
+  }
+  auto error32 = static_cast<DWORD>(code);
+  if (name == "refuse") {
+    switches.RefuseAll(error32);
+  } else if (name == "refuse-suspend") {
+    switches.refuseSuspend = error32;
+  } else if (name == "refuse-resume") {
+    switches.refuseResume = error32;
+  } else if (name == "refuse-reset") {
+    switches.refuseReset = error32;
+  } else {
+    return fail("expected refuse, refuse-suspend, refuse-resume or refuse-reset");
+  }
+  return true;
 }
 
 RequestCounts Requests() {

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace ril {
 
@@ -60,6 +61,12 @@ struct DriverSwitches {
   }
 };
 DriverSwitches& Switches();
+
+// The switches as text, for the launcher's options: "absent", "present",
+// "refuse=ERROR" (every request), "refuse-suspend=ERROR",
+// "refuse-resume=ERROR", "refuse-reset=ERROR" (ERROR in decimal or 0x hex;
+// 0 accepts again), "clear". False with `error` set when not understood.
+bool ApplyDriverSwitch(std::string_view text, std::string* error);
 
 // Requests that reached the driver, accepted or not (for tests and status).
 struct RequestCounts {

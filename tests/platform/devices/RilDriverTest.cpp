@@ -168,6 +168,33 @@ TEST_F(RilDriverTest, RefusalSwitchesFailOneOrAllRequests) {
   CloseHandle(h);
 }
 
+TEST_F(RilDriverTest, SwitchesAsText) {
+  std::string error;
+  ASSERT_TRUE(ril::ApplyDriverSwitch("refuse-reset=0x1F", &error)) << error;
+  HANDLE h = Open();
+  EXPECT_FALSE(Request(h, ril::kResetCode));
+  EXPECT_EQ(GetLastError(), 0x1Fu);
+  EXPECT_TRUE(Request(h, ril::kSuspendCode));
+  ASSERT_TRUE(ril::ApplyDriverSwitch("refuse=5", &error));
+  EXPECT_FALSE(Request(h, ril::kSuspendCode));
+  EXPECT_EQ(GetLastError(), 5u);
+  ASSERT_TRUE(ril::ApplyDriverSwitch("refuse-suspend=0", &error));
+  EXPECT_TRUE(Request(h, ril::kSuspendCode));
+  EXPECT_FALSE(Request(h, ril::kResumeCode));
+  ASSERT_TRUE(ril::ApplyDriverSwitch("absent", &error));
+  EXPECT_EQ(Open(), INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(ril::ApplyDriverSwitch("clear", &error));
+  EXPECT_TRUE(Request(h, ril::kResumeCode));
+  CloseHandle(h);
+  for (const char* bad :
+       {"", "refuse", "refuse=", "refuse=-1", "refuse=0x1G", "refuse=99999999999", "reboot=1", "absent=1"}) {
+    EXPECT_FALSE(ril::ApplyDriverSwitch(bad, &error)) << bad;
+    EXPECT_NE(error.find("RIL1: switch"), std::string::npos);
+  }
+  EXPECT_EQ(ril::Switches().refuseReset.load(), 0u);
+  EXPECT_FALSE(ril::Switches().absent.load());
+}
+
 TEST_F(RilDriverTest, WithoutBackEndRequestsSucceed) {
   ril::SetRadioHardware(nullptr);
   HANDLE h = Open();
