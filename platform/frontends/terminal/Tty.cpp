@@ -387,12 +387,13 @@ void Size(int& rows, int& cols) {
 void Draw(const Grid& grid, bool full) {
   if (!g_taken) return;
   if (full) clearok(curscr, TRUE);
-  const int rows = std::min(grid.rows, getmaxy(stdscr));
-  const int cols = std::min(grid.cols, getmaxx(stdscr));
+  const int maxRows = getmaxy(stdscr), maxCols = getmaxx(stdscr);
+  const int rows = std::min(grid.rows, maxRows);
+  const int cols = std::min(grid.cols, maxCols);
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < cols; ++c) {
       // The bottom-right cell of the terminal would scroll it.
-      if (r == getmaxy(stdscr) - 1 && c == getmaxx(stdscr) - 1) continue;
+      if (r == maxRows - 1 && c == maxCols - 1) continue;
       PutCell(r, c, grid.At(r, c));
     }
   }

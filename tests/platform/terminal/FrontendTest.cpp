@@ -33,7 +33,7 @@ constexpr const char* kLeaveAlternateScreen = "\x1b[?1049l";
 class Probe {
  public:
   // Starts the probe on a new pseudo-terminal of `rows` x `cols`.
-  explicit Probe(int rows = 26, int cols = 80, bool onTerminal = true) {
+  explicit Probe(int rows = 26, int cols = 80, bool onTerminal = true, const char* term = "xterm") {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     EXPECT_GE(master_, 0);
     grantpt(master_);
@@ -61,7 +61,7 @@ class Probe {
       }
       dup2(fd, 1);
       dup2(fd, 2);
-      setenv("TERM", "xterm", 1);
+      setenv("TERM", term, 1);
       setenv("FWUTIL_DESKTOP", desktop_.c_str(), 1);
       execl(FWUTIL_TERMINAL_PROBE, FWUTIL_TERMINAL_PROBE, "app", static_cast<char*>(nullptr));
       _exit(91);
@@ -299,6 +299,16 @@ TEST(TerminalFrontend, StartRefusesWhenStandardInputIsNoTerminal) {
   int status = probe.Wait();
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 5);
+}
+
+TEST(TerminalFrontend, StartRefusesAnUnknownTerminalTypeAndLeavesItAlone) {
+  Probe probe(26, 80, true, "no-such-terminal");
+  ASSERT_TRUE(probe.WaitFor("start failed: ncurses cannot drive this terminal (TERM=no-such-terminal)"));
+  int status = probe.Wait();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 5);
+  EXPECT_TRUE(SameModes(probe.Modes(), probe.Cooked()));
+  EXPECT_EQ(probe.Output().find(kEnterAlternateScreen), std::string::npos);
 }
 
 }  // namespace
