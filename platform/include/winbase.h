@@ -52,11 +52,21 @@
 #define PAGE_PHYSICAL 0x400
 
 // Serial line settings.
+#define CBR_110 110
+#define CBR_300 300
+#define CBR_600 600
+#define CBR_1200 1200
+#define CBR_2400 2400
+#define CBR_4800 4800
 #define CBR_9600 9600
+#define CBR_14400 14400
 #define CBR_19200 19200
 #define CBR_38400 38400
+#define CBR_56000 56000
 #define CBR_57600 57600
 #define CBR_115200 115200
+#define CBR_128000 128000
+#define CBR_256000 256000
 
 #define NOPARITY 0
 #define ODDPARITY 1
@@ -90,6 +100,10 @@
 #define EV_BREAK 0x0040
 #define EV_ERR 0x0080
 #define EV_RING 0x0100
+#define EV_PERR 0x0200
+#define EV_RX80FULL 0x0400
+#define EV_EVENT1 0x0800
+#define EV_EVENT2 0x1000
 
 #define CE_RXOVER 0x0001
 #define CE_OVERRUN 0x0002
@@ -97,6 +111,11 @@
 #define CE_FRAME 0x0008
 #define CE_BREAK 0x0010
 #define CE_TXFULL 0x0100
+#define CE_PTO 0x0200
+#define CE_IOE 0x0400
+#define CE_DNS 0x0800
+#define CE_OOP 0x1000
+#define CE_MODE 0x8000
 
 #define SETXOFF 1
 #define SETXON 2

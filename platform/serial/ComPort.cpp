@@ -40,7 +40,8 @@ using kernel::TimePoint;
 namespace detail {
 namespace {
 
-constexpr DWORD kKnownEvents = 0x1FFF;  // EV_RXCHAR .. EV_EVENT2
+constexpr DWORD kKnownEvents = EV_RXCHAR | EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR |
+                               EV_RING | EV_PERR | EV_RX80FULL | EV_EVENT1 | EV_EVENT2;
 constexpr DWORD kMaxQueue = 16u << 20;
 // How long a call on a gone device that would block holds on before failing.
 constexpr auto kGoneHold = std::chrono::milliseconds(100);

@@ -224,8 +224,10 @@ class TtyTransport final : public Transport {
   // `marking`: the descriptor's own line discipline applies our termios, so
   // PARMRK marks breaks and errors. Not so at a pty master, whose termios
   // calls reach the slave's.
-  TtyTransport(std::shared_ptr<TtyShared> shared, int fd, bool ownsFd, bool marking)
-      : shared_(std::move(shared)), fd_(fd), ownsFd_(ownsFd), marking_(marking) {
+  // With shared->lock held.
+  TtyTransport(std::shared_ptr<TtyShared> shared, kernel::WaitQueue* waiters, int fd, bool ownsFd, bool marking)
+      : shared_(std::move(shared)), waiters_(waiters), fd_(fd), ownsFd_(ownsFd), marking_(marking) {
+    shared_->waiters = waiters_;
     serial_icounter_struct counts{};
     countersWork_ = ioctl(fd_, TIOCGICOUNT, &counts) == 0;
     if (countersWork_) counts_ = counts;
@@ -346,7 +348,8 @@ class TtyTransport final : public Transport {
   }
 
   void CloseLocked() {
-    shared_->waiters = nullptr;
+    // A port opened since then has its own waiters.
+    if (shared_->waiters == waiters_) shared_->waiters = nullptr;
     if (fd_ >= 0 && ownsFd_) {
       ioctl(fd_, TIOCNXCL);
       close(fd_);
@@ -393,6 +396,7 @@ class TtyTransport final : public Transport {
   }
 
   std::shared_ptr<TtyShared> shared_;
+  kernel::WaitQueue* const waiters_;
   int fd_;
   const bool ownsFd_;
   const bool marking_;
@@ -435,8 +439,7 @@ class HostTtyPort final : public PortConfig {
       *error = ERROR_FILE_NOT_FOUND;
       return nullptr;
     }
-    shared_->waiters = waiters;
-    return std::make_unique<TtyTransport>(shared_, fd, true, true);
+    return std::make_unique<TtyTransport>(shared_, waiters, fd, true, true);
   }
 
   void Retire() override { shared_->Retire(); }
@@ -475,8 +478,7 @@ class PtyPort final : public PortConfig {
     // What either side sent while the port was closed went nowhere.
     tcflush(slave_, TCIFLUSH);
     tcflush(master_, TCIFLUSH);
-    shared_->waiters = waiters;
-    return std::make_unique<TtyTransport>(shared_, master_, false, false);
+    return std::make_unique<TtyTransport>(shared_, waiters, master_, false, false);
   }
 
   void Retire() override { shared_->Retire(); }

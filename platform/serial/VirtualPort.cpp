@@ -34,6 +34,10 @@ class VirtualHostEnd final : public Transport {
 
   bool Receive(InputSink& sink, TimePoint now, short) override {
     if (line_->retired_) return false;
+    if (line_->hostOverrun_) {
+      line_->hostOverrun_ = false;
+      sink.Condition(LineCondition::Overrun);
+    }
     auto& items = line_->toHost_;
     while (!items.empty() && items.front().arrival <= now) {
       const VirtualPort::Item& item = items.front();
@@ -114,6 +118,7 @@ class VirtualHostEnd final : public Transport {
     if (line_->retired_ || line_->attached_) return false;
     line_->attached_ = true;
     line_->hostWaiters_ = waiters;
+    line_->hostOverrun_ = false;
     // What arrived while no port was open went nowhere.
     line_->DropArrivedToHostLocked(Clock::now());
     attached_ = true;
@@ -173,6 +178,14 @@ void VirtualPort::ScheduleLocked(std::deque<Item>& line, TimePoint& busyUntil, I
   item.arrival = std::max(now, busyUntil) + ByteTimeLocked();
   busyUntil = item.arrival;
   line.push_back(item);
+  // A receiver that never reads loses its oldest bytes, as a UART's buffer
+  // would, rather than the line growing without bound.
+  bool dropped = false;
+  while (line.size() > kUnreadLimit && line.front().arrival <= now) {
+    line.pop_front();
+    dropped = true;
+  }
+  if (dropped && &line == &toHost_) hostOverrun_ = true;
 }
 
 size_t VirtualPort::TakeBackLocked(TimePoint now, uint64_t writeId) {

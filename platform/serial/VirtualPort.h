@@ -115,6 +115,8 @@ class VirtualPort final : public PortConfig, public LineDevice, public std::enab
   bool break_ = false;
   bool attached_ = false;
   bool retired_ = false;
+  bool hostOverrun_ = false;  // arrived bytes the host never took were dropped
+  static constexpr size_t kUnreadLimit = size_t{1} << 20;
 };
 
 }  // namespace serial

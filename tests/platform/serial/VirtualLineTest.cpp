@@ -365,6 +365,24 @@ TEST_F(VirtualLineTest, FaultSwitchesFailOrShortenTheNextWrites) {
   EXPECT_EQ(line_->Read(buffer, sizeof buffer, Clock::now()), 10u);
 }
 
+TEST_F(VirtualLineTest, AnEndThatNeverReadsLosesItsOldestBytesNotAllMemory) {
+  line_->SetPaced(false);
+  std::vector<uint8_t> flood(3u << 19);  // 1.5 MiB
+  for (size_t i = 0; i < flood.size(); ++i) flood[i] = static_cast<uint8_t>(i / 4096);
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(port_, flood.data(), static_cast<DWORD>(flood.size()), &written, nullptr));
+  std::vector<uint8_t> got(flood.size());
+  size_t n = line_->Read(got.data(), got.size(), Clock::now());
+  EXPECT_EQ(n, size_t{1} << 20);
+  EXPECT_EQ(got[n - 1], flood.back()) << "the newest bytes are kept";
+
+  // Towards a host that never takes its bytes: an overrun, and the queue full.
+  line_->Write(flood.data(), flood.size());
+  DWORD errors = 0;
+  EXPECT_EQ(Queued(&errors), 4096u);
+  EXPECT_EQ(errors, static_cast<DWORD>(CE_OVERRUN | CE_RXOVER));
+}
+
 TEST_F(VirtualLineTest, ReconfiguringAPortRetiresTheOldLine) {
   line_->SetPaced(false);
   auto replacement = serial::ConfigureVirtualPort(kPort);
