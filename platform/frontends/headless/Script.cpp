@@ -344,7 +344,9 @@ RunResult RunScript(const std::vector<Step>& steps, ScriptedUser& user, ProgramT
         if (!user.Command(step.id)) return fail(step, "the main window refused the command");
         break;
       case Step::Kind::kKey:
-        user.Key(step.vk, step.modifiers);
+        if (!user.Key(step.vk, step.modifiers, timeout)) {
+          return fail(step, "no window came to the front to take the key within " + seconds(timeout));
+        }
         break;
       case Step::Kind::kMenu:
         if (!user.MainWindow(timeout)) return fail(step, "no main window appeared within " + seconds(timeout));

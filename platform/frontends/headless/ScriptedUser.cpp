@@ -147,7 +147,27 @@ bool ScriptedUser::Command(UINT id) {
   return main && PostMessageW(main, WM_COMMAND, MAKEWPARAM(id, 0), 0);
 }
 
-void ScriptedUser::Key(BYTE vk, unsigned modifiers) { screen::Key(vk, modifiers); }
+bool ScriptedUser::Key(BYTE vk, unsigned modifiers, std::chrono::milliseconds timeout) {
+  bool taker = WaitForScreen(
+      [](const screen::Snapshot& s) {
+        return s.foreground != nullptr ||
+               (!s.modals.empty() && s.modals.back().kind == screen::ModalView::Kind::kMessageBox);
+      },
+      timeout);
+  if (taker) screen::Key(vk, modifiers);
+  return taker;
+}
+
+bool ScriptedUser::WaitForScreen(const std::function<bool(const screen::Snapshot&)>& condition,
+                                 std::chrono::milliseconds timeout) {
+  kernel::TimePoint deadline = DeadlineAfter(timeout);
+  for (;;) {
+    uint64_t version = screen::Version();
+    if (condition(screen::Capture())) return true;
+    if (kernel::Clock::now() >= deadline) return false;
+    screen::WaitForChange(version, deadline);
+  }
+}
 
 bool ScriptedUser::Menu(int button, UINT id) {
   if (!screen::OpenMenu(button)) return false;

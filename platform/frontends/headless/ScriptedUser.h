@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,8 +61,11 @@ class ScriptedUser {
 
   // Posts WM_COMMAND(id) to the main window; false if there is none.
   bool Command(UINT id);
-  // A key pressed and released with the screen::Modifiers held.
-  void Key(BYTE vk, unsigned modifiers = screen::kNoModifiers);
+  // A key pressed and released with the screen::Modifiers held, once some
+  // window (or a message box) can take it: keys pressed while nothing is in
+  // front would be lost. False if nothing appeared within `timeout`.
+  bool Key(BYTE vk, unsigned modifiers = screen::kNoModifiers,
+           std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
   // Opens menu-bar button `button` and chooses the item `id` of its popup.
   bool Menu(int button, UINT id);
   // The title bar's done button.
@@ -70,6 +74,9 @@ class ScriptedUser {
   // Waits for a message box not yet answered (the topmost) and answers it
   // with `result`; nullopt if none appeared within `timeout`.
   std::optional<BoxTexts> AnswerNextBox(int result, std::chrono::milliseconds timeout);
+  // Waits until the screen satisfies `condition`.
+  bool WaitForScreen(const std::function<bool(const screen::Snapshot&)>& condition,
+                     std::chrono::milliseconds timeout);
   // Waits until the log view holds `text`.
   bool WaitForLogText(std::u16string_view text, std::chrono::milliseconds timeout);
   std::u16string LogText();

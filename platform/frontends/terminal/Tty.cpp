@@ -270,7 +270,12 @@ bool Open(std::string& error) {
 #if FWUTIL_CURSES_WIDE
   std::setlocale(LC_CTYPE, "");
 #endif
-  g_screen = newterm(nullptr, stdout, stdin);
+  // Asked first on its own: a newterm that fails keeps memory it never frees.
+  int known = 0;
+  if (setupterm(nullptr, STDOUT_FILENO, &known) == OK) {
+    del_curterm(cur_term);
+    g_screen = newterm(nullptr, stdout, stdin);
+  }
   if (!g_screen) {
     UninstallAll();
     const char* term = std::getenv("TERM");
