@@ -163,6 +163,13 @@ std::vector<std::pair<std::string, UINT>> CommandNames() {
           {"release", 155}};
 }
 
+// The program's return value, however long it runs.
+int WaitForProgram(headless::ProgramThread& program) {
+  for (;;) {
+    if (std::optional<int> code = program.WaitForExit(std::chrono::hours(1))) return *code;
+  }
+}
+
 int RunHeadless(Run& run, headless::ProgramThread& program, const headless::Script& script) {
   headless::ScriptedUser user(u"Firmware Utility");
   run.user = &user;
@@ -173,7 +180,7 @@ int RunHeadless(Run& run, headless::ProgramThread& program, const headless::Scri
     WriteOutputs(run);
     Finish(kScriptFailed);
   }
-  int code = result.exitCode ? *result.exitCode : *program.WaitForExit(std::chrono::milliseconds::max());
+  int code = result.exitCode ? *result.exitCode : WaitForProgram(program);
   std::lock_guard<std::mutex> guard(run.finishing);
   WriteOutputs(run);
   return code;
@@ -188,7 +195,7 @@ std::optional<int> RunTerminal(Run& run, headless::ProgramThread& program, std::
   static auto* frontend = new terminal::Frontend(frontendOptions);
   if (!frontend->Start(error)) return std::nullopt;
   run.frontend = frontend;
-  int code = *program.WaitForExit(std::chrono::milliseconds::max());
+  int code = WaitForProgram(program);
   std::lock_guard<std::mutex> guard(run.finishing);
   frontend->Stop();
   run.frontend = nullptr;
