@@ -204,12 +204,16 @@ int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
     box->id = Wm().nextBoxId++;
     box->queue = windowing::CurrentQueueShared();
     focus = Wm().focus;
-    Wm().modals.push_back(windowing::ModalEntry{box, nullptr});
-    windowing::NoteChange();
   }
   windowing::ModalGuard guard(box, box->owner);
   bool disabled = windowing::DisableOwner(box->owner);
   if (disabled) guard.OwnerDisabled();
+  {
+    // On the screen once its owner is disabled.
+    std::lock_guard<std::mutex> lock(Wm().lock);
+    Wm().modals.push_back(windowing::ModalEntry{box, nullptr});
+    windowing::NoteChange();
+  }
 
   windowing::ModalLoop(nullptr, [&] { return box->result != 0; });
 
@@ -321,14 +325,19 @@ int WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW lpTempla
   if (disabled) guard.OwnerDisabled();
   {
     std::lock_guard<std::mutex> lock(Wm().lock);
-    if (auto w = FindLocked(dialog)) {
-      w->style |= WS_VISIBLE;
+    if (auto w = FindLocked(dialog)) w->style |= WS_VISIBLE;
+  }
+  windowing::ActivateInternal(dialog, !focusDefault);
+  if (focusDefault) windowing::SetFocusInternal(firstTabStop ? firstTabStop : dialog);
+  // On the screen once it is in front with the keys: a front end that sees
+  // it can use it at once.
+  {
+    std::lock_guard<std::mutex> lock(Wm().lock);
+    if (FindLocked(dialog)) {
       Wm().modals.push_back(windowing::ModalEntry{nullptr, dialog});
       windowing::NoteChange();
     }
   }
-  windowing::ActivateInternal(dialog, !focusDefault);
-  if (focusDefault) windowing::SetFocusInternal(firstTabStop ? firstTabStop : dialog);
 
   windowing::ModalLoop(dialog, [&] { return data->ended || !FindLocked(dialog); });
 

@@ -56,6 +56,18 @@ TEST_F(UtilityTest, StartsFullScreenWithItsBannerAndClosesOnCtrlQ) {
   ScriptedUser user(u"Firmware Utility");
   ASSERT_TRUE(user.WaitForLogText(kBanner, 10s));
   EXPECT_EQ(user.LogText(), kBanner);  // the banner is the first text
+  // The banner comes inside WM_CREATE; the window is activated, and the
+  // focus handed to the log view, after it.
+  HWND log = user.LogView();
+  ASSERT_TRUE(user.WaitForScreen(
+      [&](const screen::Snapshot& s) {
+        if (!s.window) return false;
+        for (const auto& c : s.window->controls) {
+          if (c.hwnd == log && c.focused) return true;
+        }
+        return false;
+      },
+      10s));
 
   screen::Snapshot s = screen::Capture();
   EXPECT_EQ(s.title, u"Firmware Utility");
@@ -68,7 +80,6 @@ TEST_F(UtilityTest, StartsFullScreenWithItsBannerAndClosesOnCtrlQ) {
   ASSERT_EQ(s.menuBar->buttons.size(), 1u);
   EXPECT_EQ(s.menuBar->buttons[0].label, u"System");
   // The log view fills the window and has the keys.
-  HWND log = user.LogView();
   const screen::ControlView* view = nullptr;
   for (const auto& c : s.window->controls) {
     if (c.hwnd == log) view = &c;
@@ -82,7 +93,7 @@ TEST_F(UtilityTest, StartsFullScreenWithItsBannerAndClosesOnCtrlQ) {
   EXPECT_TRUE(view->edit->readOnly);
   EXPECT_EQ(view->edit->visibleLines, static_cast<size_t>((work.bottom - work.top - 4) / screen::kLineHeight));
 
-  user.Key('Q', screen::kControl);
+  ASSERT_TRUE(user.Key('Q', screen::kControl));
   EXPECT_EQ(program.WaitForExit(10s), 0);
   EXPECT_FALSE(screen::Capture().window);
 }
@@ -104,7 +115,7 @@ TEST_F(UtilityTest, AboutBoxAndTheDoneButton) {
   EXPECT_EQ(about->controls[0].text.rfind(u"Lumacord - Written for Zentrik", 0), 0u);
   EXPECT_EQ(screen::Capture().title, u"About");
   EXPECT_FALSE(user.Done());  // the About box has no done button; the main window is disabled
-  user.Key(VK_RETURN);
+  ASSERT_TRUE(user.Key(VK_RETURN));
   ASSERT_TRUE(Eventually([] { return screen::Capture().modals.empty(); }));
   ASSERT_TRUE(Eventually([] { return screen::Capture().title == u"Firmware Utility"; }));
   ASSERT_TRUE(user.Done());
@@ -128,6 +139,7 @@ TEST_F(UtilityTest, ASecondStartBringsTheFirstToTheFront) {
   ScriptedUser user(u"Firmware Utility");
   ASSERT_TRUE(user.WaitForLogText(u"Firmware Version", 10s));
   HWND main = user.MainWindow();
+  ASSERT_TRUE(user.WaitForScreen([&](const screen::Snapshot& s) { return s.foreground == main; }, 10s));
   HWND other = Create(nullptr, WS_VISIBLE, nullptr, 0, u"Other");
   EXPECT_EQ(GetForegroundWindow(), other);
   ProgramThread second(WinMain, instance);

@@ -32,7 +32,11 @@ TEST(ClassTest, NamesAreUniqueWithoutRegardToCase) {
   // Either spelling creates a window of it.
   HWND hwnd = CreateWindowExW(0, u"firmware UTILITY", u"x", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   EXPECT_NE(hwnd, nullptr);
+  EXPECT_FALSE(UnregisterClassW(u"Firmware Utility", nullptr));  // it has a window
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_HAS_WINDOWS));
   DestroyWindow(hwnd);
+  EXPECT_TRUE(UnregisterClassW(u"FIRMWARE UTILITY", nullptr));
+  EXPECT_FALSE(UnregisterClassW(u"edit", nullptr));  // the system's own stay
 }
 
 TEST(ClassTest, FaultSwitchMakesRegistrationFail) {
@@ -43,6 +47,7 @@ TEST(ClassTest, FaultSwitchMakesRegistrationFail) {
   EXPECT_EQ(RegisterClassW(&wc), 0);
   board::PlatformFaults().registerClassFails = false;
   EXPECT_NE(RegisterClassW(&wc), 0);
+  UnregisterClassW(u"Refused", nullptr);
 }
 
 TEST(ClassTest, UnknownClassCreatesNothing) {

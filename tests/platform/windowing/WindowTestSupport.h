@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -175,8 +176,14 @@ class ResImage {
     return *this;
   }
   std::span<const uint8_t> Bytes() const { return bytes_; }
-  // Registers the image as the program's resources; returns the instance.
-  HINSTANCE Register() const { return kernel::RegisterProgramModule(u"test.exe", bytes_); }
+  // Registers (a copy of) the image as the program's resources; returns the
+  // instance. The copy lives as long as the process, as a program's own
+  // resources do, since handles into it may outlive this object.
+  HINSTANCE Register() const {
+    static auto* kept = new std::deque<std::vector<uint8_t>>;
+    kept->push_back(bytes_);
+    return kernel::RegisterProgramModule(u"test.exe", kept->back());
+  }
 
   static void Word(std::vector<uint8_t>& out, uint16_t value) {
     out.push_back(static_cast<uint8_t>(value));
