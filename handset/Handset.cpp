@@ -1,7 +1,5 @@
 #include "handset/Handset.h"
 
-#include <sstream>
-
 #include "devices/ril/HostRadio.h"
 #include "devices/ril/RilDriver.h"
 #include "kernel/Clock.h"
@@ -249,10 +247,18 @@ std::vector<std::string> Handset::Describe() const {
 std::string Handset::StatusLine() const {
   auto module = Module();
   if (!module) return "COM1: " + (portDescriptions_.count(kModulePort) ? portDescriptions_.at(kModulePort) : "absent");
-  std::ostringstream line;
-  line << module->StatusLine();
-  if (moduleLine_) line << "  line: " << moduleLine_->BytesToDevice() << " B out, " << moduleLine_->BytesToHost() << " B in";
-  return line.str();
+  return module->StatusLine();
+}
+
+std::string Handset::PortSummary() const {
+  std::string summary;
+  for (const auto& [port, description] : portDescriptions_) {
+    if (port == kModulePort && moduleRunner_) continue;
+    if (!summary.empty()) summary += "  ";
+    size_t space = description.find(' ');
+    summary += "COM" + std::to_string(port) + ": " + (space == std::string::npos ? description : description.substr(space + 1));
+  }
+  return summary;
 }
 
 std::vector<std::string> Handset::FaultNames() {

@@ -87,6 +87,8 @@ class Handset {
   std::vector<std::string> Describe() const;
   // One line about the hardware: the module's state and the line's traffic.
   std::string StatusLine() const;
+  // The ports a person can attach to, in brief: "COM2: /dev/pts/3  COM3: ...".
+  std::string PortSummary() const;
 
   static std::vector<std::string> FaultNames();
 

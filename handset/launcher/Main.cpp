@@ -126,12 +126,13 @@ bool LoadScript(const Options& options, headless::Script& script, std::string* e
   return true;
 }
 
-// The status line under the handset: the module, and the traffic on its line.
+// The status line under the handset: while the module's line is quiet, the
+// ports a person can attach to; while it carries traffic, the module's state
+// and the rate on the line.
 class StatusLine {
  public:
   explicit StatusLine(handset::Handset& handset) : handset_(handset) {}
   std::u16string Text() {
-    std::string line = handset_.StatusLine();
     auto wire = handset_.ModuleLine();
     if (wire) {
       auto now = std::chrono::steady_clock::now();
@@ -142,11 +143,13 @@ class StatusLine {
         lastBytes_ = bytes;
         lastTime_ = now;
       }
-      char rate[48];
-      std::snprintf(rate, sizeof rate, "  %.0f B/s", rate_);
-      line += rate;
     }
-    return text::FromUtf8(line);
+    auto module = handset_.Module();
+    bool quiet = rate_ == 0 && (!module || module->GetRecord().state == radio::State::Firmware);
+    if (quiet) return text::FromUtf8(handset_.PortSummary());
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.0f B/s | ", rate_);
+    return text::FromUtf8(rate + handset_.StatusLine());
   }
 
  private:
