@@ -237,15 +237,15 @@ void ThreadControl::MarkFinished() {
 
 // -------------------------------------------------------------- thread start
 
-std::shared_ptr<ThreadControl> StartThread(uint32_t (*entry)(void*), void* param, bool suspended) {
+std::shared_ptr<ThreadControl> StartThread(std::function<uint32_t()> body, bool suspended) {
   auto control = std::make_shared<ThreadControl>(true);
   if (suspended) control->Suspend();  // not yet running: returns at once
-  std::thread([control, entry, param] {
+  std::thread([control, body = std::move(body)] {
     ThreadControl::Adopt(control);
     uint32_t exitCode = 0;
     try {
       control->CheckPoint();
-      exitCode = entry(param);
+      exitCode = body();
     } catch (const ThreadTermination& termination) {
       exitCode = termination.exitCode;
     }
@@ -254,6 +254,10 @@ std::shared_ptr<ThreadControl> StartThread(uint32_t (*entry)(void*), void* param
     ThreadControl::Adopt(nullptr);
   }).detach();
   return control;
+}
+
+std::shared_ptr<ThreadControl> StartThread(uint32_t (*entry)(void*), void* param, bool suspended) {
+  return StartThread([entry, param] { return entry(param); }, suspended);
 }
 
 // -------------------------------------------------------------------- waits

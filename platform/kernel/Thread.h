@@ -14,6 +14,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -128,8 +129,11 @@ class PlatformCall {
   ThreadControl& self_;
 };
 
-// Starts a platform thread. The returned control block is also the
-// thread's own. `suspended`: it parks before running `entry`.
+// Starts a platform thread running `body`; its result is the exit code.
+// The returned control block is also the thread's own. `suspended`: it
+// parks before running `body` (which is destroyed unrun if the thread is
+// terminated first).
+std::shared_ptr<ThreadControl> StartThread(std::function<uint32_t()> body, bool suspended);
 std::shared_ptr<ThreadControl> StartThread(uint32_t (*entry)(void*), void* param, bool suspended);
 
 }  // namespace kernel

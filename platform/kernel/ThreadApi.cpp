@@ -52,17 +52,6 @@ class EventObject : public WaitableObject {
   bool signaled_;
 };
 
-struct CreateThreadStart {
-  LPTHREAD_START_ROUTINE routine;
-  LPVOID param;
-};
-
-uint32_t RunThreadRoutine(void* start) {
-  CreateThreadStart s = *static_cast<CreateThreadStart*>(start);
-  delete static_cast<CreateThreadStart*>(start);
-  return s.routine(s.param);
-}
-
 // The control block a thread handle (or the current-thread pseudo handle) names.
 std::shared_ptr<ThreadControl> ThreadOf(HANDLE handle) {
   if (handle == CurrentThreadPseudoHandle()) return ThreadControl::SelfShared();
@@ -102,8 +91,8 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE 
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  auto* start = new kernel::CreateThreadStart{lpStartAddr, lpvThreadParam};
-  auto control = kernel::StartThread(&kernel::RunThreadRoutine, start, (fdwCreate & CREATE_SUSPENDED) != 0);
+  auto control = kernel::StartThread([lpStartAddr, lpvThreadParam] { return lpStartAddr(lpvThreadParam); },
+                                     (fdwCreate & CREATE_SUSPENDED) != 0);
   if (lpIDThread) *lpIDThread = control->Id();
   return kernel::InsertHandle(std::make_shared<kernel::ThreadObject>(control));
 }
