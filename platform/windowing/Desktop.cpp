@@ -186,6 +186,11 @@ void StartServerLocked(DesktopState& d) {
     return;
   }
   d.socketName = name;
+  if (name[0] != '@') {
+    // The socket file goes with the process (a crash leaves it to the next lookup).
+    static std::string* socketFile = new std::string(name);
+    std::atexit([] { unlink(socketFile->c_str()); });
+  }
   // A helper of the platform, not a platform thread: it lives as long as the process.
   std::thread([fd] {
     for (;;) {
@@ -269,6 +274,12 @@ std::vector<Entry> OtherEntries(const std::string& directory) {
     while (dirent* d = readdir(dir)) {
       std::string name = d->d_name;
       if (name.size() > 7 && name.compare(name.size() - 7, 7, ".window") == 0) files.push_back(directory + "/" + name);
+      // The request socket of a process that is gone.
+      if (name.size() > 5 && name.compare(name.size() - 5, 5, ".sock") == 0 &&
+          name.find_first_not_of("0123456789") == name.size() - 5) {
+        auto pid = static_cast<pid_t>(std::atol(name.c_str()));
+        if (pid != getpid() && ProcessGone(pid)) unlink((directory + "/" + name).c_str());
+      }
     }
     closedir(dir);
   }

@@ -81,16 +81,26 @@ class Helper {
   int stdout_ = -1;
 };
 
-size_t EntriesIn(const std::string& directory) {
+size_t EntriesIn(const std::string& directory, const std::string& suffix = ".window") {
   size_t n = 0;
   if (DIR* dir = opendir(directory.c_str())) {
     while (dirent* d = readdir(dir)) {
       std::string name = d->d_name;
-      n += name.size() > 7 && name.compare(name.size() - 7, 7, ".window") == 0;
+      name = "/" + name;
+      n += name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
     }
     closedir(dir);
   }
   return n;
+}
+
+std::string Listing(const std::string& directory) {
+  std::string out;
+  if (DIR* dir = opendir(directory.c_str())) {
+    while (dirent* d = readdir(dir)) out += std::string(d->d_name) + " ";
+    closedir(dir);
+  }
+  return out + "(this process: " + std::to_string(getpid()) + ")";
 }
 
 TEST(DesktopTest, FindsAndRaisesAWindowOfAnotherProcess) {
@@ -121,6 +131,9 @@ TEST(DesktopTest, EntriesOfDeadProcessesAreIgnoredAndRemoved) {
   EXPECT_EQ(EntriesIn(kPrivateDesktop), 2u);
   EXPECT_EQ(FindWindowW(u"Firmware Utility", nullptr), nullptr);
   EXPECT_EQ(EntriesIn(kPrivateDesktop), 0u);
+  // The dead process's request socket is gone too; only this process's may remain.
+  EXPECT_EQ(EntriesIn(kPrivateDesktop, ".sock") - EntriesIn(kPrivateDesktop, "/" + std::to_string(getpid()) + ".sock"), 0u)
+      << Listing(kPrivateDesktop);
 }
 
 TEST(DesktopTest, LocalWindowsComeFirstAndOtherDesktopsAreInvisible) {
@@ -132,8 +145,9 @@ TEST(DesktopTest, LocalWindowsComeFirstAndOtherDesktopsAreInvisible) {
   EXPECT_EQ(FindWindowW(u"TestWindow", u"mine"), local);
   DestroyWindow(local);
   helper.Close();
-  helper.Wait();
-  rmdir(elsewhere.c_str());
+  EXPECT_EQ(helper.Wait(), 0);
+  EXPECT_EQ(EntriesIn(elsewhere), 0u);
+  EXPECT_EQ(rmdir(elsewhere.c_str()), 0);  // its socket went with it: nothing is left
 }
 
 }  // namespace
