@@ -35,7 +35,7 @@ namespace {
 
 struct DesktopState {
   std::mutex lock;
-  std::string directory;  // empty until chosen
+  std::string directory;   // empty until chosen
   std::string socketName;  // ours, once the server runs ("@..." for an abstract one)
   bool serverFailed = false;
   bool warned = false;
@@ -62,7 +62,8 @@ std::map<uintptr_t, RemoteWindow>& Remotes() {
 
 std::string DefaultDirectory() {
   if (const char* chosen = std::getenv("FWUTIL_DESKTOP"); chosen && *chosen) return chosen;
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) return std::string(runtime) + "/fwutil";
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
+    return std::string(runtime) + "/fwutil";
   return "/tmp/fwutil-" + std::to_string(getuid());
 }
 
@@ -138,8 +139,8 @@ socklen_t AddressOf(const std::string& name, sockaddr_un& addr) {
 
 // Platform time `ms` real milliseconds from now.
 kernel::TimePoint RealMillisecondsFromNow(double ms) {
-  return kernel::Clock::now() +
-         std::chrono::duration_cast<kernel::Duration>(std::chrono::duration<double, std::milli>(ms * kernel::ClockSpeed()));
+  return kernel::Clock::now() + std::chrono::duration_cast<kernel::Duration>(
+                                    std::chrono::duration<double, std::milli>(ms * kernel::ClockSpeed()));
 }
 
 void ServeRequest(int connection) {
@@ -380,7 +381,8 @@ void PublishWindowLocked(const Window& window) {
   if (d.socketName.empty()) return;
   std::string directory = DirectoryLocked(d);
   std::string file = EntryPath(directory, window.handle);
-  std::string temporary = directory + "/." + std::to_string(getpid()) + "-" + Hex(reinterpret_cast<uintptr_t>(window.handle)) + ".tmp";
+  std::string temporary =
+      directory + "/." + std::to_string(getpid()) + "-" + Hex(reinterpret_cast<uintptr_t>(window.handle)) + ".tmp";
   {
     std::ofstream out(temporary, std::ios::trunc);
     out << "pid " << getpid() << "\n"

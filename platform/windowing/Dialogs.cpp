@@ -290,23 +290,23 @@ int WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW lpTempla
   auto data = std::make_shared<windowing::DialogData>();
   data->proc = lpDialogFunc;
   data->owner = owner;
-  HWND dialog = windowing::CreateInternal(info->exStyle, windowing::kDialogClass, info->title, style, x, y, width,
-                                          height, owner, nullptr, hInstance, nullptr,
-                                          [&](windowing::Window& w) { w.dialog = data; });
+  HWND dialog =
+      windowing::CreateInternal(info->exStyle, windowing::kDialogClass, info->title, style, x, y, width, height, owner,
+                                nullptr, hInstance, nullptr, [&](windowing::Window& w) { w.dialog = data; });
   if (!dialog) return -1;
 
   HWND firstTabStop = nullptr;
   for (const resources::DialogItemTemplate& item : info->items) {
     std::u16string cls = windowing::ClassOfItem(item.windowClass);
     std::u16string title = item.title.kind == resources::TemplateName::kString ? item.title.text : u"";
-    HWND control = cls.empty() ? nullptr
-                               : windowing::CreateInternal(
-                                     item.exStyle, cls, title, item.style | WS_CHILD, windowing::ToPixelsX(item.x),
-                                     windowing::ToPixelsY(item.y), windowing::ToPixelsX(item.cx),
-                                     windowing::ToPixelsY(item.cy), dialog,
-                                     reinterpret_cast<HMENU>(static_cast<uintptr_t>(item.id)), hInstance,
-                                     item.creationData.empty() ? nullptr : const_cast<uint8_t*>(item.creationData.data()),
-                                     nullptr);
+    HWND control =
+        cls.empty()
+            ? nullptr
+            : windowing::CreateInternal(
+                  item.exStyle, cls, title, item.style | WS_CHILD, windowing::ToPixelsX(item.x),
+                  windowing::ToPixelsY(item.y), windowing::ToPixelsX(item.cx), windowing::ToPixelsY(item.cy), dialog,
+                  reinterpret_cast<HMENU>(static_cast<uintptr_t>(item.id)), hInstance,
+                  item.creationData.empty() ? nullptr : const_cast<uint8_t*>(item.creationData.data()), nullptr);
     if (!control) {
       if (cls.empty()) SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
       DWORD error = GetLastError();
@@ -317,8 +317,7 @@ int WINAPI DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW lpTempla
     if (!firstTabStop && (item.style & WS_TABSTOP)) firstTabStop = control;
   }
 
-  LRESULT focusDefault =
-      windowing::Send(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTabStop), dwInitParam);
+  LRESULT focusDefault = windowing::Send(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTabStop), dwInitParam);
 
   windowing::ModalGuard guard(nullptr, owner);
   bool disabled = windowing::DisableOwner(owner);

@@ -56,8 +56,7 @@ void EditBuffer::Replace(size_t start, size_t end, std::u16string_view text) {
 
 // ------------------------------------------------------------ EditControl
 
-EditControl::EditControl(DWORD style)
-    : readOnly((style & ES_READONLY) != 0), multiLine((style & ES_MULTILINE) != 0) {}
+EditControl::EditControl(DWORD style) : readOnly((style & ES_READONLY) != 0), multiLine((style & ES_MULTILINE) != 0) {}
 
 std::u16string EditControl::Text() const {
   std::lock_guard<std::mutex> guard(lock);
@@ -358,7 +357,8 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     case EM_LINEFROMCHAR: {
       std::lock_guard<std::mutex> guard(e.lock);
       intptr_t index = static_cast<int>(wParam);
-      size_t pos = index < 0 ? std::min(e.anchor, e.caret) : std::min<size_t>(static_cast<size_t>(index), e.buffer.Length());
+      size_t pos =
+          index < 0 ? std::min(e.anchor, e.caret) : std::min<size_t>(static_cast<size_t>(index), e.buffer.Length());
       return static_cast<LRESULT>(e.buffer.LineOf(pos));
     }
     case EM_GETFIRSTVISIBLELINE: {

@@ -28,7 +28,9 @@ class EditBuffer {
   size_t LineLength(size_t line) const;
   // The line holding position `pos` (0 <= pos <= Length()).
   size_t LineOf(size_t pos) const;
-  std::u16string_view Line(size_t line) const { return std::u16string_view(text_).substr(starts_[line], LineLength(line)); }
+  std::u16string_view Line(size_t line) const {
+    return std::u16string_view(text_).substr(starts_[line], LineLength(line));
+  }
   std::u16string_view Text() const { return text_; }
   // Replaces [start, end) by `text`; positions are clamped to the text.
   void Replace(size_t start, size_t end, std::u16string_view text);

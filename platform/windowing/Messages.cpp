@@ -403,8 +403,8 @@ BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  auto fetched = windowing::FetchMessage(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, (wRemoveMsg & PM_REMOVE) != 0,
-                                         false, nullptr);
+  auto fetched =
+      windowing::FetchMessage(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, (wRemoveMsg & PM_REMOVE) != 0, false, nullptr);
   return fetched == windowing::Fetch::kNone ? FALSE : TRUE;
 }
 

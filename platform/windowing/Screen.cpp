@@ -108,8 +108,6 @@ std::shared_ptr<Window> MenuBarOfLocked(HWND owner) {
   return nullptr;
 }
 
-UINT_PTR ToUint(UINT value) { return static_cast<UINT_PTR>(value); }
-
 // A command item of `hmenu` (or its popups) with this id that can be chosen.
 bool HasEnabledCommandLocked(HMENU hmenu, UINT id, int depth = 0) {
   auto menu = FindMenuLocked(hmenu);
@@ -186,7 +184,7 @@ Snapshot Capture() {
         MenuButtonView b;
         b.label = button.label;
         b.command = button.command;
-        b.enabled = (button.state & 0x04) != 0;  // TBSTATE_ENABLED
+        b.enabled = (button.state & 0x04) != 0;   // TBSTATE_ENABLED
         b.dropdown = (button.style & 0x08) != 0;  // TBSTYLE_DROPDOWN
         if (HMENU popup = windowing::PopupOf(*bar->menuBar, button)) b.items = windowing::ItemsOf(popup);
         view.buttons.push_back(std::move(b));
@@ -261,7 +259,8 @@ std::optional<size_t> EditFind(HWND edit, std::u16string_view needle, size_t fro
 void KeyEvent(BYTE vk, bool down) { windowing::RouteKeyEvent(vk, down); }
 
 void Key(BYTE vk, unsigned modifiers) {
-  static constexpr std::pair<unsigned, BYTE> kModifierKeys[] = {{kControl, VK_CONTROL}, {kAlt, VK_MENU}, {kShift, VK_SHIFT}};
+  static constexpr std::pair<unsigned, BYTE> kModifierKeys[] = {
+      {kControl, VK_CONTROL}, {kAlt, VK_MENU}, {kShift, VK_SHIFT}};
   for (auto [bit, key] : kModifierKeys) {
     if (modifiers & bit) KeyEvent(key, true);
   }
@@ -333,7 +332,7 @@ bool ChooseMenuItem(UINT id) {
     m.openMenuButton = -1;
     windowing::NoteChange();
   }
-  return windowing::Post(owner, WM_COMMAND, MAKEWPARAM(windowing::ToUint(id), 0), 0);
+  return windowing::Post(owner, WM_COMMAND, MAKEWPARAM(id, 0), 0);
 }
 
 bool AnswerBox(uint64_t id, int result) {

@@ -50,7 +50,7 @@ struct EditState {
   size_t visibleLines = 0;      // lines the control's client area holds
   size_t selectionStart = 0;    // selection [start, end); equal when none
   size_t selectionEnd = 0;
-  size_t caret = 0;             // the active end of the selection
+  size_t caret = 0;  // the active end of the selection
   bool readOnly = false;
   bool multiLine = false;
   // Counts changes that touched text before the former end (anything but
@@ -79,8 +79,8 @@ struct WindowView {
   RECT rect{};  // screen coordinates
   DWORD style = 0;
   bool enabled = true;
-  bool active = false;      // the foreground window
-  bool doneButton = false;  // SHInitDialog gave it the done button
+  bool active = false;                // the foreground window
+  bool doneButton = false;            // SHInitDialog gave it the done button
   std::vector<ControlView> controls;  // all descendants, parents before children
 };
 
@@ -111,8 +111,8 @@ struct MenuBarView {
 struct BoxView {
   uint64_t id = 0;  // for AnswerBox; never reused
   std::u16string text;
-  std::u16string caption;  // the default caption when the caller gave none
-  UINT type = 0;           // the MB_ style as given
+  std::u16string caption;    // the default caption when the caller gave none
+  UINT type = 0;             // the MB_ style as given
   std::vector<int> buttons;  // IDOK, IDCANCEL, ... left to right
   int defaultButton = IDOK;
   UINT icon = 0;  // MB_ICONERROR etc. (type & MB_ICONMASK)

@@ -178,7 +178,7 @@ HWND AllocateHandleLocked();
 bool IsDescendantLocked(HWND ancestor, HWND hwnd);  // hwnd is ancestor or below it
 HWND TopLevelOfLocked(HWND hwnd);
 RECT ScreenRectLocked(const Window& window);
-RECT ClientRectLocked(const Window& window);  // client size, origin 0,0
+RECT ClientRectLocked(const Window& window);     // client size, origin 0,0
 POINT ClientOriginLocked(const Window& window);  // client origin on the screen
 
 // --- calling windows (lock not held)
@@ -213,8 +213,7 @@ bool MoveInternal(HWND hwnd, int x, int y, int cx, int cy, bool move, bool size)
 // Removes a dead thread's windows without calling them.
 void ForgetThreadWindowsLocked(ThreadQueue& queue);
 
-// --- system classes
-void RegisterSystemClassesLocked();
+// --- system classes (registered with the manager)
 LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -225,8 +224,8 @@ inline constexpr char16_t kMenuBarClass[] = u"menu_worker";
 
 // Creates a window the platform itself owns (menu bars); `setup` runs on it,
 // lock held, before WM_CREATE.
-HWND CreateInternal(DWORD exStyle, std::u16string_view className, std::u16string_view title, DWORD style, int x,
-                    int y, int cx, int cy, HWND parentOrOwner, HMENU menuOrId, HINSTANCE instance, LPVOID param,
+HWND CreateInternal(DWORD exStyle, std::u16string_view className, std::u16string_view title, DWORD style, int x, int y,
+                    int cx, int cy, HWND parentOrOwner, HMENU menuOrId, HINSTANCE instance, LPVOID param,
                     const std::function<void(Window&)>& setup);
 
 // --- the screen's change counter

@@ -232,8 +232,8 @@ RECT ClientRectLocked(const Window& w) {
   return RECT{0, 0, std::max<LONG>(width, 0), std::max<LONG>(height, 0)};
 }
 
-HWND CreateInternal(DWORD exStyle, std::u16string_view className, std::u16string_view title, DWORD style, int x,
-                    int y, int cx, int cy, HWND parentOrOwner, HMENU menuOrId, HINSTANCE instance, LPVOID param,
+HWND CreateInternal(DWORD exStyle, std::u16string_view className, std::u16string_view title, DWORD style, int x, int y,
+                    int cx, int cy, HWND parentOrOwner, HMENU menuOrId, HINSTANCE instance, LPVOID param,
                     const std::function<void(Window&)>& setup) {
   std::u16string classText(className);
   std::u16string titleText(title);
@@ -677,8 +677,8 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
     } else {
       w->style &= ~static_cast<DWORD>(WS_VISIBLE);
     }
-    activate = show && !(w->style & WS_CHILD) && !w->noActivate && nCmdShow != SW_SHOWNA &&
-               nCmdShow != SW_SHOWNOACTIVATE;
+    activate =
+        show && !(w->style & WS_CHILD) && !w->noActivate && nCmdShow != SW_SHOWNA && nCmdShow != SW_SHOWNOACTIVATE;
     if (show != wasVisible) windowing::NoteChange();
   }
   if (show != wasVisible) windowing::Send(hWnd, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
@@ -892,8 +892,8 @@ int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount) {
       return static_cast<int>(n);
     }
   }
-  return static_cast<int>(windowing::Send(hWnd, WM_GETTEXT, static_cast<WPARAM>(nMaxCount),
-                                          reinterpret_cast<LPARAM>(lpString)));
+  return static_cast<int>(
+      windowing::Send(hWnd, WM_GETTEXT, static_cast<WPARAM>(nMaxCount), reinterpret_cast<LPARAM>(lpString)));
 }
 
 int WINAPI GetWindowTextLengthW(HWND hWnd) {

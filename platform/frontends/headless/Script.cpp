@@ -124,10 +124,10 @@ std::optional<std::chrono::milliseconds> Duration(const std::string& s) {
 
 const std::map<std::string, BYTE>& KeyNames() {
   static const auto* names = new std::map<std::string, BYTE>{
-      {"enter", VK_RETURN}, {"return", VK_RETURN}, {"esc", VK_ESCAPE},   {"escape", VK_ESCAPE}, {"tab", VK_TAB},
-      {"space", VK_SPACE},  {"backspace", VK_BACK}, {"delete", VK_DELETE}, {"del", VK_DELETE},  {"up", VK_UP},
-      {"down", VK_DOWN},    {"left", VK_LEFT},     {"right", VK_RIGHT},   {"home", VK_HOME},    {"end", VK_END},
-      {"pgup", VK_PRIOR},   {"pageup", VK_PRIOR},  {"pgdn", VK_NEXT},     {"pagedown", VK_NEXT},
+      {"enter", VK_RETURN}, {"return", VK_RETURN},  {"esc", VK_ESCAPE},    {"escape", VK_ESCAPE}, {"tab", VK_TAB},
+      {"space", VK_SPACE},  {"backspace", VK_BACK}, {"delete", VK_DELETE}, {"del", VK_DELETE},    {"up", VK_UP},
+      {"down", VK_DOWN},    {"left", VK_LEFT},      {"right", VK_RIGHT},   {"home", VK_HOME},     {"end", VK_END},
+      {"pgup", VK_PRIOR},   {"pageup", VK_PRIOR},   {"pgdn", VK_NEXT},     {"pagedown", VK_NEXT},
   };
   return *names;
 }
@@ -181,8 +181,8 @@ std::optional<std::string> ParseKeys(const std::string& spec, Step& step) {
 }
 
 std::optional<int> ButtonId(const std::string& name) {
-  static const std::map<std::string, int> buttons{{"ok", IDOK},         {"cancel", IDCANCEL}, {"abort", IDABORT},
-                                                  {"retry", IDRETRY},   {"ignore", IDIGNORE}, {"yes", IDYES},
+  static const std::map<std::string, int> buttons{{"ok", IDOK},       {"cancel", IDCANCEL}, {"abort", IDABORT},
+                                                  {"retry", IDRETRY}, {"ignore", IDIGNORE}, {"yes", IDYES},
                                                   {"no", IDNO}};
   auto it = buttons.find(Lower(name));
   if (it == buttons.end()) return std::nullopt;
@@ -196,7 +196,8 @@ std::optional<std::string> ParseWords(const std::vector<Word>& words, Step& step
   auto usage = [](const char* form) { return std::string("expected '") + form + "'"; };
   auto id = [&](size_t at, const char* what, UINT& out) -> std::optional<std::string> {
     auto n = Number(words[at].text);
-    if (!n || *n < 0 || *n > 0xFFFF) return std::string(what) + " must be a number from 0 to 65535, not '" + words[at].text + "'";
+    if (!n || *n < 0 || *n > 0xFFFF)
+      return std::string(what) + " must be a number from 0 to 65535, not '" + words[at].text + "'";
     out = static_cast<UINT>(*n);
     return std::nullopt;
   };
@@ -221,7 +222,8 @@ std::optional<std::string> ParseWords(const std::vector<Word>& words, Step& step
     step.kind = Step::Kind::kMenu;
     if (!count(3, 3)) return usage("menu <button> <id>");
     auto button = Number(words[1].text);
-    if (!button || *button < 0 || *button > 63) return "the menu button must be a number from 0, not '" + words[1].text + "'";
+    if (!button || *button < 0 || *button > 63)
+      return "the menu button must be a number from 0, not '" + words[1].text + "'";
     step.button = static_cast<int>(*button);
     return id(2, "the menu item", step.id);
   }
@@ -377,7 +379,8 @@ RunResult RunScript(const std::vector<Step>& steps, ScriptedUser& user, ProgramT
         result.exitCode = code;
         note = " -> exit code " + std::to_string(*code);
         if (step.exitCode && *step.exitCode != *code) {
-          return fail(step, "the program ended with " + std::to_string(*code) + ", not " + std::to_string(*step.exitCode));
+          return fail(step,
+                      "the program ended with " + std::to_string(*code) + ", not " + std::to_string(*step.exitCode));
         }
         break;
       }

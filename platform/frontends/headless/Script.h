@@ -36,16 +36,16 @@ namespace headless {
 struct Step {
   enum class Kind { kCommand, kKey, kMenu, kDone, kAnswer, kWait, kWaitExit, kTimeout, kSaveLog, kSaveScreen };
   Kind kind = Kind::kCommand;
-  int line = 0;         // where it was written (1-based; the option's number for --do)
-  std::string source;   // the step as written
-  UINT id = 0;          // command, menu item
-  int button = 0;       // menu-bar button
-  BYTE vk = 0;          // key
+  int line = 0;        // where it was written (1-based; the option's number for --do)
+  std::string source;  // the step as written
+  UINT id = 0;         // command, menu item
+  int button = 0;      // menu-bar button
+  BYTE vk = 0;         // key
   unsigned modifiers = 0;
-  int result = 0;                     // answer: IDOK etc.
-  std::u16string text;                // wait
-  std::optional<int> exitCode;        // wait-exit
-  std::string path;                   // save-log, save-screen
+  int result = 0;                                    // answer: IDOK etc.
+  std::u16string text;                               // wait
+  std::optional<int> exitCode;                       // wait-exit
+  std::string path;                                  // save-log, save-screen
   std::optional<std::chrono::milliseconds> timeout;  // answer, wait, wait-exit; timeout's value
 };
 

@@ -76,8 +76,8 @@ void RenderItems(std::ostringstream& out, const std::vector<screen::MenuItemView
 void RenderControls(std::ostringstream& out, const std::vector<screen::ControlView>& controls) {
   for (const screen::ControlView& c : controls) {
     out << "  " << Utf8(c.className) << " " << c.id << " at (" << c.rect.left << "," << c.rect.top << ")-("
-        << c.rect.right << "," << c.rect.bottom << ")" << (c.focused ? " focused" : "")
-        << (c.visible ? "" : " hidden") << (c.enabled ? "" : " disabled");
+        << c.rect.right << "," << c.rect.bottom << ")" << (c.focused ? " focused" : "") << (c.visible ? "" : " hidden")
+        << (c.enabled ? "" : " disabled");
     if (c.edit) {
       const screen::EditState& e = *c.edit;
       out << ": " << e.lineCount << " lines, showing from line " << e.firstVisibleLine << ", caret " << e.caret << "\n";
@@ -93,9 +93,8 @@ void RenderControls(std::ostringstream& out, const std::vector<screen::ControlVi
 }  // namespace
 
 kernel::TimePoint DeadlineAfter(std::chrono::milliseconds timeout) {
-  return kernel::Clock::now() + std::chrono::duration_cast<kernel::Duration>(
-                                    std::chrono::duration<double, std::milli>(static_cast<double>(timeout.count()) *
-                                                                              kernel::ClockSpeed()));
+  return kernel::Clock::now() + std::chrono::duration_cast<kernel::Duration>(std::chrono::duration<double, std::milli>(
+                                    static_cast<double>(timeout.count()) * kernel::ClockSpeed()));
 }
 
 // ------------------------------------------------------------ ProgramThread

@@ -75,8 +75,7 @@ class ScriptedUser {
   // with `result`; nullopt if none appeared within `timeout`.
   std::optional<BoxTexts> AnswerNextBox(int result, std::chrono::milliseconds timeout);
   // Waits until the screen satisfies `condition`.
-  bool WaitForScreen(const std::function<bool(const screen::Snapshot&)>& condition,
-                     std::chrono::milliseconds timeout);
+  bool WaitForScreen(const std::function<bool(const screen::Snapshot&)>& condition, std::chrono::milliseconds timeout);
   // Waits until the log view holds `text`.
   bool WaitForLogText(std::u16string_view text, std::chrono::milliseconds timeout);
   std::u16string LogText();

@@ -150,8 +150,12 @@ TEST_F(ScriptedUserTest, AWholeScript) {
       "wait \"Bootload1 updated!!\\r\\n\" 5s\n"
       "answer ok\n"
       "wait \"answered OK\"\n"
-      "save-log " + dir + "/log.txt\n"
-      "save-screen " + dir + "/screen.txt\n"
+      "save-log " +
+      dir +
+      "/log.txt\n"
+      "save-screen " +
+      dir +
+      "/screen.txt\n"
       "command 101\n"
       "wait-exit 7 5s\n");
   ASSERT_FALSE(script.error) << script.error->message;

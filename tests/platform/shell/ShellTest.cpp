@@ -21,12 +21,11 @@ using namespace wintest;
 HINSTANCE RegisterMenuBarResources(std::vector<uint16_t> barWords = {105, 1, 0xFFFE, 40001, 4, 0x18, 40003, 0, 0}) {
   static ResImage image;
   image = ResImage();
-  image.Add(4, 105,
-            MenuTemplate({{MF_POPUP | MF_END, 0, u"System"},
-                          {0, 118, u"Update firmware - Go"},
-                          {0, 0, u""},
-                          {MF_END, 101, u"Exit"}}),
-            1028);
+  image.Add(
+      4, 105,
+      MenuTemplate(
+          {{MF_POPUP | MF_END, 0, u"System"}, {0, 118, u"Update firmware - Go"}, {0, 0, u""}, {MF_END, 101, u"Exit"}}),
+      1028);
   image.Add(10, 105, Words(barWords), 1028);  // RT_RCDATA
   image.Add(6, 40003 / 16 + 1, StringBlock({{40003 % 16, u"System"}}), 1028);
   return image.Register();

@@ -132,7 +132,8 @@ TEST(DesktopTest, EntriesOfDeadProcessesAreIgnoredAndRemoved) {
   EXPECT_EQ(FindWindowW(u"Firmware Utility", nullptr), nullptr);
   EXPECT_EQ(EntriesIn(kPrivateDesktop), 0u);
   // The dead process's request socket is gone too; only this process's may remain.
-  EXPECT_EQ(EntriesIn(kPrivateDesktop, ".sock") - EntriesIn(kPrivateDesktop, "/" + std::to_string(getpid()) + ".sock"), 0u)
+  EXPECT_EQ(EntriesIn(kPrivateDesktop, ".sock") - EntriesIn(kPrivateDesktop, "/" + std::to_string(getpid()) + ".sock"),
+            0u)
       << Listing(kPrivateDesktop);
 }
 

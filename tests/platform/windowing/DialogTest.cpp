@@ -44,7 +44,7 @@ TEST(MessageBoxTest, WorkerBoxWithoutOwnerWaitsForTheAnswer) {
   EXPECT_EQ(box->buttons, (std::vector<int>{IDOK}));
   EXPECT_EQ(box->owner, nullptr);
   std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(result.load(), 0);  // still waiting
+  EXPECT_EQ(result.load(), 0);                         // still waiting
   EXPECT_FALSE(screen::AnswerBox(box->id, IDCANCEL));  // not one of its buttons
   EXPECT_TRUE(screen::AnswerBox(box->id, IDOK));
   EXPECT_FALSE(screen::AnswerBox(box->id, IDOK));  // answered once only
@@ -228,6 +228,8 @@ TEST_F(DialogTest, EnterEndsItOtherCommandsAreTheProceduresToIgnore) {
     EXPECT_EQ(s.title, u"About");  // the dialog is in front
     EXPECT_EQ(s.foreground, dialog->hwnd);
     screen::SendCommand(5);
+    // The owner's thread, in the dialog's loop, still serves what is sent to it.
+    EXPECT_EQ(SendMessageW(main, WM_GETTEXTLENGTH, 0, 0), 16);
     ASSERT_TRUE(Eventually([&] { return log.Count(WM_TIMER, main) >= ticks + 3; }));
     ticksWhileOpen = log.Count(WM_TIMER, main) - ticks;
     EXPECT_TRUE(WaitForDialog());  // command 5 did not end it

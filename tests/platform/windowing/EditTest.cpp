@@ -110,7 +110,9 @@ class EditTest : public ::testing::Test {
   }
   void TearDown() override { DestroyWindow(parent); }
 
-  void Append(const char16_t* text) { SendDlgItemMessageW(parent, 5, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(text)); }
+  void Append(const char16_t* text) {
+    SendDlgItemMessageW(parent, 5, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(text));
+  }
   std::u16string Text() {
     std::vector<WCHAR> buffer(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1);
     GetWindowTextW(edit, buffer.data(), static_cast<int>(buffer.size()));
@@ -280,8 +282,7 @@ TEST_F(EditTest, AMillionLogLinesThroughTheControl) {
   EXPECT_EQ(state->lineCount, 1000001u);
   EXPECT_EQ(state->firstVisibleLine, 1000001u - 10);
   EXPECT_EQ(screen::EditLines(edit, 999999, 1), (std::vector<std::u16string>{u"999999 bytes <-BT<-FF<- <<<"}));
-  EXPECT_EQ(screen::EditFind(edit, u"500000 bytes"),
-            static_cast<size_t>(SendMessageW(edit, EM_LINEINDEX, 500000, 0)));
+  EXPECT_EQ(screen::EditFind(edit, u"500000 bytes"), static_cast<size_t>(SendMessageW(edit, EM_LINEINDEX, 500000, 0)));
   // A generous bound: it catches work that grows with the text, not a slow machine.
   EXPECT_LT(elapsed, std::chrono::seconds(120));
 }
@@ -289,9 +290,9 @@ TEST_F(EditTest, AMillionLogLinesThroughTheControl) {
 TEST(EditFaultTest, FaultSwitchMakesCreatingAnEditFail) {
   HWND parent = Create(nullptr);
   board::PlatformFaults().editCreateFails = true;
-  EXPECT_EQ(CreateWindowExW(0, u"edit", u"", WS_CHILD, 0, 0, 10, 10, parent, reinterpret_cast<HMENU>(5), nullptr,
-                            nullptr),
-            nullptr);
+  EXPECT_EQ(
+      CreateWindowExW(0, u"edit", u"", WS_CHILD, 0, 0, 10, 10, parent, reinterpret_cast<HMENU>(5), nullptr, nullptr),
+      nullptr);
   EXPECT_EQ(GetDlgItem(parent, 5), nullptr);
   board::PlatformFaults().editCreateFails = false;
   DestroyWindow(parent);

@@ -78,12 +78,11 @@ TEST(MenuTest, EnableReturnsThePreviousState) {
 
 TEST(MenuTest, LoadsAMenuResource) {
   ResImage image;
-  image.Add(4, 105,  // RT_MENU
-            MenuTemplate({{MF_POPUP | MF_END, 0, u"System"},
-                          {0, 118, u"Update firmware - Go"},
-                          {0, 0, u""},
-                          {MF_END, 101, u"Exit"}}),
-            1028);
+  image.Add(
+      4, 105,  // RT_MENU
+      MenuTemplate(
+          {{MF_POPUP | MF_END, 0, u"System"}, {0, 118, u"Update firmware - Go"}, {0, 0, u""}, {MF_END, 101, u"Exit"}}),
+      1028);
   HINSTANCE instance = image.Register();
   HMENU menu = LoadMenuW(instance, MAKEINTRESOURCEW(105));
   ASSERT_NE(menu, nullptr);

@@ -140,9 +140,8 @@ TEST(SendTest, TwoThreadsSendingToEachOtherDoNotDeadlock) {
     return DefWindowProcW(h, m, w, l);
   });
   Worker worker([&] {
-    workerWindow = Create([](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-      return m == kPing ? 10 : DefWindowProcW(h, m, w, l);
-    }, 0);
+    workerWindow = Create(
+        [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT { return m == kPing ? 10 : DefWindowProcW(h, m, w, l); }, 0);
     workerResult = SendMessageW(ours, kPing, 0, 0);
     Pump([&] { return quit.load(); });
     DestroyWindow(workerWindow);

@@ -201,9 +201,8 @@ TEST(DestroyTest, CloseByDefaultDestroysTheWindow) {
 }
 
 TEST(DestroyTest, ACloseHandlerThatDoesNotCallTheDefaultKeepsTheWindow) {
-  HWND hwnd = Create([](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-    return m == WM_CLOSE ? 0 : DefWindowProcW(h, m, w, l);
-  });
+  HWND hwnd = Create(
+      [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT { return m == WM_CLOSE ? 0 : DefWindowProcW(h, m, w, l); });
   SendMessageW(hwnd, WM_CLOSE, 0, 0);
   EXPECT_TRUE(IsWindow(hwnd));
   DestroyWindow(hwnd);
