@@ -34,8 +34,9 @@ class LineDevice {
   virtual ~LineDevice() = default;
 
   // Takes up to `size` bytes that have arrived from the host. Blocks until
-  // at least one has arrived, the deadline passes, or Interrupt(); returns
-  // the count (0 on time-out or interrupt).
+  // bytes have arrived and none more are in flight (or `size` are there),
+  // the deadline passes, or Interrupt(); returns the count (0 when nothing
+  // arrived in time).
   virtual size_t Read(uint8_t* buffer, size_t size, kernel::TimePoint deadline) = 0;
   // Sends bytes towards the host, after anything sent before, one byte time
   // apart. Returns at once.

@@ -217,22 +217,29 @@ void VirtualPort::DropArrivedToHostLocked(TimePoint now) {
 
 // ------------------------------------------------------------ device end
 
+// Like a UART with a receive FIFO and an idle-line interrupt, the device end
+// hands over a burst once its last byte in flight has arrived (or the buffer
+// is full), not byte by byte: emulated hardware then wakes once per write of
+// the host instead of once per byte at the line's rate.
 size_t VirtualPort::Read(uint8_t* buffer, size_t size, TimePoint deadline) {
   std::unique_lock<std::mutex> lock(m_);
+  size_t count = 0;
   for (;;) {
     if (interrupt_) {
       interrupt_ = false;
-      return 0;
+      return count;
     }
     TimePoint now = Clock::now();
-    size_t count = 0;
+    size_t taken = 0;
     while (count < size && !toDevice_.empty() && toDevice_.front().arrival <= now) {
       buffer[count++] = toDevice_.front().value;
       toDevice_.pop_front();
+      ++taken;
     }
-    deviceCount_ += count;
-    if (count > 0 || size == 0 || now >= deadline) return count;
-    TimePoint until = toDevice_.empty() ? deadline : std::min(deadline, toDevice_.front().arrival);
+    deviceCount_ += taken;
+    if (count == size || now >= deadline || (count > 0 && toDevice_.empty())) return count;
+    TimePoint until = deadline;
+    if (!toDevice_.empty()) until = std::min(deadline, count > 0 ? toDevice_.back().arrival : toDevice_.front().arrival);
     kernel::WaitOnce(lock, deviceWaiters_, until);
   }
 }
