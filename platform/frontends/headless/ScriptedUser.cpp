@@ -93,8 +93,14 @@ void RenderControls(std::ostringstream& out, const std::vector<screen::ControlVi
 }  // namespace
 
 kernel::TimePoint DeadlineAfter(std::chrono::milliseconds timeout) {
-  return kernel::Clock::now() + std::chrono::duration_cast<kernel::Duration>(std::chrono::duration<double, std::milli>(
-                                    static_cast<double>(timeout.count()) * kernel::ClockSpeed()));
+  kernel::TimePoint now = kernel::Clock::now();
+  if (timeout.count() <= 0) return now;
+  // In platform nanoseconds, computed in floating point: a limit too far
+  // away to count (milliseconds::max(), say) means no limit.
+  double platform = static_cast<double>(timeout.count()) * 1e6 * kernel::ClockSpeed();
+  double room = static_cast<double>((kernel::kNever - now).count());
+  if (!(platform < room)) return kernel::kNever;
+  return now + kernel::Duration(static_cast<kernel::Duration::rep>(platform));
 }
 
 // ------------------------------------------------------------ ProgramThread

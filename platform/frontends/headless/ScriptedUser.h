@@ -90,7 +90,8 @@ class ScriptedUser {
   std::u16string mainClass_;
 };
 
-// Platform time `timeout` real time from now.
+// Platform time `timeout` real time from now; kernel::kNever for a limit
+// too far away to count (std::chrono::milliseconds::max()).
 kernel::TimePoint DeadlineAfter(std::chrono::milliseconds timeout);
 
 }  // namespace headless

@@ -130,6 +130,17 @@ TEST_F(ScriptedUserTest, DrivesTheProgramLikeAPerson) {
   EXPECT_EQ(program.WaitForExit(5s), 7);
 }
 
+TEST(DeadlineTest, RealLimitsScaleWithTheClockAndHugeOnesMeanNone) {
+  kernel::SetClockSpeed(50);
+  auto now = kernel::Clock::now();
+  auto deadline = headless::DeadlineAfter(1000ms);
+  EXPECT_GE(deadline - now, std::chrono::seconds(50));
+  EXPECT_LT(deadline - now, std::chrono::seconds(51));
+  EXPECT_EQ(headless::DeadlineAfter(std::chrono::milliseconds::max()), kernel::kNever);
+  EXPECT_EQ(headless::DeadlineAfter(std::chrono::hours(24 * 365 * 1000)), kernel::kNever);
+  kernel::SetClockSpeed(1);
+}
+
 TEST_F(ScriptedUserTest, DoneButtonAndTheProgramsEnd) {
   headless::ProgramThread program(ToyMain, toyInstance);
   ScriptedUser user;
