@@ -1,0 +1,284 @@
+// The update against every fault the module, the line or the host can
+// throw at it, one phase of the exchange at a time. Each run must end the
+// way the utility's design prescribes for that fault, and whatever the
+// fault:
+//  - the log view says "Firmware Updated....Done" only when the module's
+//    flash holds the image, and then the success box is shown and the
+//    handset rebooted;
+//  - a failed transfer ends with the failure trace, no box, no reboot and
+//    the line closed, and leaves no valid image behind unless the module
+//    really wrote it (only its answer was lost);
+//  - an update that waits (a silent module, a lost byte: the design sets no
+//    time limit) burns no CPU while it waits, and the user can still quit
+//    with Ctrl+Q.
+// Every run writes one row to fault-matrix/<case>.row in the build tree; the
+// fault_matrix_table test gathers them into fault-matrix/TABLE.txt.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devices/ril/RilDriver.h"
+#include "kernel/Clock.h"
+#include "radio/Module.h"
+#include "serial/Serial.h"
+#include "support/FaultRun.h"
+#include "support/ProcessProbe.h"
+#include "support/PtyModule.h"
+#include "support/TraceHooks.h"
+#include "support/UtilityFixture.h"
+#include "update/Update.h"
+#include "windowing/Screen.h"
+
+#ifndef FAULT_MATRIX_DIR
+#define FAULT_MATRIX_DIR "fault-matrix"
+#endif
+
+namespace faulttest {
+namespace {
+
+using namespace std::chrono_literals;
+using radio::Phase;
+
+enum class Fault {
+  None,
+  Noise,
+  Delay,
+  Break,
+  Framing,
+  Parity,
+  Overrun,
+  Refuse,
+  Silent,
+  FailedWrite,
+  ShortWrite,
+  PortRemoved,   // COM1: on the platform's pty, the port removed
+  FarEndClosed,  // COM1: on a host tty whose other end is closed
+  RefuseImage,   // the final check refused every time
+  RefuseAlways,  // the phase refused every time
+};
+
+const char* FaultName(Fault f) {
+  switch (f) {
+    case Fault::None:
+      return "none";
+    case Fault::Noise:
+      return "noise";
+    case Fault::Delay:
+      return "slow-answer";
+    case Fault::Break:
+      return "break";
+    case Fault::Framing:
+      return "framing-error";
+    case Fault::Parity:
+      return "parity-error";
+    case Fault::Overrun:
+      return "overrun";
+    case Fault::Refuse:
+      return "refusal";
+    case Fault::Silent:
+      return "silence";
+    case Fault::FailedWrite:
+      return "failed-write";
+    case Fault::ShortWrite:
+      return "short-write";
+    case Fault::PortRemoved:
+      return "pty-port-removed";
+    case Fault::FarEndClosed:
+      return "tty-far-end-closed";
+    case Fault::RefuseImage:
+      return "refuse-image";
+    case Fault::RefuseAlways:
+      return "refusal-always";
+  }
+  return "?";
+}
+
+// Where each phase begins on the host's side: the trace line the update
+// writes just before the phase's first write, and what a cut-short first
+// write keeps of it.
+struct PhaseSpot {
+  Phase phase;
+  const char16_t* trigger;
+  DWORD shortened;
+};
+
+const PhaseSpot kSpots[] = {
+    {Phase::WakeUp, u"!Cast 55h!", 0},  // the wake-up bytes of the casting thread
+    {Phase::Stage1, u"Bootload1_v2.bin open succeed!!!!", 185},
+    {Phase::Stage2Sections, u" 1 char : F6 h sent ", 999},  // the first section
+    {Phase::Stage2Check, u" The last section sent : 414 chars!!", 0},
+    {Phase::MemoryCheck, u"Prepare to send update program", 0},  // 0x50
+    {Phase::SizeRecord, u"Write fixed file size", 2},
+    {Phase::ImageSections, u"Totally write 1200000 bytes", 3999},  // section 301 of 624
+    {Phase::FinalCheck, u" Sending Checksum", 0},                  // the even check byte
+};
+
+const PhaseSpot& SpotOf(Phase phase) {
+  for (const PhaseSpot& spot : kSpots) {
+    if (spot.phase == phase) return spot;
+  }
+  return kSpots[0];
+}
+
+// What the design prescribes for a fault in a phase.
+Outcome Prescribed(Fault fault, Phase phase) {
+  bool stageCheck = phase == Phase::Stage1 || phase == Phase::Stage2Check;
+  switch (fault) {
+    case Fault::None:
+    case Fault::Noise:
+    case Fault::Delay:
+      return Outcome::Done;
+    case Fault::Break:
+    case Fault::Framing:
+    case Fault::Parity:
+    case Fault::Overrun:
+      // A stage's answer lost: the wake-up is repeated. The size record's
+      // three answers are one: one event takes the place of all three, and
+      // the second wait has nothing left to wait for. The final answer lost
+      // after the module wrote its flash: reported failed.
+      if (stageCheck) return Outcome::DoneAfterRetry;
+      if (phase == Phase::SizeRecord) return Outcome::Waits;
+      if (phase == Phase::FinalCheck) return Outcome::FailedFlashWritten;
+      return Outcome::Done;  // answers that are not examined, or a wake-up the module repeats
+    case Fault::Refuse:
+      if (stageCheck) return Outcome::DoneAfterRetry;
+      if (phase == Phase::FinalCheck) return Outcome::Failed;
+      return Outcome::Waits;  // a refusal where the answer is not examined: the next wait never ends
+    case Fault::Silent:
+      return Outcome::Waits;
+    case Fault::FailedWrite:
+    case Fault::ShortWrite:
+      // Lost wake-up bytes are made up by the next ones; anywhere else the
+      // module waits for bytes that never come, and the update for its answer.
+      return phase == Phase::WakeUp ? Outcome::Done : Outcome::Waits;
+    case Fault::PortRemoved:
+    case Fault::FarEndClosed:
+      // Every wait fails: in the wake-up and the boot stages the update
+      // goes back to waking the module, on a line that is gone, for ever;
+      // in the image transfer it runs to the end and fails.
+      return phase == Phase::WakeUp || phase == Phase::Stage1 || phase == Phase::Stage2Sections ||
+                     phase == Phase::Stage2Check
+                 ? Outcome::Waits
+                 : Outcome::Failed;
+    case Fault::RefuseImage:
+      return Outcome::Failed;
+    case Fault::RefuseAlways:
+      return stageCheck ? Outcome::RetriesForever : Outcome::Waits;
+  }
+  return Outcome::Done;
+}
+
+struct Case {
+  Phase phase;
+  Fault fault;
+};
+
+std::string CaseName(const Case& c) {
+  std::string name = std::string(radio::PhaseName(c.phase)) + "_" + FaultName(c.fault);
+  for (char& ch : name) {
+    if (ch == '-') ch = '_';
+  }
+  return name;
+}
+
+void PrintTo(const Case& c, std::ostream* out) { *out << CaseName(c); }
+
+std::vector<Case> AllCases() {
+  std::vector<Case> cases;
+  cases.push_back({Phase::WakeUp, Fault::None});
+  for (const PhaseSpot& spot : kSpots) {
+    for (Fault fault :
+         {Fault::Noise, Fault::Delay, Fault::Break, Fault::Framing, Fault::Parity, Fault::Overrun, Fault::Refuse,
+          Fault::Silent, Fault::FailedWrite, Fault::ShortWrite, Fault::PortRemoved, Fault::FarEndClosed}) {
+      cases.push_back({spot.phase, fault});
+    }
+  }
+  cases.push_back({Phase::FinalCheck, Fault::RefuseImage});
+  cases.push_back({Phase::Stage1, Fault::RefuseAlways});
+  return cases;
+}
+
+class UpdateFaultMatrix : public FaultRunFixture, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(UpdateFaultMatrix, EndsAsPrescribedAndNeverClaimsAFailedImage) {
+  const Case c = GetParam();
+  const PhaseSpot& spot = SpotOf(c.phase);
+  const std::string phase(radio::PhaseName(c.phase));
+  RunPlan plan;
+  plan.expected = Prescribed(c.fault, c.phase);
+  plan.faultPhase = c.phase;
+
+  switch (c.fault) {
+    case Fault::None:
+      break;
+    case Fault::Noise:
+      plan.moduleSwitches.push_back("noise@" + phase + "=7");
+      break;
+    case Fault::Delay:
+      plan.moduleSwitches.push_back("delay@" + phase + "=250");
+      break;
+    case Fault::Break:
+      plan.moduleSwitches.push_back("break@" + phase);
+      break;
+    case Fault::Framing:
+      plan.moduleSwitches.push_back("framing@" + phase);
+      break;
+    case Fault::Parity:
+      plan.moduleSwitches.push_back("parity@" + phase);
+      break;
+    case Fault::Overrun:
+      plan.moduleSwitches.push_back("overrun@" + phase);
+      break;
+    case Fault::Refuse:
+      plan.moduleSwitches.push_back("refuse@" + phase);
+      break;
+    case Fault::Silent:
+      plan.moduleSwitches.push_back("silent@" + phase);
+      break;
+    case Fault::RefuseImage:
+      plan.moduleSwitches.push_back("refuse-image");
+      break;
+    case Fault::RefuseAlways:
+      plan.moduleSwitches.push_back("refuse@" + phase + "=always");
+      break;
+    case Fault::FailedWrite:
+      plan.trigger = spot.trigger;
+      // The wake-up bytes go every 10 ms: a few of them lost.
+      plan.onTrigger = [this, phase = c.phase] { ModulePortFaults().FailNext(phase == Phase::WakeUp ? 3 : 1); };
+      break;
+    case Fault::ShortWrite:
+      plan.trigger = spot.trigger;
+      plan.onTrigger = [this, phase = c.phase, keep = spot.shortened] {
+        ModulePortFaults().ShortenNext(phase == Phase::WakeUp ? 3 : 1, keep);
+      };
+      break;
+    case Fault::PortRemoved:
+      plan.line = RunPlan::Line::PtyPort;
+      plan.trigger = spot.trigger;
+      plan.onTrigger = [] { serial::RemovePort(1); };
+      break;
+    case Fault::FarEndClosed:
+      plan.line = RunPlan::Line::HostTty;
+      plan.trigger = spot.trigger;
+      plan.onTrigger = [this] { Pty().CloseLine(); };
+      break;
+  }
+
+  RunResult result = RunUpdate(plan);
+  WriteRow(FAULT_MATRIX_DIR, CaseName(c), phase, FaultName(c.fault), plan, result);
+  EXPECT_TRUE(result.ok) << result.detail;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, UpdateFaultMatrix, ::testing::ValuesIn(AllCases()),
+                         [](const auto& info) { return CaseName(info.param); });
+
+}  // namespace
+}  // namespace faulttest
