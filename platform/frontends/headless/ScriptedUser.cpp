@@ -98,7 +98,8 @@ kernel::TimePoint DeadlineAfter(std::chrono::milliseconds timeout) {
   // In platform nanoseconds, computed in floating point: a limit too far
   // away to count (milliseconds::max(), say) means no limit.
   double platform = static_cast<double>(timeout.count()) * 1e6 * kernel::ClockSpeed();
-  double room = static_cast<double>((kernel::kNever - now).count());
+  double room = static_cast<double>(kernel::kNever.time_since_epoch().count()) -
+                static_cast<double>(now.time_since_epoch().count());
   if (!(platform < room)) return kernel::kNever;
   return now + kernel::Duration(static_cast<kernel::Duration::rep>(platform));
 }
