@@ -127,6 +127,29 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   // ------------------------------------------------------------ ReadFile
 
   BOOL Read(void* buffer, DWORD size, DWORD* read) override {
+    BOOL ok = ReadBytes(buffer, size, read);
+    if (ok && *read > 0) {
+      if (auto observer = config_->Observer()) observer->OnRead({static_cast<const uint8_t*>(buffer), *read});
+    }
+    return ok;
+  }
+
+  BOOL Write(const void* data, DWORD size, DWORD* written) override {
+    BOOL ok = WriteBytes(data, size, written);
+    if (auto observer = config_->Observer()) observer->OnWrite({static_cast<const uint8_t*>(data), size}, *written, ok);
+    return ok;
+  }
+
+  BOOL Purge(DWORD flags) {
+    BOOL ok = PurgeQueues(flags);
+    if (ok) {
+      if (auto observer = config_->Observer()) observer->OnPurge(flags);
+    }
+    return ok;
+  }
+
+  // The calls themselves; the ones above add what the port's observer sees.
+  BOOL ReadBytes(void* buffer, DWORD size, DWORD* read) {
     auto* out = static_cast<uint8_t*>(buffer);
     std::unique_lock<std::mutex> lock(transport_->Lock());
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
@@ -178,7 +201,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
 
   // ----------------------------------------------------------- WriteFile
 
-  BOOL Write(const void* data, DWORD size, DWORD* written) override {
+  BOOL WriteBytes(const void* data, DWORD size, DWORD* written) {
     WriteFaults::Verdict verdict;
     if (size > 0) verdict = config_->Faults().TakeNext();
     std::unique_lock<std::mutex> lock(transport_->Lock());
@@ -281,7 +304,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     return TRUE;
   }
 
-  BOOL Purge(DWORD flags) {
+  BOOL PurgeQueues(DWORD flags) {
     if ((flags & ~DWORD{PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR}) != 0) {
       return Fail(ERROR_INVALID_PARAMETER);
     }

@@ -5,8 +5,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 
 namespace kernel {
@@ -61,6 +63,21 @@ class WriteFaults {
   DWORD shortBytes_ = 0;
 };
 
+// Sees the host's calls on a port, for tests that check what went over the
+// line and in which pieces. Called on the caller's thread once the call's
+// work is done, inside the API call but outside the port's lock: keep it
+// short and thread-safe.
+class PortObserver {
+ public:
+  virtual ~PortObserver() = default;
+  // WriteFile: the bytes asked for, how many of them went, the result.
+  virtual void OnWrite(std::span<const uint8_t> requested, DWORD written, bool succeeded) = 0;
+  // ReadFile that returned bytes: those bytes.
+  virtual void OnRead(std::span<const uint8_t> bytes) { (void)bytes; }
+  // PurgeComm that succeeded, with its flags.
+  virtual void OnPurge(DWORD flags) { (void)flags; }
+};
+
 namespace detail {
 class Transport;
 class Driver;
@@ -81,6 +98,16 @@ class PortConfig {
   bool IsOpen() const { return open_.load(); }
   // A line for people: "virtual line", "tty /dev/ttyUSB0", "pty /dev/pts/3".
   virtual std::string Describe() const = 0;
+  // The observer of this port's calls (null: none); it sees the calls that
+  // end after it was set.
+  void SetObserver(std::shared_ptr<PortObserver> observer) {
+    std::lock_guard<std::mutex> guard(observerLock_);
+    observer_ = std::move(observer);
+  }
+  std::shared_ptr<PortObserver> Observer() const {
+    std::lock_guard<std::mutex> guard(observerLock_);
+    return observer_;
+  }
 
  protected:
   friend class detail::Driver;
@@ -95,6 +122,8 @@ class PortConfig {
   const PortOptions options_;
   WriteFaults faults_;
   std::atomic<bool> open_{false};  // claimed by the driver at open, released at close
+  mutable std::mutex observerLock_;
+  std::shared_ptr<PortObserver> observer_;
 };
 
 }  // namespace serial
