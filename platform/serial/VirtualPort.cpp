@@ -24,6 +24,8 @@ class VirtualHostEnd final : public Transport {
   std::mutex& Lock() override { return line_->m_; }
 
   DWORD Configure(const DCB& dcb) override {
+    // A removed line takes no settings, like a vanished device.
+    if (line_->retired_) return ERROR_DEVICE_NOT_CONNECTED;
     line_->format_ = LineFormat{dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits};
     return ERROR_SUCCESS;
   }

@@ -1,0 +1,293 @@
+// The update line's own operations called directly on a virtual "COM1:":
+// opening and its failures, the line settings, the byte primitives at their
+// edges, and the wake-up thread's cadence and suspension.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kernel/Clock.h"
+#include "kernel/Handles.h"
+#include "kernel/Waitable.h"
+#include "serial/Serial.h"
+#include "serial/VirtualPort.h"
+#include "support/WireJournal.h"
+#include "update/CeChat.h"
+#include "UpdateSequence.h"
+
+namespace systemtest {
+namespace {
+
+class CeChatTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    serial::InitializeDriver();
+    trace_ = std::make_shared<debugout::MemorySink>();
+    debugout::SetSink(trace_);
+    UseLine(true);
+  }
+  void TearDown() override {
+    CloseUpdatePort();
+    serial::RemovePort(1);
+    debugout::SetSink(nullptr);
+    kernel::SetClockSpeed(1);
+  }
+  // A fresh "COM1:", paced at the host's line format or infinitely fast.
+  void UseLine(bool paced) {
+    serial::VirtualPortOptions options;
+    options.paced = paced;
+    line_ = serial::ConfigureVirtualPort(1, options);
+  }
+  std::vector<std::u16string> Traces() { return trace_->Texts(); }
+  HANDLE Line() { return UpdatePortHandle(); }
+  DWORD LineErrors() {
+    DWORD errors = 0xFFFFFFFF;
+    EXPECT_TRUE(ClearCommError(Line(), &errors, nullptr));
+    return errors;
+  }
+  DWORD Queued() {
+    COMSTAT stat{};
+    DWORD errors = 0;
+    EXPECT_TRUE(ClearCommError(Line(), &errors, &stat));
+    return stat.cbInQue;
+  }
+  static double Milliseconds(kernel::Duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+  static std::u16string Got(uint8_t b) {
+    return u"A byte got from KRX6A : " + std::u16string(1, static_cast<char16_t>(b)) + u" , " + Expected::HexText(b) +
+           u" h\r\n";
+  }
+
+  std::shared_ptr<debugout::MemorySink> trace_;
+  std::shared_ptr<serial::VirtualPort> line_;
+};
+
+TEST_F(CeChatTest, OpenSetsUpTheLineAndCloseReleasesIt) {
+  ASSERT_TRUE(OpenUpdatePort());
+  EXPECT_EQ(Traces(), std::vector<std::u16string>{u"Open : COM1:\r\n"});
+  UpdatePort* port = CurrentUpdatePort;
+  ASSERT_NE(port, nullptr);
+  EXPECT_EQ(std::u16string(port->deviceName), u"COM1:");
+  ASSERT_NE(port->handle.load(), nullptr);
+  EXPECT_TRUE(line_->IsOpen());
+
+  // Every field the line settings do not name is 0.
+  DCB expected{};
+  expected.DCBlength = sizeof(DCB);
+  expected.BaudRate = 115200;
+  expected.fBinary = 1;
+  expected.fDtrControl = DTR_CONTROL_ENABLE;
+  expected.fTXContinueOnXoff = 1;
+  expected.fRtsControl = RTS_CONTROL_ENABLE;
+  expected.ByteSize = 8;
+  expected.Parity = NOPARITY;
+  expected.StopBits = ONE5STOPBITS;
+  DCB actual{};
+  ASSERT_TRUE(GetCommState(Line(), &actual));
+  EXPECT_EQ(std::memcmp(&actual, &expected, sizeof(DCB)), 0);
+  EXPECT_EQ(std::memcmp(&port->settings, &expected, sizeof(DCB)), 0);
+  COMMTIMEOUTS timeouts{};
+  ASSERT_TRUE(GetCommTimeouts(Line(), &timeouts));
+  EXPECT_EQ(timeouts.ReadIntervalTimeout, MAXDWORD);
+  EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 0u);
+  EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 10u);
+  EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 1000u);
+  // What the module's end of the line sees.
+  serial::LineFormat format = line_->HostFormat();
+  EXPECT_EQ(format.baud, 115200u);
+  EXPECT_EQ(format.dataBits, 8);
+  EXPECT_EQ(format.parity, NOPARITY);
+  EXPECT_EQ(format.stopBits, ONE5STOPBITS);
+  EXPECT_DOUBLE_EQ(format.BitsPerByte(), 10.5);
+  EXPECT_TRUE(line_->HostDtr());
+  EXPECT_TRUE(line_->HostRts());
+
+  CloseUpdatePort();
+  EXPECT_EQ(port->handle.load(), nullptr);
+  EXPECT_EQ(CurrentUpdatePort.load(), port);  // the record stays current
+  EXPECT_FALSE(line_->IsOpen());
+  size_t handles = kernel::OpenHandleCount();
+  CloseUpdatePort();  // nothing left to close
+  EXPECT_EQ(kernel::OpenHandleCount(), handles);
+  EXPECT_EQ(Traces().size(), 1u);
+
+  // Every open makes a fresh record current.
+  ASSERT_TRUE(OpenUpdatePort());
+  EXPECT_NE(CurrentUpdatePort.load(), port);
+}
+
+TEST_F(CeChatTest, OpenFailsWithHandleZeroWhenCom1IsHeldOrAbsent) {
+  size_t handles = kernel::OpenHandleCount();
+  HANDLE other = CreateFileW(TEXT("COM1:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(OpenUpdatePort());
+  ASSERT_NE(CurrentUpdatePort.load(), nullptr);
+  EXPECT_EQ(CurrentUpdatePort.load()->handle.load(), nullptr);
+  EXPECT_EQ(Traces().front(), u"Open : COM1:\r\n");
+  EXPECT_EQ(kernel::OpenHandleCount(), handles + 1);  // only the other handle
+  CloseHandle(other);
+
+  serial::RemovePort(1);
+  EXPECT_FALSE(OpenUpdatePort());
+  EXPECT_EQ(CurrentUpdatePort.load()->handle.load(), nullptr);
+  EXPECT_EQ(kernel::OpenHandleCount(), handles);
+  CloseUpdatePort();  // a record with handle 0: nothing happens
+  EXPECT_EQ(CurrentUpdatePort.load()->handle.load(), nullptr);
+  EXPECT_EQ(kernel::OpenHandleCount(), handles);
+}
+
+// Takes the port away while the update line is being opened, between its
+// open and its configuration.
+class RemoveOnPurge : public serial::PortObserver {
+ public:
+  void OnWrite(std::span<const uint8_t>, DWORD, bool) override {}
+  void OnPurge(DWORD) override {
+    if (!removed_) serial::RemovePort(1);
+    removed_ = true;
+  }
+
+ private:
+  bool removed_ = false;
+};
+
+TEST_F(CeChatTest, APortThatCannotBeConfiguredIsClosedAgain) {
+  size_t handles = kernel::OpenHandleCount();
+  line_->SetObserver(std::make_shared<RemoveOnPurge>());
+  EXPECT_FALSE(OpenUpdatePort());
+  EXPECT_EQ(CurrentUpdatePort.load()->handle.load(), nullptr);
+  EXPECT_FALSE(line_->IsOpen());
+  EXPECT_EQ(kernel::OpenHandleCount(), handles);
+  auto traces = Traces();
+  ASSERT_EQ(traces.size(), 2u);
+  EXPECT_EQ(traces[1].rfind(u"Error (", 0), 0u);
+  EXPECT_NE(traces[1].find(u"configuring COM1:"), std::u16string::npos);
+
+  UseLine(true);
+  EXPECT_TRUE(OpenUpdatePort());
+}
+
+TEST_F(CeChatTest, WaitForByteReadsUpToTheAwaitedByteAndLeavesTheRest) {
+  for (bool paced : {false, true}) {
+    SCOPED_TRACE(paced ? "paced line" : "unpaced line");
+    UseLine(paced);
+    ASSERT_TRUE(OpenUpdatePort());
+    trace_->Clear();
+    const uint8_t bytes[] = {0x00, 0x55, 0xA0, 0x12};
+    line_->Write(bytes, sizeof bytes);
+    EXPECT_TRUE(WaitForByte(0xA0));
+    EXPECT_EQ(Traces(),
+              (std::vector<std::u16string>{u"Waiting for char -> A0 h\r\n", Got(0x00), Got(0x55), Got(0xA0)}));
+    Sleep(5);  // 0x12 has arrived on the paced line too
+    ASSERT_EQ(Queued(), 1u);
+    uint8_t rest = 0;
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(Line(), &rest, 1, &read, nullptr));
+    EXPECT_EQ(read, 1u);
+    EXPECT_EQ(rest, 0x12);
+    CloseUpdatePort();
+  }
+}
+
+TEST_F(CeChatTest, WaitForByteComparesTheLowEightBitsOnly) {
+  UseLine(false);
+  ASSERT_TRUE(OpenUpdatePort());
+  const uint8_t bytes[] = {0xA5, 0xAA};
+  line_->Write(bytes, sizeof bytes);
+  EXPECT_TRUE(WaitForByte(0x3AA));
+  EXPECT_EQ(Queued(), 0u);
+}
+
+TEST_F(CeChatTest, WaitForByteOnALineConditionAloneClearsItAndGivesZero) {
+  UseLine(false);
+  ASSERT_TRUE(OpenUpdatePort());
+  for (auto condition : {serial::LineCondition::Break, serial::LineCondition::FramingError,
+                         serial::LineCondition::ParityError, serial::LineCondition::Overrun}) {
+    SCOPED_TRACE(static_cast<int>(condition));
+    trace_->Clear();
+    line_->SendCondition(condition);
+    EXPECT_FALSE(WaitForByte(0xA5));
+    EXPECT_EQ(Traces(),
+              (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", u"None byte got from KRX5 !!\r\n"}));
+    EXPECT_EQ(LineErrors(), 0u);  // already cleared
+  }
+}
+
+TEST_F(CeChatTest, AByteTogetherWithALineErrorIsReadOnceTheErrorIsCleared) {
+  UseLine(false);
+  ASSERT_TRUE(OpenUpdatePort());
+  trace_->Clear();
+  line_->SendCondition(serial::LineCondition::FramingError);
+  const uint8_t bytes[] = {0x33, 0xA5};
+  line_->Write(bytes, sizeof bytes);
+  EXPECT_TRUE(WaitForByte(0xA5));
+  EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", Got(0x33), Got(0xA5)}));
+  EXPECT_EQ(LineErrors(), 0u);
+}
+
+TEST_F(CeChatTest, SendByteTracesTheCountTheWriteReported) {
+  ASSERT_TRUE(OpenUpdatePort());
+  trace_->Clear();
+  line_->Faults().FailNext(1);
+  SendByte(0x1C);
+  SendByte(0xF6);
+  EXPECT_EQ(Traces(), (std::vector<std::u16string>{u" 0 char : 1C h sent \r\n", u" 1 char : F6 h sent \r\n"}));
+  uint8_t got[4] = {};
+  size_t n = line_->Read(got, sizeof got, kernel::Clock::now() + std::chrono::milliseconds(100));
+  ASSERT_EQ(n, 1u);
+  EXPECT_EQ(got[0], 0xF6);
+}
+
+TEST_F(CeChatTest, CastThreadWritesTheWakeUpByteEveryTenMillisecondsUntilSuspended) {
+  kernel::SetClockSpeed(2);
+  ASSERT_TRUE(OpenUpdatePort());
+  auto journal = WireJournal::AttachToPort(*line_, trace_);
+  HANDLE cast = CreateThread(nullptr, 0, CastThread, nullptr, 0, nullptr);
+  ASSERT_NE(cast, nullptr);
+  auto casts = [&](const std::vector<WireEvent>& events) {
+    size_t n = 0;
+    for (const WireEvent& e : events) n += e.kind == Kind::kWrite;
+    return n;
+  };
+  ASSERT_TRUE(journal->WaitFor([&](const auto& events) { return casts(events) >= 51; }, std::chrono::seconds(30)));
+  SuspendThread(cast);
+  auto suspendedAt = kernel::Clock::now();
+  auto events = journal->Events();
+  size_t written = casts(events);
+
+  // One byte, 0x55, per write; a write every 10 ms (the sleep plus the byte's
+  // time on the line), so about a hundred a second.
+  std::vector<kernel::TimePoint> times;
+  for (const WireEvent& e : events) {
+    if (e.kind != Kind::kWrite) continue;
+    EXPECT_EQ(e.bytes, Bytes{0x55});
+    EXPECT_EQ(e.count, 1u);
+    times.push_back(e.at);
+  }
+  ASSERT_GE(times.size(), 51u);
+  double span = Milliseconds(times[50] - times[0]);
+  EXPECT_GE(span, 50 * 10.0);
+  EXPECT_LE(span, 50 * 13.0);
+  for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(Milliseconds(times[i] - times[i - 1]), 10.0) << i;
+
+  // Nothing leaves after SuspendThread has returned.
+  Sleep(300);
+  EXPECT_EQ(casts(journal->Events()), written);
+  EXPECT_GE(Milliseconds(kernel::Clock::now() - suspendedAt), 300.0);
+  ResumeThread(cast);
+  EXPECT_TRUE(journal->WaitFor([&](const auto& e) { return casts(e) > written; }, std::chrono::seconds(10)));
+
+  EXPECT_TRUE(TerminateThread(cast, 0));
+  EXPECT_EQ(WaitForSingleObject(cast, 10000), WAIT_OBJECT_0);
+  DWORD code = STILL_ACTIVE;
+  EXPECT_TRUE(GetExitCodeThread(cast, &code));
+  EXPECT_EQ(code, 0u);
+  CloseHandle(cast);
+  EXPECT_EQ(WireJournal::CountTraces(journal->Events(), u""), 0u);  // it traces nothing
+}
+
+}  // namespace
+}  // namespace systemtest
