@@ -1,0 +1,276 @@
+// The whole update on the emulated handset, from the menu command to the
+// reboot: every step of the update thread in order, the bytes and their
+// write boundaries, the log view, the success box, the module's flash; and
+// the runs that fail or are started twice.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "devices/ril/RilDriver.h"
+#include "kernel/Handles.h"
+#include "kernel/Waitable.h"
+#include "UpdateFixture.h"
+
+namespace systemtest {
+namespace {
+
+using namespace std::chrono_literals;
+
+class UpdateTest : public UpdateFixture {
+ protected:
+  // The update thread's writes, in order.
+  std::vector<WireEvent> UpdateWrites() {
+    auto events = journal_->Events();
+    uint32_t thread = ThreadOfTrace(events, u"Open : COM1:");
+    std::vector<WireEvent> writes;
+    for (const WireEvent& e : events) {
+      if (e.kind == Kind::kWrite && e.thread == thread) writes.push_back(e);
+    }
+    return writes;
+  }
+};
+
+TEST_F(UpdateTest, ASuccessfulUpdateStepByStep) {
+  StartWithJournal();
+  ril::ClearRequests();
+  EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+  EXPECT_EQ(UseFixedSize.load(), 1u);
+  auto box = NoteAndAnswerBox(120s);
+  ASSERT_TRUE(box);
+  ASSERT_TRUE(WaitUpdateEnd());
+  auto events = journal_->Events();
+  uint32_t updateThread = ThreadOfTrace(events, u"Open : COM1:");
+
+  // Every step of the update thread, in order.
+  Expected expected;
+  OpenPart(expected);
+  WakePart(expected);
+  Stage1Part(expected, true);
+  Stage2Part(expected, true);
+  ImagePart(expected, true);
+  ClosePart(expected);
+  EXPECT_TRUE(SameSequence(UpdateThreadSequence(), expected.Lines()));
+
+  // The bytes of each write.
+  auto writes = UpdateWrites();
+  ASSERT_EQ(writes.size(), 1u + 2 + 8 + 1 + 2 + 2 + 624 + 2);
+  Bytes frame{0xB8};
+  frame.insert(frame.end(), boot1_.begin(), boot1_.end());
+  frame.push_back(Xor(boot1_));
+  EXPECT_EQ(writes[0].bytes, frame);
+  EXPECT_EQ(frame.back(), 0x69);
+  Bytes stage2;
+  for (size_t i = 3; i < 11; ++i) stage2.insert(stage2.end(), writes[i].bytes.begin(), writes[i].bytes.end());
+  EXPECT_TRUE(stage2 == Bytes(boot2_.begin(), boot2_.end()));
+  EXPECT_EQ(writes[11].bytes, Bytes{0x58});  // the check covers the image only
+  Bytes image;
+  for (size_t i = 16; i < 16 + 624; ++i) image.insert(image.end(), writes[i].bytes.begin(), writes[i].bytes.end());
+  EXPECT_TRUE(image == Bytes(firmware_.begin(), firmware_.end()));
+  EXPECT_EQ(writes[640].bytes, Bytes{0x49});
+  EXPECT_EQ(writes[641].bytes, Bytes{0x24});
+
+  // The radio was suspended from the window's thread, 500 ms before the
+  // update thread began.
+  const WireEvent* suspend = nullptr;
+  const WireEvent* open = nullptr;
+  for (const WireEvent& e : events) {
+    if (e.kind == Kind::kSuspend && !suspend) suspend = &e;
+    if (e.kind == Kind::kTrace && e.text == u"Open : COM1:\r\n" && !open) open = &e;
+  }
+  ASSERT_TRUE(suspend && open);
+  EXPECT_NE(suspend->thread, updateThread);
+  EXPECT_GE(Milliseconds(open->at - suspend->at), 500.0);
+  EXPECT_EQ(ril::Requests().suspend, 1u);
+  EXPECT_EQ(ril::Requests().reset, 2u);
+  EXPECT_EQ(ril::Requests().resume, 0u);
+
+  // The wake-up bytes stopped for good once 0xA0 had been read.
+  size_t stopAt = 0;
+  for (size_t i = 0; i < events.size() && !stopAt; ++i) {
+    if (events[i].kind == Kind::kTrace && events[i].text.find(u"Get A0h") != std::u16string::npos) stopAt = i;
+  }
+  size_t casts = 0;
+  for (size_t i = 0; i < events.size(); ++i) {
+    const WireEvent& e = events[i];
+    if (e.kind != Kind::kWrite || e.thread == updateThread) continue;
+    ++casts;
+    EXPECT_EQ(e.bytes, Bytes{0x55});
+    EXPECT_LT(i, stopAt) << "a wake-up byte after the cast was stopped";
+  }
+  EXPECT_GT(casts, 0u);
+
+  // The module saw each stage byte for byte, nothing in between.
+  radio::Record record = Handset().Module()->GetRecord();
+  EXPECT_EQ(record[radio::Phase::Stage1].bytesReceived, 186u);
+  EXPECT_EQ(record[radio::Phase::Stage2Sections].bytesReceived, 2u + 7414u);
+  EXPECT_EQ(record[radio::Phase::Stage2Check].bytesReceived, 1u);
+  EXPECT_EQ(record[radio::Phase::MemoryCheck].bytesReceived, 1u);
+  EXPECT_EQ(record[radio::Phase::SizeRecord].bytesReceived, 4u);
+  EXPECT_EQ(record[radio::Phase::ImageLength].bytesReceived, 3u);
+  EXPECT_EQ(record[radio::Phase::ImageSections].bytesReceived, kFirmwareLength);
+  EXPECT_EQ(record[radio::Phase::FinalCheck].bytesReceived, 2u);
+  EXPECT_EQ(record.refusals, 0u);
+  EXPECT_EQ(record.imagesWritten, 1u);
+  EXPECT_TRUE(Handset().Module()->FlashHolds(firmware_));
+
+  // The box, from the update thread, after the transfer and before the
+  // radio reset and the reboot (the sequence above shows the order).
+  EXPECT_EQ(box->caption, u"Successful");
+  EXPECT_EQ(box->text, u"Reboot device/Reset module !");
+  EXPECT_EQ(box->buttons, std::vector<int>{IDOK});
+  EXPECT_EQ(box->owner, nullptr);
+  EXPECT_EQ(box->threadId, updateThread);
+  EXPECT_EQ(keepInFrontAtBox_, 0u);
+  EXPECT_EQ(Handset().Board().Reboots(), 1);
+
+  EXPECT_EQ(Log(), kBanner + UpdateLog(1));
+  EXPECT_EQ(Occurrences(Log(), u"#"), 624u);
+  EXPECT_EQ(Occurrences(Log(), u"\r\n"), 2u + 3 + 27 + 2);
+
+  // The update thread ends with 0 and has given up the wake-up thread's handle.
+  HANDLE update = UpdateThreadHandle;
+  EXPECT_EQ(WaitForSingleObject(update, 30000), WAIT_OBJECT_0);
+  DWORD code = STILL_ACTIVE;
+  EXPECT_TRUE(GetExitCodeThread(update, &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(CastThreadHandle.load(), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(UpdateTest, AtLogLevelZeroNothingIsShownButEveryLineIsTracedAndASecondStartIsIgnored) {
+  options_.pacedLines = false;
+  // The module takes its time with the memory check, so the second start
+  // certainly comes while the update runs.
+  options_.moduleSwitches = {"delay@memory-check=10000"};
+  StartWithJournal();
+  ril::ClearRequests();
+  EXPECT_EQ(Send(IDM_LOGLEVEL_0), 0);
+  EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+  HANDLE update = UpdateThreadHandle;
+  ASSERT_TRUE(journal_->WaitTrace(u"Memory Check, We would get 3 char here"));
+  EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+  EXPECT_EQ(TraceCount(u"Update is running already, start ignored !!\r\n"), 1u);
+  EXPECT_EQ(UpdateThreadHandle.load(), update);
+  EXPECT_EQ(ril::Requests().suspend, 1u);
+
+  auto box = NoteAndAnswerBox(120s);
+  ASSERT_TRUE(box);
+  ASSERT_TRUE(WaitUpdateEnd());
+  Expected expected;
+  OpenPart(expected);
+  WakePart(expected);
+  Stage1Part(expected, true);
+  Stage2Part(expected, true);
+  ImagePart(expected, true);
+  ClosePart(expected);
+  EXPECT_TRUE(SameSequence(UpdateThreadSequence(), expected.Lines()));
+  EXPECT_EQ(Log(), kBanner);
+  EXPECT_TRUE(Handset().Module()->FlashHolds(firmware_));
+  EXPECT_EQ(Handset().Board().Reboots(), 1);
+}
+
+TEST_F(UpdateTest, ARefusedImageEndsWithoutBoxResetOrReboot) {
+  options_.pacedLines = false;
+  options_.moduleSwitches = {"refuse-image"};
+  StartWithJournal();
+  ril::ClearRequests();
+  EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+  ASSERT_TRUE(journal_->WaitTrace(u"!Cast 55h!"));
+  // Hold on to the wake-up thread to see it end after its handle is closed.
+  auto cast = std::dynamic_pointer_cast<kernel::WaitableObject>(kernel::ReferenceHandle(CastThreadHandle));
+  ASSERT_TRUE(cast);
+  ASSERT_TRUE(WaitUpdateEnd());
+
+  Expected expected;
+  OpenPart(expected);
+  WakePart(expected);
+  Stage1Part(expected, true);
+  Stage2Part(expected, true);
+  ImagePart(expected, false);
+  ClosePart(expected);
+  EXPECT_TRUE(SameSequence(UpdateThreadSequence(), expected.Lines()));
+
+  EXPECT_TRUE(screen::Capture().modals.empty());
+  EXPECT_EQ(Handset().Board().Reboots(), 0);
+  EXPECT_EQ(ril::Requests().reset, 1u);  // the wake-up's only
+  EXPECT_EQ(ril::Requests().resume, 0u);
+  EXPECT_TRUE(Handset().Module()->RadioSuspended());
+  EXPECT_EQ(KeepInFront.load(), 1u);
+  EXPECT_EQ(Log(), std::u16string(kBanner) + UpdateLog(1, false));
+  EXPECT_FALSE(Handset().Module()->Flash().valid);
+
+  // The line is free again and the wake-up thread has ended.
+  EXPECT_TRUE(cast->WaitSignaled(kernel::Clock::now() + std::chrono::seconds(30)));
+  EXPECT_EQ(CastThreadHandle.load(), INVALID_HANDLE_VALUE);
+  HANDLE com1 = CreateFileW(TEXT("COM1:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(com1, INVALID_HANDLE_VALUE);
+  CloseHandle(com1);
+  HANDLE update = UpdateThreadHandle;
+  EXPECT_EQ(WaitForSingleObject(update, 30000), WAIT_OBJECT_0);
+  DWORD code = STILL_ACTIVE;
+  EXPECT_TRUE(GetExitCodeThread(update, &code));
+  EXPECT_EQ(code, 0u);
+}
+
+// "COM1:" cannot be opened: one trace, one log text, nothing on the line,
+// no module reset, exit code 1; each start releases the previous thread's
+// handle.
+class UpdatePortFailureTest : public UpdateFixture, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UpdatePortFailureTest, NothingHappensBeyondTheReport) {
+  const bool held = GetParam();
+  if (!held) {
+    options_.ports[handset::kModulePort] = {handset::PortChoice::Kind::Absent, ""};
+    options_.ril.kind = handset::RilChoice::Kind::None;
+  }
+  StartWithJournal();
+  HANDLE other = INVALID_HANDLE_VALUE;
+  if (held) {
+    other = CreateFileW(TEXT("COM1:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  }
+  ril::ClearRequests();
+  size_t handles = kernel::OpenHandleCount();
+  HANDLE previous = INVALID_HANDLE_VALUE;
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE(run);
+    EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+    HANDLE update = UpdateThreadHandle;
+    ASSERT_EQ(WaitForSingleObject(update, 30000), WAIT_OBJECT_0);
+    DWORD code = STILL_ACTIVE;
+    EXPECT_TRUE(GetExitCodeThread(update, &code));
+    EXPECT_EQ(code, 1u);
+    EXPECT_EQ(Occurrences(Log(), u"Open Comport fail!!\r\n"), static_cast<size_t>(run));
+    // Only the last update thread's handle is held.
+    EXPECT_EQ(kernel::OpenHandleCount(), handles + 1);
+    if (previous != INVALID_HANDLE_VALUE) {
+      EXPECT_FALSE(GetExitCodeThread(previous, &code));
+    }
+    previous = update;
+  }
+  auto events = journal_->Events();
+  std::vector<std::string> sequence = ThreadSequence(events, ThreadOfTrace(events, u"Open : COM1:"));
+  ASSERT_EQ(sequence.size(), 3u);
+  EXPECT_EQ(sequence[0], "T Open : COM1:\\r\\n");
+  EXPECT_EQ(sequence[1].rfind("T Error (", 0), 0u);
+  EXPECT_EQ(sequence[2], "T Open com port failed!!\\r\\n");
+  EXPECT_EQ(TraceCount(u"Open com port failed!!\r\n"), 2u);
+  EXPECT_EQ(Log(), std::u16string(kBanner) + u"Open Comport fail!!\r\nOpen Comport fail!!\r\n");
+  EXPECT_EQ(ril::Requests().reset, 0u);
+  EXPECT_EQ(ril::Requests().suspend, 2u);
+  EXPECT_EQ(CastThreadHandle.load(), INVALID_HANDLE_VALUE);
+  for (const WireEvent& e : events) EXPECT_NE(e.kind, Kind::kWrite);
+  if (held) {
+    EXPECT_EQ(Handset().ModuleLine()->BytesToDevice(), 0u);
+    EXPECT_EQ(Handset().Module()->GetRecord().resets, 0u);
+    CloseHandle(other);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Com1, UpdatePortFailureTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Held" : "Absent"); });
+
+}  // namespace
+}  // namespace systemtest

@@ -1,0 +1,229 @@
+// The wake-up of the module's boot-strap loader and its repetition: noise
+// and line conditions before 0xA0, refused boot stages, the pauses and the
+// wake-up bytes around each module reset, and the silence of the wake-up
+// thread while the stages are written.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "devices/ril/RilDriver.h"
+#include "UpdateFixture.h"
+
+namespace systemtest {
+namespace {
+
+using namespace std::chrono_literals;
+
+class WakeUpTest : public UpdateFixture {
+ protected:
+  // Runs an update to its end on an infinitely fast line, answering the
+  // success box.
+  void RunUpdate(std::vector<std::string> switches, double clockSpeed = 50) {
+    options_.pacedLines = false;
+    options_.clockSpeed = clockSpeed;
+    options_.moduleSwitches = std::move(switches);
+    StartWithJournal();
+    ASSERT_FALSE(HasFatalFailure());
+    ril::ClearRequests();
+    ASSERT_EQ(Send(IDM_UPDATE_GO), 1);
+    ASSERT_TRUE(NoteAndAnswerBox(120s));
+    ASSERT_TRUE(WaitUpdateEnd());
+    events_ = journal_->Events();
+    updateThread_ = ThreadOfTrace(events_, u"Open : COM1:");
+  }
+
+  bool IsTrace(size_t i, std::u16string_view needle) const {
+    return events_[i].kind == Kind::kTrace && events_[i].text.find(needle) != std::u16string::npos;
+  }
+  bool IsCast(size_t i) const { return events_[i].kind == Kind::kWrite && events_[i].thread != updateThread_; }
+  // Indices of the events that satisfy `match`.
+  std::vector<size_t> Find(const std::function<bool(size_t)>& match) const {
+    std::vector<size_t> found;
+    for (size_t i = 0; i < events_.size(); ++i) {
+      if (match(i)) found.push_back(i);
+    }
+    return found;
+  }
+  // The first event at or after `from` that satisfies `match`, or the end.
+  size_t Next(size_t from, const std::function<bool(size_t)>& match) const {
+    while (from < events_.size() && !match(from)) ++from;
+    return from;
+  }
+  double Between(size_t a, size_t b) const { return Milliseconds(events_[b].at - events_[a].at); }
+  size_t CastsBetween(size_t a, size_t b) const {
+    size_t n = 0;
+    for (size_t i = a; i < b; ++i) n += IsCast(i);
+    return n;
+  }
+
+  // After each refusal traced by `refusal`: how long until the wake-up bytes
+  // resume and until the next module reset, both from the refusal.
+  struct Retry {
+    double castResumes;
+    double nextReset;
+    double castBeforeReset;
+    size_t castBytes;
+  };
+  std::vector<Retry> Retries(std::u16string_view refusal) const {
+    std::vector<Retry> retries;
+    for (size_t r : Find([&](size_t i) { return IsTrace(i, refusal); })) {
+      size_t cast = Next(r, [&](size_t i) { return IsCast(i); });
+      size_t reset = Next(r, [&](size_t i) { return events_[i].kind == Kind::kReset; });
+      if (cast >= events_.size() || reset >= events_.size()) {
+        ADD_FAILURE() << "no wake-up bytes or no reset after a refusal";
+        continue;
+      }
+      retries.push_back({Between(r, cast), Between(r, reset), Between(cast, reset), CastsBetween(cast, reset)});
+    }
+    return retries;
+  }
+
+  // No wake-up byte from the stop of the cast (0xA0 read, the thread
+  // suspended) until the stage's outcome is traced.
+  void ExpectSilentStages() const {
+    for (size_t stop : Find([&](size_t i) { return IsTrace(i, u"Get A0h, Stop Casting 55h"); })) {
+      size_t end = Next(stop, [&](size_t i) {
+        return IsTrace(i, u"upload fail!!") || IsTrace(i, u"BootLoad2_v2_bin upload succeed");
+      });
+      EXPECT_LT(end, events_.size());
+      EXPECT_EQ(CastsBetween(stop, end), 0u) << "wake-up bytes while the stages were written";
+    }
+  }
+
+  // The first attempt: about a second of wake-up bytes before the reset.
+  void ExpectFirstAttemptTiming() const {
+    size_t cast = Next(0, [&](size_t i) { return IsCast(i); });
+    size_t reset = Next(0, [&](size_t i) { return events_[i].kind == Kind::kReset; });
+    ASSERT_LT(reset, events_.size());
+    EXPECT_GE(Between(cast, reset), 950.0);
+    EXPECT_LE(Between(cast, reset), 1250.0);
+  }
+
+  std::vector<WireEvent> events_;
+  uint32_t updateThread_ = 0;
+};
+
+TEST_F(WakeUpTest, BytesBeforeTheAnswerAreReadTracedAndDropped) {
+  RunUpdate({"noise@wake-up=5"});
+  // What the update thread read while it waited for 0xA0.
+  size_t wait = Next(0, [&](size_t i) { return IsTrace(i, u"Waiting for char -> A0 h"); });
+  size_t stop = Next(wait, [&](size_t i) { return IsTrace(i, u"Get A0h"); });
+  Bytes received;
+  for (size_t i = wait; i < stop; ++i) {
+    if (events_[i].kind == Kind::kRead && events_[i].thread == updateThread_) {
+      received.insert(received.end(), events_[i].bytes.begin(), events_[i].bytes.end());
+    }
+  }
+  ASSERT_EQ(received.size(), 6u);
+  EXPECT_EQ(received.back(), kWakeAnswer);
+  for (size_t i = 0; i < 5; ++i) EXPECT_NE(received[i], kWakeAnswer);
+
+  Expected expected;
+  OpenPart(expected);
+  WakePart(expected, received);
+  Stage1Part(expected, true);
+  Stage2Part(expected, true);
+  ImagePart(expected, true);
+  ClosePart(expected);
+  EXPECT_TRUE(SameSequence(UpdateThreadSequence(), expected.Lines()));
+  EXPECT_EQ(Handset().Module()->GetRecord()[radio::Phase::WakeUp].noiseBytes, 5u);
+  EXPECT_TRUE(Handset().Module()->FlashHolds(firmware_));
+}
+
+TEST_F(WakeUpTest, ABreakWhileWaitingForTheAnswerIsWaitedOutWithoutAnotherReset) {
+  RunUpdate({"break@wake-up=1"});
+  Expected expected;
+  OpenPart(expected);
+  expected.Trace(u"!Cast 55h!\r\n").Line("reset");
+  Refused(expected, kWakeAnswer);
+  expected.Wait(kWakeAnswer).Purge().Trace(u" Get A0h, Stop Casting 55h!!! Start to send Bootload1\r\n");
+  Stage1Part(expected, true);
+  Stage2Part(expected, true);
+  ImagePart(expected, true);
+  ClosePart(expected);
+  EXPECT_TRUE(SameSequence(UpdateThreadSequence(), expected.Lines()));
+  // The module answered once more because the wake-up bytes kept coming.
+  EXPECT_EQ(Handset().Module()->GetRecord().wakeRepeats, 1u);
+  EXPECT_EQ(ril::Requests().reset, 2u);
+}
+
+TEST_F(WakeUpTest, StageOneRefusedTwiceThenAccepted) {
+  RunUpdate({"refuse@stage1=2"}, 5);
+  Expected expected;
+  OpenPart(expected);
+  for (int refused = 0; refused < 2; ++refused) {
+    WakePart(expected);
+    Stage1Part(expected, false);
+  }
+  WakePart(expected);
+  Stage1Part(expected, true);
+  Stage2Part(expected, true);
+  ImagePart(expected, true);
+  ClosePart(expected);
+  EXPECT_TRUE(SameSequence(UpdateThreadSequence(), expected.Lines()));
+  EXPECT_EQ(Log(), kBanner + UpdateLog(1));
+  EXPECT_EQ(ril::Requests().reset, 3u + 1u);
+
+  // After a refused stage 1 the pause comes first: about a second of
+  // wake-up bytes precedes the next reset.
+  auto retries = Retries(u" BootLoad1 upload fail!!  Restart sending 55h again!!");
+  ASSERT_EQ(retries.size(), 2u);
+  for (const Retry& r : retries) {
+    EXPECT_GE(r.castResumes, 1000.0);
+    EXPECT_LE(r.castResumes, 1250.0);
+    EXPECT_GE(r.nextReset, 2000.0);
+    EXPECT_LE(r.nextReset, 2300.0);
+    EXPECT_GE(r.castBeforeReset, 850.0);
+    EXPECT_LE(r.castBeforeReset, 1100.0);
+    EXPECT_GE(r.castBytes, 70u);
+    EXPECT_LE(r.castBytes, 101u);
+  }
+  ExpectFirstAttemptTiming();
+  ExpectSilentStages();
+  radio::Record record = Handset().Module()->GetRecord();
+  EXPECT_EQ(record[radio::Phase::Stage1].bytesReceived, 3u * 186);
+  EXPECT_EQ(record[radio::Phase::Stage1].refusals, 2u);
+}
+
+TEST_F(WakeUpTest, StageTwoRefusedOnceSendsStageOneAgain) {
+  RunUpdate({"refuse@stage2=1"}, 5);
+  Expected expected;
+  OpenPart(expected);
+  WakePart(expected);
+  Stage1Part(expected, true);
+  Stage2Part(expected, false);
+  WakePart(expected);
+  Stage1Part(expected, true);
+  Stage2Part(expected, true);
+  ImagePart(expected, true);
+  ClosePart(expected);
+  EXPECT_TRUE(SameSequence(UpdateThreadSequence(), expected.Lines()));
+  EXPECT_EQ(Log(), kBanner + UpdateLog(2));
+  EXPECT_EQ(ril::Requests().reset, 2u + 1u);
+
+  // After a refused stage 2 the wake-up bytes resume at once: about two
+  // seconds of them precede the next reset.
+  auto retries = Retries(u"BootLoad2_v2_bin upload fail!!  Restart sending 55h again!!");
+  ASSERT_EQ(retries.size(), 1u);
+  const Retry& r = retries[0];
+  EXPECT_LE(r.castResumes, 100.0);
+  EXPECT_GE(r.nextReset, 2000.0);
+  EXPECT_LE(r.nextReset, 2300.0);
+  EXPECT_GE(r.castBeforeReset, 1850.0);
+  EXPECT_LE(r.castBeforeReset, 2200.0);
+  EXPECT_GE(r.castBytes, 150u);
+  EXPECT_LE(r.castBytes, 201u);
+  ExpectFirstAttemptTiming();
+  ExpectSilentStages();
+  radio::Record record = Handset().Module()->GetRecord();
+  EXPECT_EQ(record[radio::Phase::Stage1].bytesReceived, 2u * 186);
+  EXPECT_EQ(record[radio::Phase::Stage2Sections].bytesReceived, 2u * (2 + 7414));
+  EXPECT_EQ(record[radio::Phase::Stage2Check].refusals, 1u);
+}
+
+}  // namespace
+}  // namespace systemtest
