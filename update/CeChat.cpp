@@ -60,14 +60,14 @@ BOOL OpenUpdatePort(void) {
   NKDbgPrintfW(TEXT("Open : %s\r\n"), port->deviceName);
   HANDLE handle = CreateFileW(port->deviceName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
   if (handle == INVALID_HANDLE_VALUE) {
-    NKDbgPrintfW(TEXT("Error (%d) opening %s\r\n"), GetLastError(), port->deviceName);
+    NKDbgPrintfW(TEXT("Error (%d) opening %s"), GetLastError(), port->deviceName);
     port->handle = NULL;
     return FALSE;
   }
   port->handle = handle;
 
   PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-  if (!SetCommState(handle, &port->settings)) return FailConfiguration(port, TEXT("Error (%d) configuring %s\r\n"));
+  if (!SetCommState(handle, &port->settings)) return FailConfiguration(port, TEXT("Error (%d) configuring %s"));
 
   COMMTIMEOUTS timeouts;
   timeouts.ReadIntervalTimeout = MAXDWORD;
@@ -76,7 +76,7 @@ BOOL OpenUpdatePort(void) {
   timeouts.WriteTotalTimeoutMultiplier = 10;
   timeouts.WriteTotalTimeoutConstant = 1000;
   if (!SetCommTimeouts(handle, &timeouts)) {
-    return FailConfiguration(port, TEXT("Error (%d) setting comm port timeout parameters %s\r\n"));
+    return FailConfiguration(port, TEXT("Error (%d) setting comm port timeout parameters %s"));
   }
 
   EscapeCommFunction(handle, SETDTR);
