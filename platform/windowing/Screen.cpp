@@ -247,6 +247,16 @@ std::u16string EditText(HWND edit) {
   return e ? e->Text() : std::u16string();
 }
 
+std::function<std::u16string()> HoldEditText(HWND edit) {
+  std::shared_ptr<windowing::EditControl> e;
+  {
+    std::lock_guard<std::mutex> guard(Wm().lock);
+    e = windowing::FindEditLocked(edit);
+  }
+  if (!e) return {};
+  return [e] { return e->Text(); };
+}
+
 std::optional<size_t> EditFind(HWND edit, std::u16string_view needle, size_t from) {
   std::shared_ptr<windowing::EditControl> e;
   {

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -163,6 +164,10 @@ std::vector<std::u16string> EditLines(HWND edit, size_t first, size_t count);
 std::u16string EditText(HWND edit);
 // Position of the first occurrence of `needle` at or after `from`.
 std::optional<size_t> EditFind(HWND edit, std::u16string_view needle, size_t from = 0);
+// A hold on the text of edit control `edit` that stays readable after the
+// control is destroyed, so a front end can still save what a view showed
+// when its program closed it. Empty if `edit` is no live edit control.
+std::function<std::u16string()> HoldEditText(HWND edit);
 
 // ----------------------------------------------------------------- input
 

@@ -120,12 +120,27 @@ bool ProgramThread::Running() const { return !thread_->HasEnded(); }
 
 ScriptedUser::ScriptedUser(std::u16string mainClass) : mainClass_(std::move(mainClass)) {}
 
+HWND ScriptedUser::FindLogView(const screen::Snapshot& s) {
+  if (!s.window || !(mainClass_.empty() || text::EqualsIgnoreCase(s.window->className, mainClass_))) return nullptr;
+  for (const screen::ControlView& c : s.window->controls) {
+    if (c.parent != s.window->hwnd || c.id != 5 || !c.edit) continue;
+    std::lock_guard<std::mutex> guard(heldLock_);
+    if (c.hwnd != heldLog_) {
+      heldLog_ = c.hwnd;
+      heldLogText_ = screen::HoldEditText(c.hwnd);
+    }
+    return c.hwnd;
+  }
+  return nullptr;
+}
+
 HWND ScriptedUser::MainWindow(std::chrono::milliseconds timeout) {
   kernel::TimePoint deadline = DeadlineAfter(timeout);
   for (;;) {
     uint64_t version = screen::Version();
     screen::Snapshot s = screen::Capture();
     if (s.window && (mainClass_.empty() || text::EqualsIgnoreCase(s.window->className, mainClass_))) {
+      FindLogView(s);
       return s.window->hwnd;
     }
     if (kernel::Clock::now() >= deadline) return nullptr;
@@ -137,12 +152,7 @@ HWND ScriptedUser::LogView(std::chrono::milliseconds timeout) {
   kernel::TimePoint deadline = DeadlineAfter(timeout);
   for (;;) {
     uint64_t version = screen::Version();
-    screen::Snapshot s = screen::Capture();
-    if (s.window && (mainClass_.empty() || text::EqualsIgnoreCase(s.window->className, mainClass_))) {
-      for (const screen::ControlView& c : s.window->controls) {
-        if (c.parent == s.window->hwnd && c.id == 5 && c.edit) return c.hwnd;
-      }
-    }
+    if (HWND log = FindLogView(screen::Capture())) return log;
     if (kernel::Clock::now() >= deadline) return nullptr;
     screen::WaitForChange(version, deadline);
   }
@@ -227,8 +237,9 @@ bool ScriptedUser::WaitForLogText(std::u16string_view text, std::chrono::millise
 }
 
 std::u16string ScriptedUser::LogText() {
-  HWND log = LogView();
-  return log ? screen::EditText(log) : std::u16string();
+  if (HWND log = LogView()) return screen::EditText(log);
+  std::lock_guard<std::mutex> guard(heldLock_);
+  return heldLogText_ ? heldLogText_() : std::u16string();
 }
 
 std::string ScriptedUser::ScreenText() {

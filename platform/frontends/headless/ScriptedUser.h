@@ -13,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -87,7 +88,15 @@ class ScriptedUser {
   bool WriteScreen(const std::string& path);
 
  private:
+  // The main window's log view in `s`, or null; keeps a hold on its text.
+  HWND FindLogView(const screen::Snapshot& s);
+
   std::u16string mainClass_;
+  // The text of the last log view seen, readable after the window has gone:
+  // what the view showed when the program ended is still saved.
+  std::mutex heldLock_;
+  HWND heldLog_ = nullptr;
+  std::function<std::u16string()> heldLogText_;
 };
 
 // Platform time `timeout` real time from now; kernel::kNever for a limit

@@ -1,0 +1,124 @@
+// Child processes for the update's end-to-end tests: the real fwutil,
+// modulesim and socat, with standard error kept in a file, waited for with
+// a time limit and killed if the test ends first.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace e2e {
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline bool OnPath(const std::string& name) {
+  std::string command = "command -v " + name + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+// A scratch folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/fwutil-e2e-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    if (path_.empty()) return;
+    std::string command = "rm -rf '" + path_ + "'";
+    [[maybe_unused]] int rc = std::system(command.c_str());
+  }
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+class Child {
+ public:
+  // Starts `argv` with standard input and output on /dev/null and standard
+  // error into `errPath`.
+  Child(const std::vector<std::string>& argv, const std::string& errPath) : errPath_(errPath) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Child() {
+    if (pid_ > 0 && !status_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
+
+  // The exit status (128 + signal when killed by one), or nullopt if it
+  // still runs after `timeout`.
+  std::optional<int> Wait(std::chrono::milliseconds timeout) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (!status_) {
+      int status = 0;
+      pid_t done = waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        break;
+      }
+      if (done < 0 || std::chrono::steady_clock::now() >= end) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return status_;
+  }
+  // Ends it with `signal` and waits.
+  std::optional<int> Stop(int signal = SIGTERM) {
+    if (!status_ && pid_ > 0) kill(pid_, signal);
+    return Wait(std::chrono::seconds(10));
+  }
+
+  std::string Errors() const { return ReadFile(errPath_); }
+  // Waits until standard error holds `text`.
+  bool WaitForError(const std::string& text, std::chrono::milliseconds timeout) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      if (Errors().find(text) != std::string::npos) return true;
+      if (std::chrono::steady_clock::now() >= end || Wait(std::chrono::milliseconds(0))) {
+        return Errors().find(text) != std::string::npos;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::string errPath_;
+  std::optional<int> status_;
+};
+
+}  // namespace e2e

@@ -1,0 +1,210 @@
+// The real fwutil executable end to end: a headless update to the reboot
+// with the flash and the log view written out, two copies at once, the
+// failure exit codes, a failed script; and the same update over a pty pair
+// with the standalone module simulator as a separate process.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "Run.h"
+#include "support/UtilityFixture.h"
+#include "windowing/Desktop.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using e2e::Child;
+using e2e::ReadFile;
+using e2e::TempDir;
+
+constexpr char kRebooted[] = "fwutil: the handset rebooted";
+
+size_t Count(const std::string& haystack, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
+  return n;
+}
+
+// What the log view holds after the update: the marks, 23 to a row, and the
+// closing line after the last row of 3.
+void ExpectUpdateLog(const std::string& log) {
+  EXPECT_EQ(Count(log, "#"), 624u);
+  std::string tail = "\r\n###\r\nFirmware Updated....Done\r\n";
+  ASSERT_GE(log.size(), tail.size());
+  EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+  EXPECT_NE(log.find("Bootload1 updated!!\r\nBootload2 updated!!\r\nWait a moment please...\r\n#"), std::string::npos);
+  EXPECT_EQ(Count(log, std::string(23, '#') + "\r\n"), 27u);
+}
+
+class UpdateEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(dir_.Path().empty()); }
+
+  // fwutil with a desktop of its own (copies of other tests must not see it)
+  // and the given options.
+  std::vector<std::string> Fwutil(std::vector<std::string> options, const std::string& desktop = "") {
+    std::vector<std::string> argv{FWUTIL_PATH, "--headless", "--desktop", desktop.empty() ? dir_ / "desktop" : desktop};
+    argv.insert(argv.end(), options.begin(), options.end());
+    return argv;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(UpdateEndToEnd, HeadlessUpdateFlashesTheModuleAndRebootsTheHandset) {
+  Child run(Fwutil({"--speed", "50", "--trace", dir_ / "trace.txt", "--log-out", dir_ / "log.txt", "--flash-out",
+                    dir_ / "flash.bin", "--do", "command 118", "--do", "answer ok 2m", "--do", "wait-exit 2m"}),
+            dir_ / "stderr.txt");
+  ASSERT_TRUE(run.Started());
+  auto status = run.Wait(180s);
+  ASSERT_TRUE(status) << run.Errors();
+  EXPECT_EQ(*status, 0) << run.Errors();
+  EXPECT_NE(run.Errors().find(kRebooted), std::string::npos) << run.Errors();
+  EXPECT_NE(run.Errors().find("\"Successful\": \"Reboot device/Reset module !\""), std::string::npos);
+
+  std::string flash = ReadFile(dir_ / "flash.bin");
+  std::string image = ReadFile(FIRMWARE_IMAGE);
+  ASSERT_EQ(image.size(), 2493720u);
+  EXPECT_EQ(flash.size(), image.size());
+  EXPECT_TRUE(flash == image) << "the module's flash differs from the firmware image";
+  ExpectUpdateLog(ReadFile(dir_ / "log.txt"));
+
+  std::string trace = ReadFile(dir_ / "trace.txt");
+  EXPECT_NE(trace.find("File upload complete!! file size 2493720 , 260D18 h , Size char 26  D  18\r\n"),
+            std::string::npos);
+  EXPECT_NE(trace.find("Firmware Updated....Done"), std::string::npos);
+  EXPECT_EQ(Count(trace, "Waiting for char -> AA h\r\n"), 7u + 623u);
+}
+
+TEST_F(UpdateEndToEnd, ASecondCopyEndsWithMinusOneWhileTheFirstGoesOn) {
+  Child first(Fwutil({"--speed", "50", "--unpaced", "--trace", dir_ / "trace.txt", "--flash-out", dir_ / "flash.bin",
+                      "--module", "delay@memory-check=60000", "--do", "command 118", "--do", "answer ok 2m"}),
+              dir_ / "first.txt");
+  ASSERT_TRUE(first.Started());
+  // The first copy is in the middle of its update.
+  auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (ReadFile(dir_ / "trace.txt").find("Memory Check, We would get") == std::string::npos) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << first.Errors();
+    ASSERT_FALSE(first.Wait(20ms)) << first.Errors();
+  }
+  Child second(Fwutil({"--trace", dir_ / "second-trace.txt"}), dir_ / "second.txt");
+  auto code = second.Wait(60s);
+  ASSERT_TRUE(code) << second.Errors();
+  EXPECT_EQ(*code, 255) << second.Errors();
+  EXPECT_FALSE(first.Wait(0ms)) << "the first copy ended with the second";
+
+  auto status = first.Wait(120s);
+  ASSERT_TRUE(status) << first.Errors();
+  EXPECT_EQ(*status, 0) << first.Errors();
+  EXPECT_NE(first.Errors().find(kRebooted), std::string::npos);
+  EXPECT_TRUE(ReadFile(dir_ / "flash.bin") == ReadFile(FIRMWARE_IMAGE));
+}
+
+// The first copy runs in this process with a window of another program in
+// front; the real fwutil, started second, brings it back.
+class SecondCopyTest : public systemtest::UtilityFixture {};
+
+TEST_F(SecondCopyTest, BringsTheFirstToTheFront) {
+  StartUtility();
+  HWND main = Window();
+  HWND other = CreateWindowExW(0, TEXT("static"), TEXT("other"), WS_VISIBLE | WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                               nullptr, nullptr);
+  ASSERT_NE(other, nullptr);
+  SetForegroundWindow(other);
+  ASSERT_EQ(GetForegroundWindow(), other);
+
+  TempDir dir;
+  Child second({FWUTIL_PATH, "--headless", "--desktop", windowing::DesktopDirectory(), "--trace", "none"},
+               dir / "second.txt");
+  auto code = second.Wait(60s);
+  ASSERT_TRUE(code) << second.Errors();
+  EXPECT_EQ(*code, 255) << second.Errors();
+  EXPECT_EQ(GetForegroundWindow(), main);
+  DestroyWindow(other);
+}
+
+struct FailureExit {
+  const char* fault;
+  int code;
+};
+
+class FailureExitTest : public UpdateEndToEnd, public ::testing::WithParamInterface<FailureExit> {};
+
+TEST_P(FailureExitTest, EndsWithTheProgramsCode) {
+  Child run(Fwutil({"--fail", GetParam().fault, "--do", "wait-exit 60s"}), dir_ / "stderr.txt");
+  auto code = run.Wait(90s);
+  ASSERT_TRUE(code) << run.Errors();
+  EXPECT_EQ(*code, GetParam().code) << run.Errors();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FailureExitTest,
+                         ::testing::Values(FailureExit{"registerclass", 1}, FailureExit{"menubar", 16},
+                                           FailureExit{"logview", 16}, FailureExit{"reserve", 16},
+                                           FailureExit{"map", 16}),
+                         [](const auto& info) { return std::string(info.param.fault); });
+
+TEST_F(UpdateEndToEnd, AFailedScriptStepEndsWith125AndSaysWhich) {
+  Child run(Fwutil({"--log-out", dir_ / "log.txt", "--do", "wait \"Firmware Version\" 30s", "--do",
+                    "wait \"no such text\" 200ms"}),
+            dir_ / "stderr.txt");
+  auto code = run.Wait(90s);
+  ASSERT_TRUE(code) << run.Errors();
+  EXPECT_EQ(*code, 125) << run.Errors();
+  EXPECT_NE(run.Errors().find("script step"), std::string::npos) << run.Errors();
+  EXPECT_NE(run.Errors().find("failed"), std::string::npos) << run.Errors();
+  // What the view held is still written out.
+  EXPECT_NE(ReadFile(dir_ / "log.txt").find("Firmware Version"), std::string::npos);
+}
+
+TEST_F(UpdateEndToEnd, ARefusedRebootLeavesTheProgramRunningUntilItIsClosed) {
+  Child run(Fwutil({"--speed", "50", "--unpaced", "--fail", "reboot", "--flash-out", dir_ / "flash.bin", "--log-out",
+                    dir_ / "log.txt", "--do", "command 118", "--do", "answer ok 2m", "--do", "command 101", "--do",
+                    "wait-exit 0 1m"}),
+            dir_ / "stderr.txt");
+  auto code = run.Wait(180s);
+  ASSERT_TRUE(code) << run.Errors();
+  EXPECT_EQ(*code, 0) << run.Errors();
+  EXPECT_EQ(run.Errors().find(kRebooted), std::string::npos) << run.Errors();
+  EXPECT_TRUE(ReadFile(dir_ / "flash.bin") == ReadFile(FIRMWARE_IMAGE));
+  // The reboot's failure text has no window to go to.
+  ExpectUpdateLog(ReadFile(dir_ / "log.txt"));
+}
+
+// The update over a pseudo-terminal pair: modulesim on one end as a separate
+// process, fwutil's COM1: on the other, the radio driver's requests going to
+// the simulator's control FIFO.
+TEST_F(UpdateEndToEnd, OverAPtyPairWithTheModuleSimulator) {
+  if (!e2e::OnPath("socat")) GTEST_SKIP() << "socat is not installed: the pty pair cannot be made";
+  Child socat(
+      {"socat", "-d", "-d", "pty,raw,echo=0,link=" + (dir_ / "module"), "pty,raw,echo=0,link=" + (dir_ / "host")},
+      dir_ / "socat.txt");
+  ASSERT_TRUE(socat.WaitForError("starting data transfer loop", 30s)) << socat.Errors();
+  Child sim({MODULESIM_PATH, "--tty", dir_ / "module", "--control", dir_ / "control", "--flash-out",
+             dir_ / "sim-flash.bin", "--status", "0"},
+            dir_ / "sim.txt");
+  ASSERT_TRUE(sim.WaitForError("running on", 30s)) << sim.Errors();
+
+  Child run(
+      Fwutil({"--speed", "20", "--com", "1=" + (dir_ / "host"), "--ril", "control:" + (dir_ / "control"), "--trace",
+              dir_ / "trace.txt", "--log-out", dir_ / "log.txt", "--do", "command 118", "--do", "answer ok 4m"}),
+      dir_ / "stderr.txt");
+  auto status = run.Wait(300s);
+  ASSERT_TRUE(status) << run.Errors() << sim.Errors();
+  EXPECT_EQ(*status, 0) << run.Errors() << sim.Errors();
+  EXPECT_NE(run.Errors().find(kRebooted), std::string::npos);
+  ExpectUpdateLog(ReadFile(dir_ / "log.txt"));
+
+  // The simulator wrote its flash when the image was accepted.
+  ASSERT_TRUE(sim.WaitForError("flash written to", 30s)) << sim.Errors();
+  EXPECT_TRUE(ReadFile(dir_ / "sim-flash.bin") == ReadFile(FIRMWARE_IMAGE));
+  std::string log = sim.Errors();
+  EXPECT_EQ(Count(log, "control: reset"), 2u) << log;  // the wake-up's and the final one
+  EXPECT_EQ(Count(log, "control: suspend"), 1u) << log;
+  EXPECT_EQ(sim.Stop(), 0);
+}
+
+}  // namespace
