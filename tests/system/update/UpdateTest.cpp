@@ -13,6 +13,7 @@
 #include "kernel/Handles.h"
 #include "kernel/Waitable.h"
 #include "UpdateFixture.h"
+#include "update/UpdateImages.h"
 
 namespace systemtest {
 namespace {
@@ -212,6 +213,43 @@ TEST_F(UpdateTest, ARefusedImageEndsWithoutBoxResetOrReboot) {
   DWORD code = STILL_ACTIVE;
   EXPECT_TRUE(GetExitCodeThread(update, &code));
   EXPECT_EQ(code, 0u);
+}
+
+// The images by kind: kinds outside 1 to 4 give nothing and trace nothing;
+// a found image traces two lines, a missing one only the first.
+TEST_F(UpdateTest, ImagesAreLookedUpByKind) {
+  StartWithJournal();
+  auto traces = [&] {
+    std::vector<std::u16string> texts;
+    for (const WireEvent& e : journal_->Events()) {
+      if (e.kind == Kind::kTrace) texts.push_back(e.text);
+    }
+    return texts;
+  };
+  EXPECT_EQ(LoadUpdateImage(0), nullptr);
+  EXPECT_EQ(LoadUpdateImage(5), nullptr);
+  EXPECT_TRUE(traces().empty());
+
+  const BYTE* fileSize = LoadUpdateImage(IMAGE_FILE_SIZE);
+  ASSERT_NE(fileSize, nullptr);
+  EXPECT_EQ(Bytes(fileSize, fileSize + 3), (Bytes{0x3F, 0xEC, 0xE6}));
+  EXPECT_EQ(traces(), (std::vector<std::u16string>{u"get resource IDR_FILE_SIZE succeed!!!!\r\n",
+                                                   u"Yes, we lock resources!!!!\r\n"}));
+  // The senders read the stored images in place.
+  EXPECT_EQ(LoadUpdateImage(IMAGE_BOOT1), boot1_.data());
+  EXPECT_EQ(LoadUpdateImage(IMAGE_BOOT2), boot2_.data());
+  EXPECT_EQ(LoadUpdateImage(IMAGE_FIRMWARE), firmware_.data());
+
+  // A program without the images: the kind's line, which says "succeed"
+  // regardless, and nothing else.
+  HINSTANCE instance = AppInstance;
+  AppInstance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x7654320));
+  size_t before = traces().size();
+  EXPECT_EQ(LoadUpdateImage(IMAGE_FIRMWARE), nullptr);
+  AppInstance = instance;
+  auto after = traces();
+  ASSERT_EQ(after.size(), before + 1);
+  EXPECT_EQ(after.back(), u"get resource IDR_FW succeed!!!!\r\n");
 }
 
 // "COM1:" cannot be opened: one trace, one log text, nothing on the line,
