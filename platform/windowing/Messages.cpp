@@ -76,6 +76,12 @@ bool ServeSentLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue) {
   SentMessage* message = queue.sentHead;
   if (!message) return false;
   UnlinkSentLocked(queue, message);
+  // A sender terminated meanwhile takes its message back: it must not show
+  // up after TerminateThread has returned.
+  if (message->sender && message->sender->thread->HasEnded()) {
+    CompleteLocked(message, 0);
+    return true;
+  }
   message->state = SentMessage::State::kInProgress;
   std::shared_ptr<Window> window = FindLocked(message->hwnd);
   if (!window || window->queue.get() != &queue) {
@@ -281,7 +287,8 @@ ThreadQueue& CurrentQueue() { return *CurrentQueueShared(); }
 std::shared_ptr<ThreadQueue> CurrentQueueShared() {
   if (!tlsQueue.queue) {
     auto queue = std::make_shared<ThreadQueue>();
-    queue->threadId = kernel::ThreadControl::Self().Id();
+    queue->thread = kernel::ThreadControl::SelfShared();
+    queue->threadId = queue->thread->Id();
     tlsQueue.queue = std::move(queue);
   }
   return tlsQueue.queue;

@@ -116,6 +116,7 @@ struct Timer {
 
 struct ThreadQueue {
   DWORD threadId = 0;
+  std::shared_ptr<kernel::ThreadControl> thread;
   bool dead = false;  // the thread ended (or is unwinding): sends to it yield 0
   std::deque<MSG> posted;
   std::deque<MSG> input;

@@ -257,6 +257,33 @@ TEST(SendTest, TerminatedSenderTakesItsQueuedMessageBack) {
   DestroyWindow(hwnd);
 }
 
+TEST(SendTest, NothingOfATerminatedSenderArrivesAfterTerminateReturns) {
+  // As StopRelay does: terminate the copy threads, then write its own line
+  // and go back to the loop. The terminated threads' texts never follow.
+  std::vector<std::u16string> texts;
+  HWND hwnd = Create([&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+    if (m == EM_REPLACESEL) texts.emplace_back(reinterpret_cast<LPCWSTR>(l));
+    return DefWindowProcW(h, m, w, l);
+  });
+  for (int round = 0; round < 20; ++round) {
+    texts.clear();
+    SendArgs args;
+    args.hwnd = hwnd;
+    HANDLE thread = CreateThread(nullptr, 0, Sender, &args, 0, nullptr);
+    ASSERT_TRUE(Eventually([&] { return args.started.load(); }));
+    std::this_thread::sleep_for(1ms);
+    TerminateThread(thread, 0);
+    SendMessageW(hwnd, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(u"COMs released"));
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    EXPECT_EQ(WaitForSingleObject(thread, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    EXPECT_EQ(texts, (std::vector<std::u16string>{u"COMs released"})) << "round " << round;
+    CloseHandle(thread);
+  }
+  DestroyWindow(hwnd);
+}
+
 TEST(SendTest, SenderTerminatedWhileItsMessageIsHandledWaitsForTheHandler) {
   std::mutex m;
   std::condition_variable cv;
