@@ -197,7 +197,13 @@ RunResult FaultRunFixture::UpdateOnce(const RunPlan& plan) {
     std::ostringstream out;
     out << "module " << radio::StateName(r.state);
     if (r.phase) out << " in " << radio::PhaseName(*r.phase);
-    out << ", " << r.resets - before.resets << " resets, last trace: ";
+    out << ", " << r.resets - before.resets << " resets, " << r.wakeRepeats - before.wakeRepeats
+        << " wake-up answers repeated, " << r.ignoredBytes - before.ignoredBytes << " bytes ignored";
+    for (radio::Phase phase : radio::kAllPhases) {
+      uint64_t bytes = r[phase].bytesReceived - before[phase].bytesReceived;
+      if (bytes > 0) out << ", " << radio::PhaseName(phase) << " took " << bytes << " bytes";
+    }
+    out << "; last trace: ";
     auto texts = Trace();
     out << (texts.empty() ? "" : text::ToUtf8(texts.back()));
     return out.str();

@@ -1,0 +1,171 @@
+// Resource hygiene: many updates and many relay start/stop cycles in one
+// process leave no open descriptors, threads, kernel handles or memory
+// behind. The footprint is taken after a few warm-up runs (which set up what
+// lives for the whole process: window classes, the resource image, the
+// ports' drivers, the allocator's arenas for the threads the runs start)
+// and again after the repeats.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "relay/Relay.h"
+#include "serial/Serial.h"
+#include "support/FaultRun.h"
+#include "support/ProcessProbe.h"
+#include "text/WideText.h"
+
+namespace faulttest {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kRepeats = 100;
+// Memory settles after the first few updates (measured: flat from the
+// tenth on).
+constexpr int kWarmUpUpdates = 10;
+// Memory moves a little with the allocator's moods (measured: some 20 KiB
+// over a hundred runs); a leak of 10 KiB per run would show.
+constexpr size_t kRssToleranceKiB = 1024;
+
+class Hygiene : public FaultRunFixture {
+ protected:
+  void SetUp() override {
+    FaultRunFixture::SetUp();
+    // The relay's partner: the IrDA port's pty, with a person's terminal
+    // program at the far end.
+    options_.ports[handset::kIrdaPort] = {handset::PortChoice::Kind::Pty, ""};
+  }
+
+  void TearDown() override {
+    if (partner_ >= 0) close(partner_);
+    FaultRunFixture::TearDown();
+  }
+
+  // Keeps the log view and the kept trace small, so that memory measures
+  // what the runs leave behind and not what they were told to show.
+  void ForgetTexts() {
+    trace_->Clear();
+    SetWindowTextW(User().LogView(), TEXT(""));
+  }
+
+  bool OpenPartner() {
+    std::string description = serial::FindPort(handset::kIrdaPort)->Describe();  // "pty /dev/pts/N"
+    std::string path = description.substr(description.find(' ') + 1);
+    partner_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (partner_ < 0) return false;
+    termios t{};
+    tcgetattr(partner_, &t);
+    cfmakeraw(&t);
+    tcsetattr(partner_, TCSANOW, &t);
+    return true;
+  }
+
+  // One relay cycle: start, a command to the module through it and its
+  // answer back, release.
+  ::testing::AssertionResult RelayCycle() {
+    // After an update the module listens for the boot window before its
+    // firmware answers again.
+    auto running = std::chrono::steady_clock::now() + 10s;
+    while (Handset().Module()->GetRecord().state != radio::State::Firmware &&
+           std::chrono::steady_clock::now() < running) {
+      std::this_thread::sleep_for(5ms);
+    }
+    if (Send(153) != 0) return ::testing::AssertionFailure() << "the relay did not start";
+    const char command[] = "AT\r";
+    if (write(partner_, command, 3) != 3) return ::testing::AssertionFailure() << "cannot write to the partner pty";
+    std::string answer;
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (answer.find("OK") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd in{partner_, POLLIN, 0};
+      poll(&in, 1, 50);
+      char buffer[256];
+      ssize_t n = read(partner_, buffer, sizeof buffer);
+      if (n > 0) answer.append(buffer, static_cast<size_t>(n));
+    }
+    if (Send(155) != 0) return ::testing::AssertionFailure() << "the release did not yield 0";
+    if (answer.find("OK") == std::string::npos) {
+      radio::Record r = Handset().Module()->GetRecord();
+      return ::testing::AssertionFailure()
+             << "no answer through the relay, got '" << answer << "'; module " << radio::StateName(r.state) << ", "
+             << r.atCommands << " AT commands; log: " << text::ToUtf8(Log());
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  // Threads end a moment after their exit code is set; the count settles.
+  Footprint SettledFootprint(const Footprint& baseline) {
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    Footprint now = TakeFootprint();
+    while (
+        (now.threads > baseline.threads || now.handles > baseline.handles || now.descriptors > baseline.descriptors) &&
+        std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(20ms);
+      now = TakeFootprint();
+    }
+    return now;
+  }
+
+  void Report(const char* what, const Footprint& before, const Footprint& after) {
+    std::printf("hygiene: %d %s: before %s; after %s\n", kRepeats, what, Describe(before).c_str(),
+                Describe(after).c_str());
+    RecordProperty(std::string(what) + "_before", Describe(before));
+    RecordProperty(std::string(what) + "_after", Describe(after));
+    EXPECT_EQ(after.handles, before.handles) << what;
+    EXPECT_EQ(after.descriptors, before.descriptors) << what;
+    EXPECT_EQ(after.threads, before.threads) << what;
+    EXPECT_LE(after.rssKiB, before.rssKiB + kRssToleranceKiB) << what;
+  }
+
+  int partner_ = -1;
+};
+
+TEST_F(Hygiene, HundredUpdatesAndHundredRelayCyclesLeaveNothingBehind) {
+  RunPlan plan;
+  Prepare(plan);
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(OpenPartner());
+
+  const Footprint cold = TakeFootprint();
+  for (int i = 0; i < kWarmUpUpdates; ++i) {
+    RunResult run = UpdateOnce(plan);
+    ASSERT_TRUE(run.ok) << "warm-up update " << i + 1 << ": " << run.detail;
+    ForgetTexts();
+  }
+  ASSERT_TRUE(RelayCycle());
+  ForgetTexts();
+  const Footprint start = SettledFootprint(TakeFootprint());
+  std::printf("hygiene: before any run %s; after %d warm-up updates and a relay cycle %s\n", Describe(cold).c_str(),
+              kWarmUpUpdates, Describe(start).c_str());
+
+  for (int i = 0; i < kRepeats; ++i) {
+    RunResult run = UpdateOnce(plan);
+    ASSERT_TRUE(run.ok) << "update " << i + 1 << ": " << run.detail;
+    ForgetTexts();
+  }
+  EXPECT_EQ(Handset().Board().Reboots(), kWarmUpUpdates + kRepeats);
+  EXPECT_EQ(Handset().Module()->GetRecord().imagesWritten, static_cast<uint32_t>(kWarmUpUpdates + kRepeats));
+  const Footprint afterUpdates = SettledFootprint(start);
+  Report("updates", start, afterUpdates);
+
+  for (int i = 0; i < kRepeats; ++i) {
+    ASSERT_TRUE(RelayCycle()) << "relay cycle " << i + 1;
+    ForgetTexts();
+  }
+  const Footprint afterRelay = SettledFootprint(afterUpdates);
+  Report("relay_cycles", afterUpdates, afterRelay);
+  EXPECT_EQ(ModulePort.load(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(PartnerPort.load(), INVALID_HANDLE_VALUE);
+}
+
+}  // namespace
+}  // namespace faulttest
