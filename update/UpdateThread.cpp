@@ -62,6 +62,11 @@ DWORD WINAPI UpdateThread(LPVOID parameter) {
     NKDbgPrintfW(TEXT("!Cast 55h!\r\n"));
     Sleep(1000);
     ResetRadio(NULL, 0, NULL, 0);
+    // Only an answer to this reset counts. A module still in its loader (no
+    // valid image after a failed update) answers the casting at once, before
+    // the reset; taken for the answer, boot stage 1 would reach a loader
+    // that is only starting to listen.
+    PurgeComm(UpdatePortHandle(), PURGE_RXCLEAR);
     while (!WaitForByte(WAKE_UP_ANSWER)) {
     }
     SuspendThread(CastThreadHandle);
