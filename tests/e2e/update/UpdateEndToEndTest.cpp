@@ -81,8 +81,10 @@ TEST_F(UpdateEndToEnd, HeadlessUpdateFlashesTheModuleAndRebootsTheHandset) {
 }
 
 TEST_F(UpdateEndToEnd, ASecondCopyEndsWithMinusOneWhileTheFirstGoesOn) {
+  // The module holds its answer to the memory check for 300 s of the first
+  // copy's clock (6 s of real time), long enough for the second to start.
   Child first(Fwutil({"--speed", "50", "--unpaced", "--trace", dir_ / "trace.txt", "--flash-out", dir_ / "flash.bin",
-                      "--module", "delay@memory-check=60000", "--do", "command 118", "--do", "answer ok 2m"}),
+                      "--module", "delay@memory-check=300000", "--do", "command 118", "--do", "answer ok 2m"}),
               dir_ / "first.txt");
   ASSERT_TRUE(first.Started());
   // The first copy is in the middle of its update.
