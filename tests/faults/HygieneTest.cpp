@@ -167,5 +167,23 @@ TEST_F(Hygiene, HundredUpdatesAndHundredRelayCyclesLeaveNothingBehind) {
   EXPECT_EQ(PartnerPort.load(), INVALID_HANDLE_VALUE);
 }
 
+// The relay's copy threads poll their ports every millisecond while no
+// byte moves (1 ms read time-outs): that must stay a small share of a core,
+// measured on the real clock.
+TEST_F(Hygiene, IdleRelayPollsWithoutSpinning) {
+  options_.clockSpeed = 1;
+  RunPlan plan;
+  Prepare(plan);
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_EQ(Send(153), 0);
+  std::this_thread::sleep_for(300ms);
+  CpuShare share = MeasureCpuShare(2000ms);
+  std::printf("idle relay: %s\n", share.Describe().c_str());
+  RecordProperty("idle_relay_cpu", share.Describe());
+  EXPECT_LT(share.busiestRatio, 0.10) << share.Describe();
+  EXPECT_LT(share.runnableRatio, 0.90) << share.Describe();
+  EXPECT_EQ(Send(155), 0);
+}
+
 }  // namespace
 }  // namespace faulttest
