@@ -37,6 +37,9 @@ void UtilityFixture::SetUp() {
 
 void UtilityFixture::TearDown() {
   if (running_) CloseUtility();
+  // On the handset a program's window class goes with its process; here the
+  // next test starts the program again in the same process.
+  if (handset_->Instance()) UnregisterClassW(TEXT("Firmware Utility"), handset_->Instance());
   handset_->Shutdown();
   debugout::SetSink(nullptr);
   ResetSystemGlobals();
