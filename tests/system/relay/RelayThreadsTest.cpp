@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -343,6 +345,42 @@ TEST_F(RelayThreadsTest, StopThenStartGivesFreshThreadsAndBytesFlowAgain) {
   line->Write(AsBytes("AT\r").data(), 3);
   EXPECT_EQ(ReadAtDevice(*line, 6), AsBytes("\r\nOK\r\n"));
   EXPECT_EQ(Occurrences(Log(), kSettingsText), 2u);
+}
+
+// Stopping while bytes stream both ways at level 3: the copy threads are
+// then mostly waiting for the window's thread to take their progress lines,
+// the thread that runs StopRelay. The release must not wait for them.
+TEST_F(RelayThreadsTest, StopWhileBytesStreamBothWaysEndsPromptly) {
+  PlayBothEnds(handset::kIrdaPort);
+  StartUtility();
+  auto partner = Line(handset::kIrdaPort);
+  auto module = Line(kTestModulePort);
+  std::atomic<bool> feeding{true};
+  std::thread feeder([&] {
+    Bytes chunk = Pattern(700, 9);
+    uint8_t sink[4096];
+    while (feeding) {
+      partner->Write(chunk.data(), chunk.size());
+      module->Write(chunk.data(), chunk.size());
+      kernel::TimePoint soon = kernel::Clock::now() + std::chrono::milliseconds(1);
+      partner->Read(sink, sizeof sink, soon);
+      module->Read(sink, sizeof sink, soon);
+    }
+  });
+  for (int cycle = 0; cycle < 10; ++cycle) {
+    ASSERT_EQ(Send(153), 0) << cycle;
+    HANDLE threads[] = {ModuleToPartnerHandle.load(), PartnerToModuleHandle.load()};
+    Sleep(50);
+    auto stop = std::async(std::launch::async, [&] { return Send(155); });
+    ASSERT_EQ(stop.wait_for(10s), std::future_status::ready) << "StopRelay did not return, cycle " << cycle;
+    EXPECT_EQ(stop.get(), 0);
+    for (HANDLE thread : threads) EXPECT_EQ(ExitCode(thread), 0u) << cycle;
+  }
+  feeding = false;
+  feeder.join();
+  EXPECT_EQ(Occurrences(Log(), kReleasedText), 10u);
+  EXPECT_GT(LogLinesWith(u">>> ").size(), 10u);
+  EXPECT_GT(LogLinesWith(u"<-BT").size(), 10u);
 }
 
 // Why the release clears the flag before it closes the ports: a thread
