@@ -157,7 +157,7 @@ TEST_P(ComConformance, ImmediateReadsReturnWhatIsQueuedEvenNothing) {
   ASSERT_TRUE(SetTimeouts(port_, MAXDWORD, 0, 0));
   auto start = Steady::now();
   EXPECT_TRUE(ReadNow(10).empty());
-  EXPECT_LT(Since(start), 100ms);
+  EXPECT_LT(Since(start), 1000ms);
 
   peer_->Send({1, 2, 3});
   ASSERT_TRUE(QueuedReaches(3));
@@ -171,7 +171,7 @@ TEST_P(ComConformance, ReadWithATotalOfOneMillisecondReturnsAtOnce) {
   auto start = Steady::now();
   EXPECT_TRUE(ReadNow(1024).empty());
   EXPECT_GE(kernel::Clock::now() - platformStart, 1ms);
-  EXPECT_LT(Since(start), 100ms);
+  EXPECT_LT(Since(start), 1000ms);
 
   peer_->Send({7, 8});
   ASSERT_TRUE(QueuedReaches(2));

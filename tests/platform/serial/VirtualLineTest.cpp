@@ -95,8 +95,8 @@ TEST_F(VirtualLineTest, AWriteTakesTheLineTimeOfItsBytesInPlatformTime) {
   EXPECT_EQ(written, 4000u);
   // 4000 bytes of 10.5 bits at 115200 bits per second: 0.3646 s.
   EXPECT_GE(took, 364ms);
-  EXPECT_LT(took, 500ms);
-  EXPECT_LT(realTook, 300ms) << "the clock speed must shorten the real time";
+  EXPECT_LT(took, 729ms);  // not twice the line time
+  EXPECT_LT(realTook, 364ms) << "the clock speed must shorten the real time";
   EXPECT_EQ(device.get(), section);
 }
 
@@ -141,7 +141,7 @@ TEST_F(VirtualLineTest, DeviceBytesArriveAtTheHostPacedAndAfterThoseInFlight) {
   EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 50), first);
   EXPECT_EQ(std::vector<uint8_t>(buffer + 50, buffer + 100), second);
   EXPECT_GE(took, 104ms);  // 100 bytes of 10 bits at 9600
-  EXPECT_LT(took, 300ms);
+  EXPECT_LT(took, 400ms);
 }
 
 TEST_F(VirtualLineTest, ConditionsTravelInOrderWithTheData) {
