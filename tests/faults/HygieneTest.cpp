@@ -139,7 +139,9 @@ class Hygiene : public FaultRunFixture {
     EXPECT_EQ(after.handles, before.handles) << what;
     EXPECT_EQ(after.descriptors, before.descriptors) << what;
     EXPECT_EQ(after.threads, before.threads) << what;
-    if (kResidentSizeMeansSomething) EXPECT_LE(after.rssKiB, before.rssKiB + kRssToleranceKiB) << what;
+    if (kResidentSizeMeansSomething) {
+      EXPECT_LE(after.rssKiB, before.rssKiB + kRssToleranceKiB) << what;
+    }
   }
 
   int partner_ = -1;
