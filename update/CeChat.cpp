@@ -120,23 +120,24 @@ BOOL WaitForByte(DWORD awaited) {
   BYTE wanted = (BYTE)awaited;
   NKDbgPrintfW(TEXT("Waiting for char -> %X h\r\n"), wanted);
   HANDLE line = UpdatePortHandle();
-  DWORD events = 0;
-  if (!WaitLineEvent(line, &events) || (events & EV_RXCHAR) == 0) {
-    NKDbgPrintfW(TEXT("None byte got from KRX5 !!\r\n"));
-    return FALSE;
-  }
-  // Read byte by byte up to the awaited one; what comes before it is
-  // dropped, what comes after stays queued. When the queue runs dry before
-  // it arrives, wait for the next arrival rather than poll.
   for (;;) {
+    DWORD events = 0;
+    // A break or a line error with nothing received ends the wait, also
+    // after stray bytes: a module that refuses after answering a wake-up
+    // byte twice is not waited on for ever.
+    if (!WaitLineEvent(line, &events) || (events & EV_RXCHAR) == 0) {
+      NKDbgPrintfW(TEXT("None byte got from KRX5 !!\r\n"));
+      return FALSE;
+    }
+    // Read byte by byte up to the awaited one; what comes before it is
+    // dropped, what comes after stays queued. When the queue runs dry before
+    // it arrives, wait for the next arrival rather than poll.
     BYTE received = 0;
     DWORD read = 0;
-    if (ReadFile(line, &received, 1, &read, NULL) && read == 1) {
+    while (ReadFile(line, &received, 1, &read, NULL) && read == 1) {
       NKDbgPrintfW(TEXT("A byte got from KRX6A : %c , %X h\r\n"), received, received);
       if (received == wanted) return TRUE;
-      continue;
     }
-    if (!WaitLineEvent(line, &events)) return FALSE;
   }
 }
 

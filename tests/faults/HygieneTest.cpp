@@ -136,9 +136,11 @@ class Hygiene : public FaultRunFixture {
                 Describe(after).c_str());
     RecordProperty(std::string(what) + "_before", Describe(before));
     RecordProperty(std::string(what) + "_after", Describe(after));
-    EXPECT_EQ(after.handles, before.handles) << what;
-    EXPECT_EQ(after.descriptors, before.descriptors) << what;
-    EXPECT_EQ(after.threads, before.threads) << what;
+    // No growth. Fewer is fine: a thread of the last warm-up run may still
+    // have been on its way out (with its wake-up descriptor) at "before".
+    EXPECT_LE(after.handles, before.handles) << what;
+    EXPECT_LE(after.descriptors, before.descriptors) << what;
+    EXPECT_LE(after.threads, before.threads) << what;
     if (kResidentSizeMeansSomething) {
       EXPECT_LE(after.rssKiB, before.rssKiB + kRssToleranceKiB) << what;
     }

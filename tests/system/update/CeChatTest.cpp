@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kernel/Clock.h"
@@ -214,6 +215,25 @@ TEST_F(CeChatTest, WaitForByteOnALineConditionAloneClearsItAndGivesZero) {
               (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", u"None byte got from KRX5 !!\r\n"}));
     EXPECT_EQ(LineErrors(), 0u);  // already cleared
   }
+}
+
+// A module that answered a wake-up byte twice and then refuses what it was
+// sent: the stray answer is read, and the refusal still ends the wait.
+TEST_F(CeChatTest, ALineConditionAfterStrayBytesEndsTheWaitWithZero) {
+  UseLine(false);
+  ASSERT_TRUE(OpenUpdatePort());
+  trace_->Clear();
+  const uint8_t stray = 0xA0;
+  line_->Write(&stray, 1);
+  std::thread module([this] {
+    Sleep(50);  // the waiter has read the stray byte and waits again
+    line_->SendCondition(serial::LineCondition::Break);
+  });
+  EXPECT_FALSE(WaitForByte(0xA5));
+  module.join();
+  EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", Got(0xA0),
+                                                   u"None byte got from KRX5 !!\r\n"}));
+  EXPECT_EQ(LineErrors(), 0u);
 }
 
 TEST_F(CeChatTest, AByteTogetherWithALineErrorIsReadOnceTheErrorIsCleared) {
