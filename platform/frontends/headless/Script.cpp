@@ -361,11 +361,19 @@ RunResult RunScript(const std::vector<Step>& steps, ScriptedUser& user, ProgramT
         if (!user.Done()) return fail(step, "the window in front has no done button");
         break;
       case Step::Kind::kAnswer: {
-        std::optional<BoxTexts> box = user.AnswerNextBox(step.result, timeout);
+        // The step is reported before the box is answered: the answer may
+        // let the program reboot the handset, which ends the process at once.
+        auto report = [&](const BoxTexts& box) {
+          bool hasButton = std::find(box.buttons.begin(), box.buttons.end(), step.result) != box.buttons.end();
+          if (trace && hasButton) {
+            *trace << "line " << step.line << ": " << step.source << " -> " << Quoted(box.caption) << ": "
+                   << Quoted(box.text) << std::endl;
+          }
+        };
+        std::optional<BoxTexts> box = user.AnswerNextBox(step.result, timeout, report);
         if (!box) return fail(step, "no message box appeared within " + seconds(timeout));
-        note = " -> " + Quoted(box->caption) + ": " + Quoted(box->text);
         if (!box->accepted) return fail(step, "the box " + Quoted(box->caption) + " has no such button");
-        break;
+        continue;
       }
       case Step::Kind::kWait:
         if (!user.WaitForLogText(step.text, timeout)) {

@@ -194,7 +194,8 @@ bool ScriptedUser::Menu(int button, UINT id) {
 
 bool ScriptedUser::Done() { return screen::PressDone(); }
 
-std::optional<BoxTexts> ScriptedUser::AnswerNextBox(int result, std::chrono::milliseconds timeout) {
+std::optional<BoxTexts> ScriptedUser::AnswerNextBox(int result, std::chrono::milliseconds timeout,
+                                                    const std::function<void(const BoxTexts&)>& beforeAnswer) {
   kernel::TimePoint deadline = DeadlineAfter(timeout);
   for (;;) {
     uint64_t version = screen::Version();
@@ -202,6 +203,7 @@ std::optional<BoxTexts> ScriptedUser::AnswerNextBox(int result, std::chrono::mil
     for (auto it = s.modals.rbegin(); it != s.modals.rend(); ++it) {
       if (it->kind != screen::ModalView::Kind::kMessageBox || it->box.answered) continue;
       BoxTexts texts{it->box.text, it->box.caption, it->box.buttons, false};
+      if (beforeAnswer) beforeAnswer(texts);
       texts.accepted = screen::AnswerBox(it->box.id, result);
       return texts;
     }

@@ -73,8 +73,11 @@ class ScriptedUser {
   bool Done();
 
   // Waits for a message box not yet answered (the topmost) and answers it
-  // with `result`; nullopt if none appeared within `timeout`.
-  std::optional<BoxTexts> AnswerNextBox(int result, std::chrono::milliseconds timeout);
+  // with `result`; nullopt if none appeared within `timeout`. `beforeAnswer`
+  // sees the box first: once answered, the program may go on to end the
+  // whole process (a reboot) before this returns.
+  std::optional<BoxTexts> AnswerNextBox(int result, std::chrono::milliseconds timeout,
+                                        const std::function<void(const BoxTexts&)>& beforeAnswer = {});
   // Waits until the screen satisfies `condition`.
   bool WaitForScreen(const std::function<bool(const screen::Snapshot&)>& condition, std::chrono::milliseconds timeout);
   // Waits until the log view holds `text`.

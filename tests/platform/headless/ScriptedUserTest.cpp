@@ -110,9 +110,15 @@ TEST_F(ScriptedUserTest, DrivesTheProgramLikeAPerson) {
   auto box = user.AnswerNextBox(IDYES, 5s);  // not one of its buttons: it stays open
   ASSERT_TRUE(box);
   EXPECT_FALSE(box->accepted);
-  box = user.AnswerNextBox(IDCANCEL, 5s);
+  // The hook sees the box while it is still open: a script reports the step
+  // there, before an answer that may end the process.
+  std::string seenBeforeAnswer;
+  box = user.AnswerNextBox(IDCANCEL, 5s, [&](const headless::BoxTexts&) { seenBeforeAnswer = user.ScreenText(); });
   ASSERT_TRUE(box);
   EXPECT_TRUE(box->accepted);
+  EXPECT_NE(seenBeforeAnswer.find("message box \"Successful\": \"Reboot device/Reset module !\" [OK] [Cancel]\n"),
+            std::string::npos)
+      << seenBeforeAnswer;
   EXPECT_EQ(box->text, u"Reboot device/Reset module !");
   EXPECT_EQ(box->caption, u"Successful");
   EXPECT_EQ(box->buttons, (std::vector<int>{IDOK, IDCANCEL}));
