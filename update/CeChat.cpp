@@ -138,6 +138,12 @@ BOOL WaitForByte(DWORD awaited) {
       NKDbgPrintfW(TEXT("A byte got from KRX6A : %c , %X h\r\n"), received, received);
       if (received == wanted) return TRUE;
     }
+    // A break or line error reported together with stray bytes is the same
+    // refusal; it has been cleared and will not be reported again.
+    if ((events & ~(DWORD)EV_RXCHAR) != 0) {
+      NKDbgPrintfW(TEXT("None byte got from KRX5 !!\r\n"));
+      return FALSE;
+    }
   }
 }
 

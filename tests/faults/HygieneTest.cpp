@@ -189,7 +189,9 @@ TEST_F(Hygiene, HundredUpdatesAndHundredRelayCyclesLeaveNothingBehind) {
 
 // The relay's copy threads poll their ports every millisecond while no
 // byte moves (1 ms read time-outs): that must stay a small share of a core,
-// measured on the real clock.
+// measured on the real clock. Their time in the run queue is only printed:
+// on a busy machine each of a thousand wake-ups a second waits there, which
+// tells of the machine's load, not of a spin.
 TEST_F(Hygiene, IdleRelayPollsWithoutSpinning) {
   options_.clockSpeed = 1;
   RunPlan plan;
@@ -201,7 +203,6 @@ TEST_F(Hygiene, IdleRelayPollsWithoutSpinning) {
   std::printf("idle relay: %s\n", share.Describe().c_str());
   RecordProperty("idle_relay_cpu", share.Describe());
   EXPECT_LT(share.busiestRatio, 0.10) << share.Describe();
-  EXPECT_LT(share.runnableRatio, 0.90) << share.Describe();
   EXPECT_EQ(Send(155), 0);
 }
 

@@ -60,24 +60,31 @@ class ModuleOnCom1 : public ::testing::Test {
     ASSERT_TRUE(SetCommTimeouts(com, &timeouts));
   }
 
-  // The update's wait: events first; a break or line error with no byte
-  // ends it, else bytes are read until the awaited one.
+  // The update's wait: events first; a break or line error ends it unless
+  // the awaited byte is queued, else bytes are read until the awaited one.
+  // `events` gets the line conditions seen (stray bytes are no news: a wake-up
+  // byte still on its way when the caster stopped is answered late).
   bool WaitForByte(uint8_t awaited, DWORD* events = nullptr) {
-    SetCommMask(com, EV_RXCHAR | EV_BREAK | EV_ERR);
-    DWORD mask = 0;
-    if (!WaitCommEvent(com, &mask, nullptr)) return false;
-    if (events) *events = mask;
-    if (mask & ~static_cast<DWORD>(EV_RXCHAR)) {
-      DWORD errors = 0;
-      ClearCommError(com, &errors, nullptr);
-      lastErrors = errors;
-    }
-    if (!(mask & EV_RXCHAR)) return false;
+    if (events) *events = 0;
     for (;;) {
-      BYTE b = 0;
-      DWORD n = 0;
-      if (!ReadFile(com, &b, 1, &n, nullptr) || n == 0) return false;
-      if (b == awaited) return true;
+      SetCommMask(com, EV_RXCHAR | EV_BREAK | EV_ERR);
+      DWORD mask = 0;
+      if (!WaitCommEvent(com, &mask, nullptr)) return false;
+      const DWORD condition = mask & ~static_cast<DWORD>(EV_RXCHAR);
+      if (condition) {
+        if (events) *events = condition;
+        DWORD errors = 0;
+        ClearCommError(com, &errors, nullptr);
+        lastErrors = errors;
+      }
+      if (!(mask & EV_RXCHAR)) return false;
+      for (;;) {
+        BYTE b = 0;
+        DWORD n = 0;
+        if (!ReadFile(com, &b, 1, &n, nullptr) || n == 0) break;
+        if (b == awaited) return true;
+      }
+      if (condition) return false;
     }
   }
 

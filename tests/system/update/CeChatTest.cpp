@@ -236,6 +236,20 @@ TEST_F(CeChatTest, ALineConditionAfterStrayBytesEndsTheWaitWithZero) {
   EXPECT_EQ(LineErrors(), 0u);
 }
 
+// The same refusal reported in one event with the stray answer.
+TEST_F(CeChatTest, ALineConditionTogetherWithStrayBytesEndsTheWaitWithZero) {
+  UseLine(false);
+  ASSERT_TRUE(OpenUpdatePort());
+  trace_->Clear();
+  const uint8_t stray = 0xA0;
+  line_->Write(&stray, 1);
+  line_->SendCondition(serial::LineCondition::FramingError);
+  EXPECT_FALSE(WaitForByte(0xA5));
+  EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", Got(0xA0),
+                                                   u"None byte got from KRX5 !!\r\n"}));
+  EXPECT_EQ(LineErrors(), 0u);
+}
+
 TEST_F(CeChatTest, AByteTogetherWithALineErrorIsReadOnceTheErrorIsCleared) {
   UseLine(false);
   ASSERT_TRUE(OpenUpdatePort());
