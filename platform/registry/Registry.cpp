@@ -145,7 +145,7 @@ Value ToValue(const StoredValue& stored) { return Value{text::ToUtf8(stored.name
 
 std::vector<uint8_t> StringData(std::u16string_view text) {
   std::vector<uint8_t> data((text.size() + 1) * sizeof(char16_t), 0);
-  std::memcpy(data.data(), text.data(), text.size() * sizeof(char16_t));
+  if (!text.empty()) std::memcpy(data.data(), text.data(), text.size() * sizeof(char16_t));
   return data;
 }
 
@@ -418,7 +418,7 @@ std::string FormatSpec(std::string_view key, const Value& value) {
   }
   if ((value.type == REG_SZ || value.type == REG_EXPAND_SZ) && value.data.size() % 2 == 0) {
     std::u16string wide(value.data.size() / 2, u'\0');
-    std::memcpy(wide.data(), value.data.data(), value.data.size());
+    if (!wide.empty()) std::memcpy(wide.data(), value.data.data(), value.data.size());  // no data: no pointer
     // Only a text that ends at its (single) terminator reads back the same.
     if (!wide.empty() && wide.back() == u'\0' && wide.find(u'\0') == wide.size() - 1) {
       wide.pop_back();

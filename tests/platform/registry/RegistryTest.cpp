@@ -239,8 +239,10 @@ TEST_F(RegistryTest, ADumpReadsBackAsTheSameRegistry) {
   ASSERT_TRUE(registry::SetDword("HKCU\\Settings", "Level", 3));
   ASSERT_TRUE(registry::SetString("HKLM\\Drivers\\BuiltIn\\Serial", "", "default"));
   ASSERT_TRUE(registry::SetValue("HKLM\\Odd", "TwoNulls", REG_SZ, {'a', 0, 0, 0, 0, 0}));
+  ASSERT_TRUE(registry::SetValue("HKLM\\Odd", "Empty", REG_EXPAND_SZ, {}));
   auto dump = registry::Dump();
-  EXPECT_EQ(dump.size(), 6u);
+  EXPECT_EQ(dump.size(), 7u);
+  EXPECT_NE(std::find(dump.begin(), dump.end(), "HKLM\\Odd\\Empty=hex(2):"), dump.end());
   EXPECT_NE(std::find(dump.begin(), dump.end(), "HKLM\\Drivers\\BuiltIn\\Serial\\Index=dword:0x00000001"), dump.end());
   EXPECT_NE(std::find(dump.begin(), dump.end(), "HKLM\\Drivers\\BuiltIn\\Serial\\Prefix=sz:COM"), dump.end());
   EXPECT_NE(std::find(dump.begin(), dump.end(), "HKLM\\Drivers\\BuiltIn\\Serial\\@=sz:default"), dump.end());
