@@ -4,6 +4,7 @@
 #include "update/CeChat.h"
 #include "update/Update.h"
 #include "update/UpdateImages.h"
+#include "update/UpdateLimits.h"
 
 #define ACCEPTED 0xA5
 #define SECTION_ACKNOWLEDGED 0xAA
@@ -12,7 +13,10 @@
 BOOL SendBootStage1(void) {
   NKDbgPrintfW(TEXT("Bootload1_v2.bin open succeed!!!!\r\n"));
   const BYTE* image = LoadUpdateImage(IMAGE_BOOT1);
-  if (image == NULL) return FALSE;
+  if (image == NULL) {
+    NoteFailure(TEXT("The program holds no boot stage 1 image"));
+    return FALSE;
+  }
 
   // One frame: the length, the image, the XOR of the image.
   BYTE frame[BOOT1_LENGTH + 2];
@@ -26,12 +30,17 @@ BOOL SendBootStage1(void) {
 
   DWORD written = 0;
   WriteFile(UpdatePortHandle(), frame, sizeof(frame), &written, NULL);
-  return WaitForByte(ACCEPTED);
+  DWORD outcome = AwaitByte(ACCEPTED, BOOT1_ANSWER_LIMIT);
+  if (outcome != AWAIT_GOT_BYTE) NoteFailedWait(outcome, ACCEPTED, TEXT("boot stage 1"));
+  return outcome == AWAIT_GOT_BYTE;
 }
 
 BOOL SendBootStage2(void) {
   const BYTE* image = LoadUpdateImage(IMAGE_BOOT2);
-  if (image == NULL) return FALSE;
+  if (image == NULL) {
+    NoteFailure(TEXT("The program holds no boot stage 2 image"));
+    return FALSE;
+  }
   NKDbgPrintfW(TEXT("Bootload2_v3.bin open succeed!!!! \r\n"));
 
   DWORD remaining = BOOT2_LENGTH;
@@ -43,6 +52,7 @@ BOOL SendBootStage2(void) {
 
   BYTE section[BOOT2_SECTION];
   BYTE check = 0;
+  DWORD sections = 0;
   const BYTE* next = image;
   for (;;) {
     DWORD length = remaining < BOOT2_SECTION ? remaining : BOOT2_SECTION;
@@ -60,11 +70,22 @@ BOOL SendBootStage2(void) {
       NKDbgPrintfW(TEXT(" The last section sent : %d chars!!\r\n"), length);
       break;
     }
-    // The module acknowledges each full section; its answer is not needed.
-    WaitForByte(SECTION_ACKNOWLEDGED);
+    // The module acknowledges each full section. A break or a line error
+    // in its place, or no answer in time, is a refusal of the stage: the
+    // loader has stopped taking it, and the rest would go nowhere.
+    sections++;
+    DWORD acknowledged = AwaitByte(SECTION_ACKNOWLEDGED, BOOT2_SECTION_LIMIT);
+    if (acknowledged != AWAIT_GOT_BYTE) {
+      WCHAR step[40];
+      wsprintfW(step, TEXT("boot stage 2 section %d"), sections);
+      NoteFailedWait(acknowledged, SECTION_ACKNOWLEDGED, step);
+      return FALSE;
+    }
   }
 
   SendByte(check);
   NKDbgPrintfW(TEXT("Bootload2 : %X  %X  %d checkByte : %X\r\n"), lengthHigh, lengthLow, remaining, check);
-  return WaitForByte(ACCEPTED);
+  DWORD outcome = AwaitByte(ACCEPTED, BOOT2_ANSWER_LIMIT);
+  if (outcome != AWAIT_GOT_BYTE) NoteFailedWait(outcome, ACCEPTED, TEXT("boot stage 2"));
+  return outcome == AWAIT_GOT_BYTE;
 }

@@ -85,7 +85,71 @@ BOOL OpenUpdatePort(void) {
   return TRUE;
 }
 
+// ---- time limits
+//
+// A wait blocks in WaitCommEvent. A helper thread ends it when its time is
+// up: changing the line's event mask makes a pending WaitCommEvent return
+// with no events, and the waiter then looks at the clock. The helper starts
+// with the first limited wait and ends when the line is closed.
+
+// After a nudge the helper nudges again at this pace until the waiter has
+// taken notice (it may have been between two WaitCommEvent calls).
+#define LIMIT_NUDGE_PAUSE 50
+// How long CloseUpdatePort waits for the helper to end.
+#define LIMIT_THREAD_END 5000
+
+static std::atomic<HANDLE> limitThread{NULL};
+static std::atomic<HANDLE> limitEvent{NULL};  // wakes the helper: a new limit, or its end
+static std::atomic<DWORD> limitArmed{0};      // 1 while a limited wait runs
+static std::atomic<DWORD> limitEnds{0};       // its end, in ticks
+static std::atomic<DWORD> limitStop{0};
+static std::atomic<DWORD> lineError{0};
+
+static DWORD WINAPI WaitLimitThread(LPVOID parameter) {
+  (void)parameter;
+  while (limitStop == 0) {
+    DWORD pause = INFINITE;
+    if (limitArmed != 0) {
+      LONG left = (LONG)(limitEnds - GetTickCount());
+      if (left <= 0) {
+        SetCommMask(UpdatePortHandle(), LINE_EVENTS);
+        pause = LIMIT_NUDGE_PAUSE;
+      } else {
+        pause = (DWORD)left;
+      }
+    }
+    WaitForSingleObject(limitEvent, pause);
+  }
+  return 0;
+}
+
+// Sets the end of the wait that begins; starts the helper at first use.
+static void ArmLimit(DWORD ends) {
+  if (limitThread == NULL) {
+    limitStop = 0;
+    limitEvent = CreateEventW(NULL, FALSE, FALSE, NULL);
+    limitThread = CreateThread(NULL, 0, WaitLimitThread, NULL, 0, NULL);
+  }
+  limitEnds = ends;
+  limitArmed = 1;
+  SetEvent(limitEvent);
+}
+
+static void StopWaitLimit(void) {
+  HANDLE thread = limitThread;
+  if (thread == NULL) return;
+  limitArmed = 0;
+  limitStop = 1;
+  SetEvent(limitEvent);
+  if (WaitForSingleObject(thread, LIMIT_THREAD_END) != WAIT_OBJECT_0) TerminateThread(thread, 0);
+  CloseHandle(thread);
+  CloseHandle(limitEvent);
+  limitThread = NULL;
+  limitEvent = NULL;
+}
+
 void CloseUpdatePort(void) {
+  StopWaitLimit();
   UpdatePort* port = CurrentUpdatePort;
   if (port == NULL || port->handle == NULL) return;
   PurgeComm(port->handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
@@ -93,18 +157,21 @@ void CloseUpdatePort(void) {
   port->handle = NULL;
 }
 
-void SendByte(BYTE value) {
+BOOL SendByte(BYTE value) {
   DWORD written = 0;
   WriteFile(UpdatePortHandle(), &value, 1, &written, NULL);
   NKDbgPrintfW(TEXT(" %d char : %X h sent \r\n"), written, value);
+  return written == 1;
 }
 
 // Waits for the next line event. FALSE when the line itself has failed.
+// No events: the wait was ended from outside (its time limit).
 static BOOL WaitLineEvent(HANDLE line, DWORD* events) {
   *events = 0;
   SetCommMask(line, LINE_EVENTS);
   if (!WaitCommEvent(line, events, NULL)) {
-    NKDbgPrintfW(TEXT("Error (%d) waiting on %s\r\n"), GetLastError(), UPDATE_DEVICE);
+    lineError = GetLastError();
+    NKDbgPrintfW(TEXT("Error (%d) waiting on %s\r\n"), (DWORD)lineError, UPDATE_DEVICE);
     Sleep(FAILED_LINE_PAUSE);
     return FALSE;
   }
@@ -116,36 +183,58 @@ static BOOL WaitLineEvent(HANDLE line, DWORD* events) {
   return TRUE;
 }
 
-BOOL WaitForByte(DWORD awaited) {
-  BYTE wanted = (BYTE)awaited;
-  NKDbgPrintfW(TEXT("Waiting for char -> %X h\r\n"), wanted);
-  HANDLE line = UpdatePortHandle();
+static BOOL TimeIsUp(DWORD started, DWORD limit) { return limit != AWAIT_NO_LIMIT && GetTickCount() - started >= limit; }
+
+static DWORD AwaitOnLine(HANDLE line, BYTE wanted, DWORD started, DWORD limit) {
   for (;;) {
+    if (TimeIsUp(started, limit)) return AWAIT_TIMED_OUT;
     DWORD events = 0;
+    if (!WaitLineEvent(line, &events)) {
+      NKDbgPrintfW(TEXT("None byte got from KRX5 !!\r\n"));
+      return AWAIT_LINE_FAILED;
+    }
+    if (events == 0) continue;  // woken for the time limit
     // A break or a line error with nothing received ends the wait, also
     // after stray bytes: a module that refuses after answering a wake-up
     // byte twice is not waited on for ever.
-    if (!WaitLineEvent(line, &events) || (events & EV_RXCHAR) == 0) {
+    if ((events & EV_RXCHAR) == 0) {
       NKDbgPrintfW(TEXT("None byte got from KRX5 !!\r\n"));
-      return FALSE;
+      return AWAIT_LINE_EVENT;
     }
     // Read byte by byte up to the awaited one; what comes before it is
     // dropped, what comes after stays queued. When the queue runs dry before
-    // it arrives, wait for the next arrival rather than poll.
+    // it arrives, wait for the next arrival rather than poll. A module that
+    // sends without end is not listened to beyond the limit.
     BYTE received = 0;
     DWORD read = 0;
     while (ReadFile(line, &received, 1, &read, NULL) && read == 1) {
       NKDbgPrintfW(TEXT("A byte got from KRX6A : %c , %X h\r\n"), received, received);
-      if (received == wanted) return TRUE;
+      if (received == wanted) return AWAIT_GOT_BYTE;
+      if (TimeIsUp(started, limit)) return AWAIT_TIMED_OUT;
     }
     // A break or line error reported together with stray bytes is the same
     // refusal; it has been cleared and will not be reported again.
     if ((events & ~(DWORD)EV_RXCHAR) != 0) {
       NKDbgPrintfW(TEXT("None byte got from KRX5 !!\r\n"));
-      return FALSE;
+      return AWAIT_LINE_EVENT;
     }
   }
 }
+
+DWORD AwaitByte(DWORD awaited, DWORD limit) {
+  BYTE wanted = (BYTE)awaited;
+  NKDbgPrintfW(TEXT("Waiting for char -> %X h\r\n"), wanted);
+  DWORD started = GetTickCount();
+  if (limit != AWAIT_NO_LIMIT) ArmLimit(started + limit);
+  DWORD outcome = AwaitOnLine(UpdatePortHandle(), wanted, started, limit);
+  limitArmed = 0;
+  if (outcome == AWAIT_TIMED_OUT) NKDbgPrintfW(TEXT("No char -> %X h within %d ms !!\r\n"), wanted, limit);
+  return outcome;
+}
+
+BOOL WaitForByte(DWORD awaited) { return AwaitByte(awaited, AWAIT_NO_LIMIT) == AWAIT_GOT_BYTE; }
+
+DWORD AwaitLineError(void) { return lineError; }
 
 DWORD WINAPI CastThread(LPVOID parameter) {
   (void)parameter;

@@ -17,11 +17,29 @@ struct UpdatePort {
 // each use.
 extern std::atomic<UpdatePort*> CurrentUpdatePort;
 
+// How a wait for a byte of the module ended (AwaitByte).
+#define AWAIT_LINE_EVENT 0   // a break or a line error, no byte received
+#define AWAIT_GOT_BYTE 1     // the awaited byte has been read
+#define AWAIT_TIMED_OUT 2    // the time limit ran out first
+#define AWAIT_LINE_FAILED 3  // the line itself failed (gone, closed)
+// A wait without a time limit.
+#define AWAIT_NO_LIMIT INFINITE
+
 HANDLE UpdatePortHandle(void);
 BOOL OpenUpdatePort(void);
+// Also ends the helper thread of the time limits.
 void CloseUpdatePort(void);
-void SendByte(BYTE value);
+// TRUE when the byte was written.
+BOOL SendByte(BYTE value);
+// 1 when the byte arrived, 0 when a break or a line error (or a failed
+// line) ended the wait first; no time limit.
 BOOL WaitForByte(DWORD awaited);
+// Waits at most `limit` ms of the platform clock for the byte; one of the
+// AWAIT_ values. A timed-out wait traces what it waited for.
+DWORD AwaitByte(DWORD awaited, DWORD limit);
+// The error code of the line's failure that ended the last wait
+// (AWAIT_LINE_FAILED).
+DWORD AwaitLineError(void);
 DWORD WINAPI CastThread(LPVOID parameter);
 
 #endif  // CECHAT_H

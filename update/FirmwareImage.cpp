@@ -6,6 +6,7 @@
 #include "update/CeChat.h"
 #include "update/Update.h"
 #include "update/UpdateImages.h"
+#include "update/UpdateLimits.h"
 
 #define CONFIGURE_BAUD_RATE 0x50
 #define SIZE_RECORD_FOLLOWS 0x54
@@ -14,16 +15,44 @@
 #define IMAGE_SECTION 4000
 #define MARKS_PER_LINE 23
 
+// Ends the transfer as failed; a row of marks that has begun is closed, so
+// that the failure's words start a line of their own.
+static BOOL TransferFailed(HWND window, DWORD marks) {
+  if (marks != 0) AppendLog(window, TEXT("\r\n"));
+  NKDbgPrintfW(TEXT("Update firmware FAIL!!!"));
+  return FALSE;
+}
+
+// An answer whose value is not examined: a break or a line error in its
+// place lets the transfer go on, as the module may have answered; no
+// answer in time, or a failed line, ends it.
+static BOOL AnswerCame(DWORD outcome, BYTE awaited, LPCWSTR step) {
+  if (outcome == AWAIT_GOT_BYTE || outcome == AWAIT_LINE_EVENT) return TRUE;
+  NoteFailedWait(outcome, awaited, step);
+  return FALSE;
+}
+
+// A write that failed or moved fewer bytes leaves the module waiting for
+// bytes that will never come.
+static BOOL WriteWent(BOOL ok, DWORD written, DWORD length, LPCWSTR step) {
+  if (ok && written == length) return TRUE;
+  NoteFailedWrite(step, written, length);
+  return FALSE;
+}
+
 BOOL SendFirmwareImage(HWND window) {
-  SendByte(CONFIGURE_BAUD_RATE);
+  BOOL sent50 = SendByte(CONFIGURE_BAUD_RATE);
   NKDbgPrintfW(TEXT("Send 0x50 to configure baudrate as 115.2k !!!\r\n"));
+  if (!WriteWent(sent50, 1, 1, TEXT("the memory check command 50h"))) return TransferFailed(window, 0);
   Sleep(100);
 
   NKDbgPrintfW(TEXT("Memory Check, We would get 3 char here !!!!\r\n"));
-  WaitForByte(ACCEPTED);
+  if (!AnswerCame(AwaitByte(ACCEPTED, MEMORY_CHECK_LIMIT), ACCEPTED, TEXT("the memory check command 50h"))) {
+    return TransferFailed(window, 0);
+  }
   NKDbgPrintfW(TEXT("Memory Check, We should get 3 char above !!!!\r\n"));
 
-  SendByte(SIZE_RECORD_FOLLOWS);
+  if (!WriteWent(SendByte(SIZE_RECORD_FOLLOWS), 1, 1, TEXT("the size command 54h"))) return TransferFailed(window, 0);
   BYTE sizeRecord[3] = {0, 0, 0};
   if (UseFixedSize == 1) {
     sizeRecord[0] = 0x3F;
@@ -32,15 +61,21 @@ BOOL SendFirmwareImage(HWND window) {
     NKDbgPrintfW(TEXT("Write fixed file size\r\n"));
   }
   DWORD written = 0;
-  WriteFile(UpdatePortHandle(), sizeRecord, 3, &written, NULL);
+  BOOL ok = WriteFile(UpdatePortHandle(), sizeRecord, 3, &written, NULL);
+  if (!WriteWent(ok, written, 3, TEXT("the size record"))) return TransferFailed(window, 0);
 
-  WaitForByte(ACCEPTED);
-  WaitForByte(ACCEPTED);
-  WaitForByte(ACCEPTED);
+  for (int answer = 0; answer < 3; answer++) {
+    if (!AnswerCame(AwaitByte(ACCEPTED, SIZE_RECORD_LIMIT), ACCEPTED, TEXT("the size record"))) {
+      return TransferFailed(window, 0);
+    }
+  }
 
   DWORD marks = 0;
   const BYTE* image = LoadUpdateImage(IMAGE_FIRMWARE);
-  if (image == NULL) return FALSE;
+  if (image == NULL) {
+    NoteFailure(TEXT("The program holds no firmware image"));
+    return TransferFailed(window, 0);
+  }
   NKDbgPrintfW(TEXT("Download.bin open succeed!!!! \r\n"));
 
   DWORD length = FIRMWARE_LENGTH;
@@ -49,8 +84,10 @@ BOOL SendFirmwareImage(HWND window) {
   lengthRecord[0] = (BYTE)(length / 65536);
   lengthRecord[1] = (BYTE)((length / 256) % 256);
   lengthRecord[2] = (BYTE)(length % 256);
-  WriteFile(UpdatePortHandle(), lengthRecord, 3, &written, NULL);
+  written = 0;
+  ok = WriteFile(UpdatePortHandle(), lengthRecord, 3, &written, NULL);
   NKDbgPrintfW(TEXT("Write the compressed file size\r\n"));
+  if (!WriteWent(ok, written, 3, TEXT("the image length"))) return TransferFailed(window, 0);
   Sleep(20);
 
   // Both checks run on over all sections; every section but the last has an
@@ -58,6 +95,9 @@ BOOL SendFirmwareImage(HWND window) {
   BYTE section[IMAGE_SECTION];
   BYTE evenCheck = 0;
   BYTE oddCheck = 0;
+  const DWORD sectionCount = (length + IMAGE_SECTION - 1) / IMAGE_SECTION;
+  DWORD sectionNumber = 0;
+  WCHAR step[48];
   while (sent != length) {
     DWORD sectionLength = length - sent < IMAGE_SECTION ? length - sent : IMAGE_SECTION;
     for (DWORD p = 0; p < sectionLength; p++) {
@@ -69,10 +109,13 @@ BOOL SendFirmwareImage(HWND window) {
       }
     }
     sent += sectionLength;
+    sectionNumber++;
+    wsprintfW(step, TEXT("image section %d of %d"), sectionNumber, sectionCount);
 
     written = 0;
-    WriteFile(UpdatePortHandle(), section, sectionLength, &written, NULL);
+    ok = WriteFile(UpdatePortHandle(), section, sectionLength, &written, NULL);
     NKDbgPrintfW(TEXT("Write %d bytes!, Totally write %d bytes\r\n"), written, sent);
+    if (!WriteWent(ok, written, sectionLength, step)) return TransferFailed(window, marks);
 
     marks++;
     AppendLog(window, TEXT("#"));
@@ -83,18 +126,22 @@ BOOL SendFirmwareImage(HWND window) {
       NKDbgPrintfW(TEXT(" The last section sent; %d chars!!\r\n"), written);
       break;
     }
-    WaitForByte(SECTION_ACKNOWLEDGED);
+    if (!AnswerCame(AwaitByte(SECTION_ACKNOWLEDGED, IMAGE_SECTION_LIMIT), SECTION_ACKNOWLEDGED, step)) {
+      return TransferFailed(window, marks);
+    }
   }
 
   NKDbgPrintfW(TEXT(" Sending Checksum %X  %X !!\r\n"), evenCheck, oddCheck);
-  SendByte(evenCheck);
-  SendByte(oddCheck);
+  BOOL sentEven = SendByte(evenCheck);
+  BOOL sentOdd = sentEven && SendByte(oddCheck);
+  if (!WriteWent(sentOdd, 1, 1, TEXT("the image check bytes"))) return TransferFailed(window, marks);
   NKDbgPrintfW(TEXT("File upload complete!! file size %d , %X h , Size char %X  %X  %X\r\n"), length, length,
                lengthRecord[0], lengthRecord[1], lengthRecord[2]);
 
-  if (!WaitForByte(ACCEPTED)) {
-    NKDbgPrintfW(TEXT("Update firmware FAIL!!!"));
-    return FALSE;
+  DWORD outcome = AwaitByte(ACCEPTED, FINAL_ANSWER_LIMIT);
+  if (outcome != AWAIT_GOT_BYTE) {
+    NoteFailedWait(outcome, ACCEPTED, TEXT("the firmware image"));
+    return TransferFailed(window, marks);
   }
 
   NKDbgPrintfW(TEXT("Firmware Updated....Done"));

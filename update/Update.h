@@ -17,6 +17,22 @@ BOOL SendBootStage2(void);
 // Gives 1 when the module confirmed the image, else 0.
 BOOL SendFirmwareImage(HWND window);
 
+// Why the update failed, in words for the log view, set where it failed.
+extern WCHAR UpdateFailureText[192];
+// How the failed step ended: an AWAIT_ value (update/CeChat.h) or
+// UPDATE_WRITE_FAILED.
+extern DWORD UpdateFailureKind;
+#define UPDATE_WRITE_FAILED 4
+// A wait for `awaited` after `step` ("boot stage 1", ...) that did not end
+// on its byte.
+void NoteFailedWait(DWORD outcome, BYTE awaited, LPCWSTR step);
+// A write of `step` that failed or moved only `written` of `length` bytes.
+void NoteFailedWrite(LPCWSTR step, DWORD written, DWORD length);
+// Any other failure, in words.
+void NoteFailure(LPCWSTR text);
+// TRUE when the failure noted last leaves no line to go on with.
+BOOL UpdateLineFailed(void);
+
 LRESULT StartUpdate(HWND window, WORD command, HWND control, WORD notification);
 DWORD WINAPI UpdateThread(LPVOID window);
 

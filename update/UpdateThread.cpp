@@ -6,9 +6,12 @@
 #include "shell/Shell.h"
 #include "update/CeChat.h"
 #include "update/Update.h"
+#include "update/UpdateLimits.h"
 
 #define WAKE_UP_ANSWER 0xA0
 #define PURGE_ALL (PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)
+// At most this much of what arrived before the module reset is looked at.
+#define EARLIER_BYTES_LIMIT 0x8000
 
 std::atomic<DWORD> UseFixedSize{0};
 std::atomic<HANDLE> UpdateThreadHandle{INVALID_HANDLE_VALUE};
@@ -26,6 +29,7 @@ LRESULT StartUpdate(HWND window, WORD command, HWND control, WORD notification) 
   HANDLE previous = UpdateThreadHandle;
   if (ThreadStillRuns(previous)) {
     NKDbgPrintfW(TEXT("Update is running already, start ignored !!\r\n"));
+    AppendLog(window, TEXT("An update is running already; this start is ignored.\r\n"));
     return 1;
   }
   if (previous != INVALID_HANDLE_VALUE && previous != NULL) CloseHandle(previous);
@@ -45,8 +49,71 @@ static void StopCastThread(void) {
   CastThreadHandle = INVALID_HANDLE_VALUE;
 }
 
+// Reads and drops what arrived before the module reset. TRUE when 0xA0 was
+// among it.
+static BOOL DropEarlierBytes(void) {
+  HANDLE line = UpdatePortHandle();
+  BOOL answered = FALSE;
+  BYTE bytes[64];
+  DWORD read = 0;
+  DWORD looked = 0;
+  while (looked < EARLIER_BYTES_LIMIT && ReadFile(line, bytes, sizeof(bytes), &read, NULL) && read > 0) {
+    for (DWORD i = 0; i < read; i++) {
+      if (bytes[i] == WAKE_UP_ANSWER) answered = TRUE;
+    }
+    looked += read;
+  }
+  PurgeComm(line, PURGE_RXCLEAR);
+  return answered;
+}
+
+// One wake-up attempt: the pause, the module reset and the wait for its
+// answer. AWAIT_GOT_BYTE when the module's loader answered; otherwise the
+// failure has been noted.
+static DWORD WakeModule(void) {
+  NKDbgPrintfW(TEXT("!Cast 55h!\r\n"));
+  Sleep(1000);
+  ResetRadio(NULL, 0, NULL, 0);
+  // Only an answer to this reset counts at first. A module still in its
+  // loader (no valid image after a failed update) answers the casting at
+  // once, before the reset; taken for the answer, boot stage 1 would reach
+  // a loader that is only starting to listen. But a loader that the reset
+  // does not reach (no reset line, a module power-cycled by hand) answers
+  // once and then waits for stage 1: when nothing answers this reset in
+  // time and 0xA0 was among what came before it, that answer is taken.
+  BOOL answeredBefore = DropEarlierBytes();
+  DWORD started = GetTickCount();
+  for (;;) {
+    DWORD spent = GetTickCount() - started;
+    DWORD outcome = AwaitByte(WAKE_UP_ANSWER, spent < WAKE_UP_LIMIT ? WAKE_UP_LIMIT - spent : 0);
+    // A break or a line error: wait on for the answer, without a new reset.
+    if (outcome == AWAIT_LINE_EVENT) continue;
+    if (outcome == AWAIT_TIMED_OUT && answeredBefore) {
+      NKDbgPrintfW(TEXT(" A0h came before the reset, none since: the loader waits, go on!!\r\n"));
+      return AWAIT_GOT_BYTE;
+    }
+    if (outcome != AWAIT_GOT_BYTE) NoteFailedWait(outcome, WAKE_UP_ANSWER, TEXT("the module reset"));
+    return outcome;
+  }
+}
+
+// The update is over without a new image: the words go to the log view.
+static void ReportFailure(HWND window, DWORD attempts) {
+  WCHAR text[320];
+  if (attempts > 1) {
+    wsprintfW(text, TEXT("Update failed after %d attempts: %s\r\n"), attempts, UpdateFailureText);
+  } else {
+    wsprintfW(text, TEXT("Update failed: %s\r\n"), UpdateFailureText);
+  }
+  NKDbgPrintfW(TEXT(" Update failed!!  %s\r\n"), UpdateFailureText);
+  AppendLog(window, text);
+  AppendLog(window, TEXT("Choose Update firmware - Go to try again.\r\n"));
+}
+
 DWORD WINAPI UpdateThread(LPVOID parameter) {
   HWND window = (HWND)parameter;
+  UpdateFailureKind = AWAIT_GOT_BYTE;
+  UpdateFailureText[0] = 0;
 
   if (!OpenUpdatePort()) {
     NKDbgPrintfW(TEXT("Open com port failed!!\r\n"));
@@ -58,26 +125,34 @@ DWORD WINAPI UpdateThread(LPVOID parameter) {
   // From here on the wake-up byte goes out every 10 ms.
   CastThreadHandle = CreateThread(NULL, 0, CastThread, NULL, 0, NULL);
 
-  for (;;) {
-    NKDbgPrintfW(TEXT("!Cast 55h!\r\n"));
-    Sleep(1000);
-    ResetRadio(NULL, 0, NULL, 0);
-    // Only an answer to this reset counts. A module still in its loader (no
-    // valid image after a failed update) answers the casting at once, before
-    // the reset; taken for the answer, boot stage 1 would reach a loader
-    // that is only starting to listen.
-    PurgeComm(UpdatePortHandle(), PURGE_RXCLEAR);
-    while (!WaitForByte(WAKE_UP_ANSWER)) {
+  // Each attempt wakes the module with a reset; a refused boot stage, or no
+  // answer to the reset in time, leads to the next one. The last attempt,
+  // or a line that has failed, ends the update.
+  BOOL booted = FALSE;
+  BOOL casting = TRUE;
+  DWORD attempt;
+  for (attempt = 1;; attempt++) {
+    DWORD woke = WakeModule();
+    if (woke != AWAIT_GOT_BYTE) {
+      if (woke == AWAIT_LINE_FAILED || attempt == WAKE_UP_ATTEMPTS) break;
+      NKDbgPrintfW(TEXT(" No A0h after the reset!!  Reset the module again!!\r\n"));
+      continue;
     }
     SuspendThread(CastThreadHandle);
+    casting = FALSE;
     PurgeComm(UpdatePortHandle(), PURGE_ALL);
     NKDbgPrintfW(TEXT(" Get A0h, Stop Casting 55h!!! Start to send Bootload1\r\n"));
 
     if (!SendBootStage1()) {
+      if (UpdateLineFailed() || attempt == WAKE_UP_ATTEMPTS) {
+        NKDbgPrintfW(TEXT(" BootLoad1 upload fail!!  No more attempts!!\r\n"));
+        break;
+      }
       NKDbgPrintfW(TEXT(" BootLoad1 upload fail!!  Restart sending 55h again!!\r\n"));
       PurgeComm(UpdatePortHandle(), PURGE_ALL);
       Sleep(1000);
       ResumeThread(CastThreadHandle);
+      casting = TRUE;
       continue;
     }
     NKDbgPrintfW(TEXT("BootLoad1 upload succeed!!  Prepare to send Bootload2\r\n"));
@@ -85,24 +160,37 @@ DWORD WINAPI UpdateThread(LPVOID parameter) {
     AppendLog(window, TEXT("Bootload1 updated!!\r\n"));
 
     if (!SendBootStage2()) {
+      if (UpdateLineFailed() || attempt == WAKE_UP_ATTEMPTS) {
+        NKDbgPrintfW(TEXT("BootLoad2_v2_bin upload fail!!  No more attempts!!\r\n"));
+        break;
+      }
       NKDbgPrintfW(TEXT("BootLoad2_v2_bin upload fail!!  Restart sending 55h again!!\r\n"));
       PurgeComm(UpdatePortHandle(), PURGE_ALL);
       ResumeThread(CastThreadHandle);
+      casting = TRUE;
       Sleep(1000);
       continue;
     }
+    booted = TRUE;
     break;
   }
 
-  NKDbgPrintfW(TEXT("BootLoad2_v2_bin upload succeed!! Prepare to send update program\r\n"));
-  PurgeComm(UpdatePortHandle(), PURGE_ALL);
-  AppendLog(window, TEXT("Bootload2 updated!!\r\n"));
-  AppendLog(window, TEXT("Wait a moment please...\r\n"));
+  if (booted) {
+    NKDbgPrintfW(TEXT("BootLoad2_v2_bin upload succeed!! Prepare to send update program\r\n"));
+    PurgeComm(UpdatePortHandle(), PURGE_ALL);
+    AppendLog(window, TEXT("Bootload2 updated!!\r\n"));
+    AppendLog(window, TEXT("Wait a moment please...\r\n"));
 
-  if (SendFirmwareImage(window)) {
-    NKDbgPrintfW(TEXT(" Upgrade succeed!! \r\n"));
+    if (SendFirmwareImage(window)) {
+      NKDbgPrintfW(TEXT(" Upgrade succeed!! \r\n"));
+    } else {
+      NKDbgPrintfW(TEXT(" Write to flash  fail!!  !!\r\n"));
+      ReportFailure(window, 1);
+    }
   } else {
-    NKDbgPrintfW(TEXT(" Write to flash  fail!!  !!\r\n"));
+    // Nothing more goes out on the line.
+    if (casting) SuspendThread(CastThreadHandle);
+    ReportFailure(window, attempt);
   }
 
   CloseUpdatePort();

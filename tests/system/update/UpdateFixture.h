@@ -152,8 +152,17 @@ class UpdateFixture : public UtilityFixture {
     } else {
       Refused(e, kAccept);
       e.Trace(u"Update firmware FAIL!!!").Trace(u" Write to flash  fail!!  !!\r\n");
+      FailurePart(e, kImageRefused);
     }
   }
+
+  // The words of a failed update, in the trace (the log view shows them
+  // after "Update failed: ").
+  static void FailurePart(Expected& e, std::u16string_view reason) {
+    e.Trace(u" Update failed!!  " + std::u16string(reason) + u"\r\n");
+  }
+  static constexpr char16_t kImageRefused[] =
+      u"The radio module refused the firmware image (a break or line error instead of A5h)";
 
   void ClosePart(Expected& e) {
     e.Purge().Trace(u" Communication Port Closed!!\r\n").Trace(u" Communication Port Closed!!\r\n");
@@ -201,6 +210,16 @@ inline std::u16string UpdateLog(int stage1Accepted, bool done = true) {
     if (mark % 23 == 0) log += u"\r\n";
   }
   return done ? log + u"\r\nFirmware Updated....Done\r\n" : log;
+}
+
+// What the log view adds when an update has failed.
+inline std::u16string FailureLog(std::u16string_view reason, int attempts = 1) {
+  std::u16string head = u"Update failed: ";
+  if (attempts > 1) {
+    std::string n = std::to_string(attempts);
+    head = u"Update failed after " + std::u16string(n.begin(), n.end()) + u" attempts: ";
+  }
+  return head + std::u16string(reason) + u"\r\nChoose Update firmware - Go to try again.\r\n";
 }
 
 inline double Milliseconds(kernel::Duration d) { return std::chrono::duration<double, std::milli>(d).count(); }

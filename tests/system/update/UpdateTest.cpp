@@ -199,7 +199,8 @@ TEST_F(UpdateTest, ARefusedImageEndsWithoutBoxResetOrReboot) {
   EXPECT_EQ(ril::Requests().resume, 0u);
   EXPECT_TRUE(Handset().Module()->RadioSuspended());
   EXPECT_EQ(KeepInFront.load(), 1u);
-  EXPECT_EQ(Log(), std::u16string(kBanner) + UpdateLog(1, false));
+  // The row of marks is closed before the words of the failure.
+  EXPECT_EQ(Log(), std::u16string(kBanner) + UpdateLog(1, false) + u"\r\n" + FailureLog(kImageRefused));
   EXPECT_FALSE(Handset().Module()->Flash().valid);
 
   // The line is free again and the wake-up thread has ended.

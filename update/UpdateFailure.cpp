@@ -1,0 +1,36 @@
+// Words for a failed update: which step, and what it waited for.
+#include <windows.h>
+
+#include "update/CeChat.h"
+#include "update/Update.h"
+
+WCHAR UpdateFailureText[192];
+DWORD UpdateFailureKind = AWAIT_GOT_BYTE;
+
+void NoteFailedWait(DWORD outcome, BYTE awaited, LPCWSTR step) {
+  UpdateFailureKind = outcome;
+  if (outcome == AWAIT_TIMED_OUT) {
+    wsprintfW(UpdateFailureText, TEXT("No answer from the radio module (waiting for %Xh after %s)"), awaited, step);
+  } else if (outcome == AWAIT_LINE_EVENT) {
+    wsprintfW(UpdateFailureText, TEXT("The radio module refused %s (a break or line error instead of %Xh)"), step,
+              awaited);
+  } else {
+    wsprintfW(UpdateFailureText,
+              TEXT("The line to the radio module failed (COM1: error %d while waiting for %Xh after %s)"),
+              AwaitLineError(), awaited, step);
+  }
+}
+
+void NoteFailedWrite(LPCWSTR step, DWORD written, DWORD length) {
+  UpdateFailureKind = UPDATE_WRITE_FAILED;
+  wsprintfW(UpdateFailureText, TEXT("Could not write %s to the radio module (COM1: took %d of %d bytes)"), step,
+            written, length);
+}
+
+void NoteFailure(LPCWSTR text) {
+  UpdateFailureKind = AWAIT_LINE_EVENT;
+  wcsncpy(UpdateFailureText, text, sizeof(UpdateFailureText) / sizeof(WCHAR) - 1);
+  UpdateFailureText[sizeof(UpdateFailureText) / sizeof(WCHAR) - 1] = 0;
+}
+
+BOOL UpdateLineFailed(void) { return UpdateFailureKind == AWAIT_LINE_FAILED || UpdateFailureKind == UPDATE_WRITE_FAILED; }
