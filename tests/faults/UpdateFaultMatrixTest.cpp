@@ -8,9 +8,8 @@
 //  - a failed transfer ends with the failure trace, no box, no reboot and
 //    the line closed, and leaves no valid image behind unless the module
 //    really wrote it (only its answer was lost);
-//  - an update that waits (a silent module, a lost byte: the design sets no
-//    time limit) burns no CPU while it waits, and the user can still quit
-//    with Ctrl+Q.
+//  - every run ends: done, or failed with its words in the log view, the
+//    line closed and the wake-up thread ended.
 // Every run writes one row to fault-matrix/<case>.row in the build tree; the
 // fault_matrix_table test gathers them into fault-matrix/TABLE.txt.
 #include <windows.h>
@@ -35,6 +34,7 @@
 #include "support/TraceHooks.h"
 #include "support/UtilityFixture.h"
 #include "update/Update.h"
+#include "update/UpdateLimits.h"
 #include "windowing/Screen.h"
 
 #ifndef FAULT_MATRIX_DIR
@@ -128,9 +128,12 @@ const PhaseSpot& SpotOf(Phase phase) {
   return kSpots[0];
 }
 
-// What the design prescribes for a fault in a phase.
+// How an update ends with a fault in a phase. Every wait on the module has
+// a time limit, and the wake-up a limit on its attempts, so every case ends:
+// done, or failed with the failure in words in the log view.
 Outcome Prescribed(Fault fault, Phase phase) {
-  bool stageCheck = phase == Phase::Stage1 || phase == Phase::Stage2Check;
+  const bool stageCheck = phase == Phase::Stage1 || phase == Phase::Stage2Check;
+  const bool bootStage = stageCheck || phase == Phase::Stage2Sections;
   switch (fault) {
     case Fault::None:
     case Fault::Noise:
@@ -140,38 +143,40 @@ Outcome Prescribed(Fault fault, Phase phase) {
     case Fault::Framing:
     case Fault::Parity:
     case Fault::Overrun:
-      // A stage's answer lost: the wake-up is repeated. The size record's
-      // three answers are one: one event takes the place of all three, and
-      // the second wait has nothing left to wait for. The final answer lost
-      // after the module wrote its flash: reported failed.
-      if (stageCheck) return Outcome::DoneAfterRetry;
-      if (phase == Phase::SizeRecord) return Outcome::Waits;
+      // In a boot stage a line event in place of an answer (0xA5, or a
+      // section's 0xAA) is a refusal: the wake-up is repeated. The size
+      // record's three answers are one: one event takes the place of all
+      // three, and the second answer never comes. The final answer lost
+      // after the module wrote its flash: reported failed. Elsewhere the
+      // answer is not examined (the wake-up's is repeated by the module).
+      if (bootStage) return Outcome::DoneAfterRetry;
+      if (phase == Phase::SizeRecord) return Outcome::Failed;
       if (phase == Phase::FinalCheck) return Outcome::FailedFlashWritten;
-      return Outcome::Done;  // answers that are not examined, or a wake-up the module repeats
+      return Outcome::Done;
     case Fault::Refuse:
-      if (stageCheck) return Outcome::DoneAfterRetry;
-      if (phase == Phase::FinalCheck) return Outcome::Failed;
-      return Outcome::Waits;  // a refusal where the answer is not examined: the next wait never ends
     case Fault::Silent:
-      return Outcome::Waits;
+      // Refused or not answered in the wake-up or a boot stage: a new
+      // attempt with a module reset. In the image transfer the module
+      // ignores everything until a reset: the next answer does not come.
+      if (phase == Phase::WakeUp || bootStage) return Outcome::DoneAfterRetry;
+      return Outcome::Failed;
     case Fault::FailedWrite:
     case Fault::ShortWrite:
-      // Lost wake-up bytes are made up by the next ones; anywhere else the
-      // module waits for bytes that never come, and the update for its answer.
-      return phase == Phase::WakeUp ? Outcome::Done : Outcome::Waits;
+      // Lost wake-up bytes are made up by the next ones; in a boot stage the
+      // module waits for bytes that never come and its answer does not
+      // come in time: a new attempt. The image transfer ends at the write.
+      if (phase == Phase::WakeUp) return Outcome::Done;
+      if (bootStage) return Outcome::DoneAfterRetry;
+      return Outcome::Failed;
     case Fault::PortRemoved:
     case Fault::FarEndClosed:
-      // Every wait fails: in the wake-up and the boot stages the update
-      // goes back to waking the module, on a line that is gone, for ever;
-      // in the image transfer it runs to the end and fails.
-      return phase == Phase::WakeUp || phase == Phase::Stage1 || phase == Phase::Stage2Sections ||
-                     phase == Phase::Stage2Check
-                 ? Outcome::Waits
-                 : Outcome::Failed;
+      // The line is gone: the wait on it fails and the update ends there.
+      return phase == Phase::WakeUp || bootStage ? Outcome::GaveUp : Outcome::Failed;
     case Fault::RefuseImage:
       return Outcome::Failed;
     case Fault::RefuseAlways:
-      return stageCheck ? Outcome::RetriesForever : Outcome::Waits;
+      // Refused at every attempt: the attempts run out.
+      return Outcome::GaveUp;
   }
   return Outcome::Done;
 }
@@ -275,6 +280,10 @@ TEST_P(UpdateFaultMatrix, EndsAsPrescribedAndNeverClaimsAFailedImage) {
   RunResult result = RunUpdate(plan);
   WriteRow(FAULT_MATRIX_DIR, CaseName(c), phase, FaultName(c.fault), plan, result);
   EXPECT_TRUE(result.ok) << result.detail;
+  // A module that refuses for ever gets every attempt, and no more.
+  if (c.fault == Fault::RefuseAlways) {
+    EXPECT_EQ(result.wakeUpAttempts, static_cast<uint32_t>(WAKE_UP_ATTEMPTS));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, UpdateFaultMatrix, ::testing::ValuesIn(AllCases()),

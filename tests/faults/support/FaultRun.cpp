@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <atomic>
 #include <thread>
 
 #include "devices/ril/RilDriver.h"
@@ -27,6 +28,7 @@ constexpr char16_t kDone[] = u"Firmware Updated....Done";
 constexpr char16_t kWriteFailed[] = u" Write to flash  fail!!  !!\r\n";
 constexpr char16_t kUpdateFailed[] = u"Update firmware FAIL!!!";
 constexpr char16_t kUpgraded[] = u" Upgrade succeed!! \r\n";
+constexpr char16_t kFailureWords[] = u"Update failed";  // the log view's words for any failure
 constexpr auto kOutcomeLimit = 60s;  // real time for an update to reach its outcome
 constexpr auto kQuietFor = 1s;       // no progress for this long: the update waits
 constexpr auto kCpuWindow = 1000ms;  // real time over which a wait's CPU use is measured
@@ -77,6 +79,8 @@ const char* OutcomeName(Outcome outcome) {
       return "failed";
     case Outcome::FailedFlashWritten:
       return "failed-flash-written";
+    case Outcome::GaveUp:
+      return "gave-up";
     case Outcome::Waits:
       return "waits";
     case Outcome::RetriesForever:
@@ -157,7 +161,6 @@ void FaultRunFixture::Prepare(const RunPlan& plan) {
   if (pty_) ril::SetRadioHardware(pty_->Radio());
   port_ = serial::FindPort(handset::kModulePort);
   ASSERT_TRUE(port_);
-  if (!plan.trigger.empty()) hooks_->At(plan.trigger, 1, plan.onTrigger);
 }
 
 RunResult FaultRunFixture::RunUpdate(const RunPlan& plan) {
@@ -186,6 +189,39 @@ RunResult FaultRunFixture::UpdateOnce(const RunPlan& plan) {
   const size_t doneBefore = Occurrences(Log(), kDone);
   const size_t doneTracesBefore = TraceCount(u"Firmware Updated....Done");
   const size_t failTracesBefore = TraceCount(kWriteFailed);
+  const size_t failWordsBefore = Occurrences(Log(), kFailureWords);
+
+  // When the fault strikes, on the platform clock: the trigger's action, or
+  // the module using its switch (watched from a thread of the test).
+  std::atomic<bool> watching{true};
+  // Shared with the trace hook, which may outlive this run if it never fires.
+  auto faultAt = std::make_shared<std::atomic<int64_t>>(-1);
+  auto platformNow = [] { return kernel::Clock::now().time_since_epoch().count(); };
+  auto moduleStruck = [&] {
+    const radio::Record record = TheModule().GetRecord();
+    const radio::PhaseRecord& now = record[plan.faultPhase];
+    const radio::PhaseRecord& then = before[plan.faultPhase];
+    return now.refusals + now.silences + now.lineEvents + now.noiseBytes >
+               then.refusals + then.silences + then.lineEvents + then.noiseBytes ||
+           now.answers > then.answers;
+  };
+  std::thread faultWatch;
+  if (!plan.trigger.empty()) {
+    hooks_->At(plan.trigger, 1, [faultAt, platformNow, action = plan.onTrigger] {
+      *faultAt = platformNow();
+      if (action) action();
+    });
+  } else if (!plan.moduleSwitches.empty()) {
+    faultWatch = std::thread([&] {
+      while (watching && !moduleStruck()) std::this_thread::sleep_for(200us);
+      if (watching) *faultAt = platformNow();
+    });
+  }
+  std::optional<int64_t> outcomeAt;
+  auto endWatch = [&] {
+    watching = false;
+    if (faultWatch.joinable()) faultWatch.join();
+  };
 
   if (Send(118) != 1) fail("the update command did not yield 1");
   HANDLE updateThread = UpdateThreadHandle;
@@ -210,9 +246,11 @@ RunResult FaultRunFixture::UpdateOnce(const RunPlan& plan) {
   };
 
   const bool expectDone = plan.expected == Outcome::Done || plan.expected == Outcome::DoneAfterRetry;
-  const bool expectFailed = plan.expected == Outcome::Failed || plan.expected == Outcome::FailedFlashWritten;
+  const bool expectFailed = plan.expected == Outcome::Failed || plan.expected == Outcome::FailedFlashWritten ||
+                            plan.expected == Outcome::GaveUp;
   if (expectDone) {
     auto box = User().AnswerNextBox(IDOK, kOutcomeLimit);
+    outcomeAt = platformNow();
     if (!box) {
       fail("no success box: " + describeState());
     } else {
@@ -231,6 +269,7 @@ RunResult FaultRunFixture::UpdateOnce(const RunPlan& plan) {
         User().AnswerNextBox(IDOK, 1s);
       }
     }
+    outcomeAt = platformNow();
     if (!ended) fail("the update did not end: " + describeState());
   } else {
     // The fault has struck once the trigger fired or the module used its
@@ -244,6 +283,7 @@ RunResult FaultRunFixture::UpdateOnce(const RunPlan& plan) {
       return now.refusals + now.silences + now.lineEvents > then.refusals + then.silences + then.lineEvents;
     };
     while (!struck() && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    endWatch();
     if (!struck()) fail("the fault never struck: " + describeState());
     if (plan.expected == Outcome::RetriesForever) {
       while (TheModule().GetRecord().resets < before.resets + 4 && Clock::now() < deadline) {
@@ -321,12 +361,21 @@ RunResult FaultRunFixture::UpdateOnce(const RunPlan& plan) {
     }
   }
   if (expectFailed) {
-    if (TraceCount(kWriteFailed) != failTracesBefore + 1) fail("no failure trace");
-    if (TraceCount(kUpdateFailed) == 0) fail("no failed-update trace");
+    if (plan.expected == Outcome::GaveUp) {
+      if (TraceCount(kWriteFailed) != failTracesBefore) fail("a transfer failure trace without a transfer");
+      if (imageStarted) fail("the image transfer began");
+    } else {
+      if (TraceCount(kWriteFailed) != failTracesBefore + 1) fail("no failure trace");
+      if (TraceCount(kUpdateFailed) == 0) fail("no failed-update trace");
+    }
+    // Every failure says so in the log view, once, and what it waited for.
+    if (Occurrences(Log(), kFailureWords) != failWordsBefore + 1) fail("no words for the failure in the log");
     DWORD code = STILL_ACTIVE;
     GetExitCodeThread(updateThread, &code);
     if (code != 0) fail("update thread exit code " + std::to_string(code));
+    if (CastThreadHandle.load() != INVALID_HANDLE_VALUE) fail("the wake-up thread was not ended");
   }
+  if (expectDone && Occurrences(Log(), kFailureWords) != failWordsBefore) fail("failure words on a success");
   if (expectDone || expectFailed) {
     // The line is closed: the port opens again (unless it is gone).
     HANDLE com1 = CreateFileW(TEXT("COM1:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -335,6 +384,10 @@ RunResult FaultRunFixture::UpdateOnce(const RunPlan& plan) {
     if (error == ERROR_ACCESS_DENIED) fail("COM1: is still open");
   }
 
+  endWatch();
+  if (*faultAt >= 0 && outcomeAt) {
+    result.faultToOutcome = std::chrono::duration<double>(kernel::Duration(*outcomeAt - faultAt->load())).count();
+  }
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   std::ostringstream notes;
   notes << "attempts " << result.wakeUpAttempts << ", " << (holdsImage ? "image in flash" : "no image in flash")
@@ -352,11 +405,13 @@ void WriteRow(const std::string& dir, const std::string& name, const std::string
   if (result.cpu) {
     std::snprintf(cpu, sizeof cpu, "%.2f%%/%.2f%%", result.cpu->busiestRatio * 100, result.cpu->runnableRatio * 100);
   }
+  char after[32] = "-";
+  if (result.faultToOutcome >= 0) std::snprintf(after, sizeof after, "%.1f", result.faultToOutcome);
   row << phase << '\t' << fault << '\t' << OutcomeName(plan.expected) << '\t'
       << (result.ok ? OutcomeName(plan.expected) : "MISMATCH") << '\t' << result.wakeUpAttempts << '\t' << cpu << '\t'
-      << result.seconds << '\t' << result.detail << '\n';
-  std::printf("fault matrix: %s %s -> %s (%s)\n", phase.c_str(), fault.c_str(),
-              result.ok ? OutcomeName(plan.expected) : "MISMATCH", result.detail.c_str());
+      << result.seconds << '\t' << after << '\t' << result.detail << '\n';
+  std::printf("fault matrix: %s %s -> %s after %s s (%s)\n", phase.c_str(), fault.c_str(),
+              result.ok ? OutcomeName(plan.expected) : "MISMATCH", after, result.detail.c_str());
 }
 
 }  // namespace faulttest

@@ -1,7 +1,8 @@
 // One update of the utility on the emulated handset with one fault planted,
-// observed to its end: the success box, the failure trace, or a wait that
-// does not end (then the CPU the process burns while it waits, and the
-// user's Ctrl+Q). Runs on a fast platform clock with unpaced lines.
+// observed to its end: the success box, or the failure in words with the
+// line closed; (should it ever come back) a wait that does not end, with
+// the CPU the process burns while it waits and the user's Ctrl+Q. Runs on a
+// fast platform clock with unpaced lines.
 #pragma once
 
 #include <windows.h>
@@ -26,9 +27,12 @@ namespace faulttest {
 enum class Outcome {
   Done,                // flash holds the image, log says done, box, reboot
   DoneAfterRetry,      // the same after more than one wake-up attempt
-  Failed,              // failure trace, no box, no reboot, line closed, no valid image
+  Failed,              // the image transfer failed: failure trace, words in the log, no box, no reboot,
+                       // line closed, no valid image
   FailedFlashWritten,  // as Failed, but the module had written its flash (its answer was lost)
-  Waits,               // waits for ever (no time limit by design): idle, and the user can quit
+  GaveUp,              // no image transfer: the wake-up attempts ran out or the line failed; words in
+                       // the log, line closed, wake-up thread ended, flash untouched
+  Waits,               // waits for ever: idle, and the user can quit (no case should)
   RetriesForever,      // wakes the module again and again: idle between attempts, the user can quit
 };
 const char* OutcomeName(Outcome outcome);
@@ -56,6 +60,9 @@ struct RunResult {
   uint32_t wakeUpAttempts = 0;
   std::optional<CpuShare> cpu;  // for waits: measured at real clock speed
   double seconds = 0;           // real time of the run
+  // Platform seconds from the fault striking to the outcome (the success
+  // box, or the end of the update thread); negative when not measured.
+  double faultToOutcome = -1;
 };
 
 class FaultRunFixture : public systemtest::UtilityFixture {
