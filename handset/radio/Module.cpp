@@ -104,7 +104,7 @@ std::vector<uint8_t> FactoryImage() {
 Module::Module(ModuleConfig config) : config_(std::move(config)) {
   flash_.bytes = config_.initialFlash ? *config_.initialFlash : FactoryImage();
   flash_.valid = config_.initialFlashValid;
-  if (flash_.valid) {
+  if (flash_.valid && !config_.powerOnInLoader) {
     step_ = Step::Firmware;
     record_.firmwareStarts = 1;
   } else {
@@ -188,7 +188,7 @@ void Module::Take(uint8_t b, kernel::TimePoint now, Output& out) {
       if (b == kWakeByte) {
         ++Rec(Phase::WakeUp).bytesReceived;
         ++record_.skippedWakeBytes;
-        if (now >= wakeAnsweredAt_ + config_.wakeRepeat) {
+        if (config_.repeatWakeAnswer && now >= wakeAnsweredAt_ + config_.wakeRepeat) {
           ++record_.wakeRepeats;
           if (Answer(Phase::WakeUp, {kWakeAnswer}, now, out, "0x55 still arriving, the answer was lost")) {
             wakeAnsweredAt_ = now + faults_[static_cast<size_t>(Phase::WakeUp)].delay;
@@ -404,7 +404,8 @@ bool Module::Answer(Phase phase, std::vector<uint8_t> answer, kernel::TimePoint,
   PhaseFaults& f = faults_[static_cast<size_t>(phase)];
   PhaseRecord& rec = Rec(phase);
   std::string name(PhaseName(phase));
-  if (Consume(f.silent)) {
+  bool silentNow = f.silentAt != 0 && --f.silentAt == 0;
+  if (silentNow || Consume(f.silent)) {
     ++rec.silences;
     step_ = Step::Silent;
     phase_ = phase;
@@ -603,6 +604,11 @@ LineCondition Module::Refusal() const {
 void Module::SetBootWindow(kernel::Duration window) {
   std::lock_guard<std::mutex> guard(m_);
   config_.bootWindow = window;
+}
+
+void Module::SetRepeatWakeAnswer(bool repeat) {
+  std::lock_guard<std::mutex> guard(m_);
+  config_.repeatWakeAnswer = repeat;
 }
 
 void Module::ClearFaults() {

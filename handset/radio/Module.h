@@ -98,6 +98,9 @@ struct PhaseFaults {
   uint32_t lineEvents = 0;  // a line event replaces the answer; the loader goes on
   LineCondition lineEvent = LineCondition::Break;
   kernel::Duration delay{};  // before each answer (and refusal, line event)
+  // Goes silent (as `silent`) at this answer of the phase, counted down from
+  // here: 1 the next one, N+1 after N more answers; 0 off.
+  uint32_t silentAt = 0;
   bool operator==(const PhaseFaults&) const = default;
 };
 
@@ -115,6 +118,12 @@ struct ModuleConfig {
   // The flash at power-on; nullopt: a small factory image.
   std::optional<std::vector<uint8_t>> initialFlash;
   bool initialFlashValid = true;
+  // The loader at power-on, listening for 0x55 until it comes (a module
+  // powered up by hand just before the update, or held in its loader).
+  bool powerOnInLoader = false;
+  // A lost wake-up answer is sent again when 0x55 keep coming; off: the
+  // loader answers once per reset and then only waits for stage 1.
+  bool repeatWakeAnswer = true;
 };
 
 // One thing for the line to carry, due `delay` after the input that caused
@@ -186,6 +195,7 @@ class Module {
   void SetRefusal(LineCondition condition);  // how a refusal shows on the line
   LineCondition Refusal() const;
   void SetBootWindow(kernel::Duration window);
+  void SetRepeatWakeAnswer(bool repeat);
   void ClearFaults();
 
   FlashContents Flash() const;

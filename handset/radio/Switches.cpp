@@ -63,6 +63,11 @@ bool ApplySwitch(Module& module, std::string_view spec, std::string* error) {
       module.SetRefusal(*condition);
       return true;
     }
+    if (kind == "wake-answer") {
+      if (value != "once" && value != "repeat") return fail("the wake-up answer is 'once' or 'repeat'");
+      module.SetRepeatWakeAnswer(value == "repeat");
+      return true;
+    }
     if (kind == "boot-window") {
       uint32_t ms = 0;
       if (!ParseNumber(value, ms) || ms == 0) return fail("the boot window is a number of milliseconds above 0");
@@ -88,6 +93,8 @@ bool ApplySwitch(Module& module, std::string_view spec, std::string* error) {
   auto lineEvent = ConditionFromName(kind);
   if (kind == "noise" || kind == "delay") {
     if (!hasValue || !ParseNumber(value, number)) return fail("needs a number: " + std::string(kind) + "@PHASE=N");
+  } else if (kind == "stop") {
+    if (!hasValue || !ParseNumber(value, number) || number == kAlways) return fail("needs a number: stop@PHASE=N");
   } else if (kind == "refuse" || kind == "silent" || lineEvent) {
     if (!ParseCount(value, hasValue, number)) return fail("the count is a number or 'always'");
   } else {
@@ -103,6 +110,8 @@ bool ApplySwitch(Module& module, std::string_view spec, std::string* error) {
       f.refuse = number;
     } else if (kind == "silent") {
       f.silent = number;
+    } else if (kind == "stop") {
+      f.silentAt = number + 1;
     } else {
       f.lineEvent = *lineEvent;
       f.lineEvents = number;
@@ -117,11 +126,13 @@ std::string SwitchHelp() {
          "  delay@PHASE=MS     wait MS ms before each answer of PHASE\n"
          "  refuse@PHASE[=N]   refuse the next N times, then accept (default 1; 'always')\n"
          "  silent@PHASE[=N]   go silent the next N times until a reset (default 1; 'always')\n"
+         "  stop@PHASE=N       answer N more times in PHASE, then go silent until a reset (once)\n"
          "  break@PHASE[=N]    a break replaces the next N answers (default 1);\n"
          "                     framing@, parity@, overrun@ likewise with a line error\n"
          "  refusal=KIND       refusals show as break, framing, parity or overrun (default break)\n"
          "  refuse-image       the final check is always refused\n"
          "  boot-window=MS     the loader's boot window after a reset (default 2000)\n"
+         "  wake-answer=once   answer 0x55 once per reset, never again (default: repeat a lost answer)\n"
          "  clear              every switch off\n"
          "PHASE: wake-up, stage1, stage2-sections, stage2, memory-check, size-record, image-length,\n"
          "       image-sections, final-check, or all\n";

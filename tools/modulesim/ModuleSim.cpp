@@ -34,6 +34,7 @@ struct Options {
   std::string flashIn;
   std::string flashOut;
   std::vector<std::string> switches;
+  std::string loader = "normal";
   bool suspended = false;
   bool quiet = false;
   unsigned statusSeconds = 1;
@@ -54,6 +55,14 @@ void PrintHelp() {
       "  --flash-out FILE    written when an image has been accepted, and at exit\n"
       "                      (empty when the flash holds no valid image)\n"
       "  --switch SPEC       a fault switch of the module (repeatable), see below\n"
+      "  --loader VARIANT    how the boot-strap loader behaves:\n"
+      "                        normal          as described above (the default)\n"
+      "                        once            in the loader from power-on, listening until 0x55 comes; it\n"
+      "                                        answers once and then only waits for boot stage 1 (no reset\n"
+      "                                        line: a module power-cycled by hand just before the update)\n"
+      "                        never           never answers 0x55\n"
+      "                        stop-mid-image  stops answering after half the image's sections, until the\n"
+      "                                        next reset (once)\n"
       "  --suspended         start with the radio part off\n"
       "  --status SECONDS    print a status line this often while bytes move (0: never; default 1)\n"
       "  --quiet             log nothing but errors\n"
@@ -96,6 +105,12 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     } else if (arg == "--switch") {
       if (!value(v)) return false;
       o.switches.push_back(v);
+    } else if (arg == "--loader") {
+      if (!value(o.loader)) return false;
+      if (o.loader != "normal" && o.loader != "once" && o.loader != "never" && o.loader != "stop-mid-image") {
+        error = "--loader is one of normal, once, never, stop-mid-image";
+        return false;
+      }
     } else if (arg == "--suspended") {
       o.suspended = true;
     } else if (arg == "--quiet") {
@@ -269,7 +284,11 @@ void Simulator::TtyGone(kernel::TimePoint now) {
   Log("the tty went away; trying to open " + o_.tty + " again every second");
 }
 
+// Half of the image's 623 full sections.
+constexpr const char* kStopMidImage = "stop@image-sections=311";
+
 int Simulator::Run() {
+  radio::ModuleConfig config;
   if (!o_.flashIn.empty()) {
     std::ifstream in(o_.flashIn, std::ios::binary);
     if (!in) {
@@ -277,13 +296,19 @@ int Simulator::Run() {
       return 1;
     }
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    bool valid = !bytes.empty();
-    module_ = std::make_unique<radio::Module>(
-        radio::ModuleConfig{.initialFlash = std::move(bytes), .initialFlashValid = valid});
-  } else {
-    module_ = std::make_unique<radio::Module>();
+    config.initialFlashValid = !bytes.empty();
+    config.initialFlash = std::move(bytes);
   }
-  for (const std::string& spec : o_.switches) {
+  if (o_.loader == "once") {
+    config.powerOnInLoader = true;
+    config.repeatWakeAnswer = false;
+  }
+  module_ = std::make_unique<radio::Module>(std::move(config));
+  std::vector<std::string> switches;
+  if (o_.loader == "never") switches.push_back("silent@wake-up=always");
+  if (o_.loader == "stop-mid-image") switches.push_back(kStopMidImage);
+  switches.insert(switches.end(), o_.switches.begin(), o_.switches.end());
+  for (const std::string& spec : switches) {
     std::string error;
     if (!radio::ApplySwitch(*module_, spec, &error)) {
       Error(error);
@@ -310,8 +335,8 @@ int Simulator::Run() {
     return 1;
   }
 
-  Log("running on " + o_.tty + " (115200 8N1)" + (o_.control.empty() ? "" : ", control FIFO " + o_.control) + ", " +
-      module_->StatusLine());
+  Log("running on " + o_.tty + " (115200 8N1)" + (o_.control.empty() ? "" : ", control FIFO " + o_.control) +
+      (o_.loader == "normal" ? "" : ", loader " + o_.loader) + ", " + module_->StatusLine());
   if (tty_.IsPseudoTerminal()) Log("note: a pseudo-terminal carries no breaks or line errors");
 
   // The status line comes while bytes move; an idle simulator sets no timer.

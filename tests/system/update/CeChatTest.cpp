@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -260,6 +261,72 @@ TEST_F(CeChatTest, AByteTogetherWithALineErrorIsReadOnceTheErrorIsCleared) {
   EXPECT_TRUE(WaitForByte(0xA5));
   EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", Got(0x33), Got(0xA5)}));
   EXPECT_EQ(LineErrors(), 0u);
+}
+
+// The time limit of a wait, on the platform clock: a silent line, and one
+// that never stops sending other bytes, both end the wait once it is up,
+// with a trace of what was awaited; an answer in time is taken as ever.
+TEST_F(CeChatTest, AwaitByteEndsWhenItsTimeIsUp) {
+  kernel::SetClockSpeed(20);
+  UseLine(false);
+  ASSERT_TRUE(OpenUpdatePort());
+  trace_->Clear();
+  auto started = kernel::Clock::now();
+  EXPECT_EQ(AwaitByte(0xA5, 3000), static_cast<DWORD>(AWAIT_TIMED_OUT));
+  EXPECT_GE(Milliseconds(kernel::Clock::now() - started), 3000.0);
+  EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", u"No char -> A5 h within 3000 ms !!\r\n"}));
+
+  // A module chattering without end.
+  std::atomic<bool> chatter{true};
+  std::thread module([&] {
+    const uint8_t noise[] = {0x11, 0x22, 0x33};
+    while (chatter) {
+      line_->Write(noise, sizeof noise);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+  trace_->Clear();
+  started = kernel::Clock::now();
+  EXPECT_EQ(AwaitByte(0xA5, 2000), static_cast<DWORD>(AWAIT_TIMED_OUT));
+  chatter = false;
+  module.join();
+  EXPECT_GE(Milliseconds(kernel::Clock::now() - started), 2000.0);
+  EXPECT_EQ(Traces().back(), u"No char -> A5 h within 2000 ms !!\r\n");
+
+  // An answer well inside the limit, after a break that is reported as such.
+  PurgeComm(Line(), PURGE_RXCLEAR);
+  line_->SendCondition(serial::LineCondition::Break);
+  EXPECT_EQ(AwaitByte(0xA5, 60000), static_cast<DWORD>(AWAIT_LINE_EVENT));
+  std::thread answer([this] {
+    Sleep(500);
+    const uint8_t a5 = 0xA5;
+    line_->Write(&a5, 1);
+  });
+  trace_->Clear();
+  EXPECT_EQ(AwaitByte(0xA5, 60000), static_cast<DWORD>(AWAIT_GOT_BYTE));
+  answer.join();
+  EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", Got(0xA5)}));
+
+  // The helper thread of the limits ends with the line.
+  size_t handles = kernel::OpenHandleCount();
+  CloseUpdatePort();
+  EXPECT_LT(kernel::OpenHandleCount(), handles);
+}
+
+// A line that goes away while it is waited on ends the wait at once, with
+// the line's error, whatever the limit.
+TEST_F(CeChatTest, AwaitByteOnALineThatIsGoneEndsWithTheLinesError) {
+  UseLine(false);
+  ASSERT_TRUE(OpenUpdatePort());
+  std::thread gone([] {
+    Sleep(100);
+    serial::RemovePort(1);
+  });
+  EXPECT_EQ(AwaitByte(0xAA, AWAIT_NO_LIMIT), static_cast<DWORD>(AWAIT_LINE_FAILED));
+  gone.join();
+  EXPECT_EQ(AwaitLineError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+  EXPECT_EQ(Traces().back(), u"None byte got from KRX5 !!\r\n");
+  EXPECT_FALSE(WaitForByte(0xAA));
 }
 
 TEST_F(CeChatTest, SendByteTracesTheCountTheWriteReported) {

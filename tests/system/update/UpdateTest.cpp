@@ -14,6 +14,7 @@
 #include "kernel/Waitable.h"
 #include "UpdateFixture.h"
 #include "update/UpdateImages.h"
+#include "update/UpdateLimits.h"
 
 namespace systemtest {
 namespace {
@@ -214,6 +215,79 @@ TEST_F(UpdateTest, ARefusedImageEndsWithoutBoxResetOrReboot) {
   DWORD code = STILL_ACTIVE;
   EXPECT_TRUE(GetExitCodeThread(update, &code));
   EXPECT_EQ(code, 0u);
+}
+
+// A break in place of a boot stage 2 section's 0xAA: the loader has stopped
+// taking the stage, so the rest of it is not sent; the stage counts as
+// refused and the wake-up is repeated.
+TEST_F(UpdateTest, ABreakInPlaceOfAStageTwoSectionAnswerIsARefusal) {
+  options_.pacedLines = false;
+  options_.moduleSwitches = {"break@stage2-sections"};
+  StartWithJournal();
+  ril::ClearRequests();
+  EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+  ASSERT_TRUE(NoteAndAnswerBox(120s));
+  ASSERT_TRUE(WaitUpdateEnd());
+
+  Expected expected;
+  OpenPart(expected);
+  WakePart(expected);
+  Stage1Part(expected, true);
+  expected.Trace(u"get resource IDR_BOOT2 succeed!!!!\r\n")
+      .Trace(u"Yes, we lock resources!!!!\r\n")
+      .Trace(u"Bootload2_v3.bin open succeed!!!! \r\n")
+      .SendByte(0x1C)
+      .SendByte(0xF6)
+      .WriteOf(1000);
+  Refused(expected, kSectionAnswer);
+  expected.Trace(u"BootLoad2_v2_bin upload fail!!  Restart sending 55h again!!\r\n").Purge();
+  WakePart(expected);
+  Stage1Part(expected, true);
+  Stage2Part(expected, true);
+  ImagePart(expected, true);
+  ClosePart(expected);
+  EXPECT_TRUE(SameSequence(UpdateThreadSequence(), expected.Lines()));
+  EXPECT_EQ(Log(), kBanner + UpdateLog(2));
+  EXPECT_TRUE(Handset().Module()->FlashHolds(firmware_));
+}
+
+// An update that fails leaves the utility ready for the next one: a start
+// while it runs is refused in the log view too, and once it has failed the
+// user's next start runs a fresh update that succeeds.
+TEST_F(UpdateTest, AfterAFailedUpdateTheNextStartSucceeds) {
+  options_.pacedLines = false;
+  // The module goes silent once at the memory check (until its next reset).
+  options_.moduleSwitches = {"silent@memory-check"};
+  StartWithJournal();
+  ril::ClearRequests();
+  EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+  HANDLE first = UpdateThreadHandle;
+  ASSERT_TRUE(journal_->WaitTrace(u"Memory Check, We would get 3 char here"));
+  EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+  EXPECT_EQ(UpdateThreadHandle.load(), first);
+  EXPECT_EQ(Occurrences(Log(), u"An update is running already; this start is ignored.\r\n"), 1u);
+
+  ASSERT_EQ(WaitForSingleObject(first, 120000 * 50), WAIT_OBJECT_0);
+  const std::u16string reason =
+      u"No answer from the radio module (waiting for A5h after the memory check command 50h)";
+  EXPECT_EQ(Log(), kBanner + std::u16string(u"Bootload1 updated!!\r\nBootload2 updated!!\r\nWait a moment please...\r\n") +
+                       u"An update is running already; this start is ignored.\r\n" + FailureLog(reason));
+  EXPECT_EQ(TraceCount(u"No char -> A5 h within " + Decimal(MEMORY_CHECK_LIMIT) + u" ms !!\r\n"), 1u);
+  EXPECT_EQ(TraceCount(u"Update firmware FAIL!!!"), 1u);
+  EXPECT_EQ(TraceCount(u" Write to flash  fail!!  !!\r\n"), 1u);
+  EXPECT_EQ(CastThreadHandle.load(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Handset().Board().Reboots(), 0);
+
+  const size_t logBefore = Log().size();
+  EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+  EXPECT_NE(UpdateThreadHandle.load(), first);
+  ASSERT_TRUE(NoteAndAnswerBox(120s));
+  HANDLE second = UpdateThreadHandle;
+  ASSERT_EQ(WaitForSingleObject(second, 120000 * 50), WAIT_OBJECT_0);
+  EXPECT_EQ(Log().substr(logBefore), UpdateLog(1));
+  EXPECT_TRUE(Handset().Module()->FlashHolds(firmware_));
+  EXPECT_EQ(Handset().Board().Reboots(), 1);
+  EXPECT_EQ(ril::Requests().suspend, 2u);
 }
 
 // The images by kind: kinds outside 1 to 4 give nothing and trace nothing;

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "devices/ril/RilDriver.h"
+#include "kernel/Clock.h"
 #include "UpdateFixture.h"
+#include "update/UpdateLimits.h"
 
 namespace systemtest {
 namespace {
@@ -29,6 +31,34 @@ class WakeUpTest : public UpdateFixture {
     StartWithJournal();
     ASSERT_FALSE(HasFatalFailure());
     ril::ClearRequests();
+    ASSERT_EQ(Send(IDM_UPDATE_GO), 1);
+    ASSERT_TRUE(NoteAndAnswerBox(120s));
+    ASSERT_TRUE(WaitUpdateEnd());
+    events_ = journal_->Events();
+    updateThread_ = ThreadOfTrace(events_, u"Open : COM1:");
+  }
+
+  // Runs an update that does not succeed, to the end of the update thread;
+  // `before` acts on the booted handset before the update starts.
+  void RunFailingUpdate(std::vector<std::string> switches, double clockSpeed = 50) {
+    options_.pacedLines = false;
+    options_.clockSpeed = clockSpeed;
+    options_.moduleSwitches = std::move(switches);
+    StartWithJournal();
+    ASSERT_FALSE(HasFatalFailure());
+    ril::ClearRequests();
+    ASSERT_EQ(Send(IDM_UPDATE_GO), 1);
+    ASSERT_EQ(WaitForSingleObject(UpdateThreadHandle.load(), static_cast<DWORD>(120000 * clockSpeed)), WAIT_OBJECT_0);
+    events_ = journal_->Events();
+    updateThread_ = ThreadOfTrace(events_, u"Open : COM1:");
+  }
+  // As RunUpdate, with `before` run on the booted handset first.
+  void RunPlainUpdate(std::vector<std::string> switches, const std::function<void()>& before) {
+    options_.pacedLines = false;
+    options_.moduleSwitches = std::move(switches);
+    StartWithJournal();
+    ASSERT_FALSE(HasFatalFailure());
+    before();
     ASSERT_EQ(Send(IDM_UPDATE_GO), 1);
     ASSERT_TRUE(NoteAndAnswerBox(120s));
     ASSERT_TRUE(WaitUpdateEnd());
@@ -229,6 +259,103 @@ TEST_F(WakeUpTest, StageTwoRefusedOnceSendsStageOneAgain) {
   EXPECT_EQ(record[radio::Phase::Stage1].bytesReceived, 2u * 186);
   EXPECT_EQ(record[radio::Phase::Stage2Sections].bytesReceived, 2u * (2 + 7414));
   EXPECT_EQ(record[radio::Phase::Stage2Check].refusals, 1u);
+}
+
+// A loader that no reset reaches (no reset line, or a module power-cycled by
+// hand just before the update) answers the first wake-up byte once and then
+// waits for boot stage 1. That answer came before the update's reset, so it
+// is dropped; when nothing answers the reset in time, it is taken after all.
+TEST_F(WakeUpTest, AnAnswerBeforeAResetThatReachesNoModuleIsTakenWhenNoneFollows) {
+  options_.ril.kind = handset::RilChoice::Kind::None;
+  RunPlainUpdate({"wake-answer=once", "boot-window=600000"}, [this] {
+    // Powered up by hand: the loader listens.
+    Handset().Module()->Reset(kernel::Clock::now());
+  });
+  ASSERT_FALSE(HasFatalFailure());
+  size_t wait = Next(0, [&](size_t i) { return IsTrace(i, u"Waiting for char -> A0 h"); });
+  size_t timedOut = Next(wait, [&](size_t i) { return IsTrace(i, u"No char -> A0 h within"); });
+  size_t taken = Next(timedOut, [&](size_t i) {
+    return IsTrace(i, u" A0h came before the reset, none since: the loader waits, go on!!\r\n");
+  });
+  size_t stop = Next(taken, [&](size_t i) { return IsTrace(i, u" Get A0h, Stop Casting 55h!!!"); });
+  ASSERT_LT(stop, events_.size());
+  EXPECT_GE(Between(wait, timedOut), static_cast<double>(WAKE_UP_LIMIT));
+  EXPECT_EQ(Log(), kBanner + UpdateLog(1));
+  EXPECT_TRUE(Handset().Module()->FlashHolds(firmware_));
+  // One wake-up answer, never repeated, and one attempt.
+  radio::Record record = Handset().Module()->GetRecord();
+  EXPECT_EQ(record[radio::Phase::WakeUp].answers, 1u);
+  EXPECT_EQ(record.wakeRepeats, 0u);
+  EXPECT_EQ(TraceCount(u"!Cast 55h!\r\n"), 1u);
+}
+
+// A module that never answers: every attempt resets it and waits its limit;
+// after the last the update ends and says why.
+TEST_F(WakeUpTest, AModuleThatNeverAnswersIsGivenUpAfterEveryAttemptWithWords) {
+  RunFailingUpdate({"silent@wake-up=always"});
+  ASSERT_FALSE(HasFatalFailure());
+  const std::u16string reason = u"No answer from the radio module (waiting for A0h after the module reset)";
+  Expected expected;
+  OpenPart(expected);
+  for (int attempt = 1; attempt <= WAKE_UP_ATTEMPTS; ++attempt) {
+    expected.Trace(u"!Cast 55h!\r\n").Line("reset");
+    ResetAnswersOnly(expected);
+    expected.Trace(u"Waiting for char -> A0 h\r\n")
+        .Trace(u"No char -> A0 h within " + Decimal(WAKE_UP_LIMIT) + u" ms !!\r\n");
+    if (attempt < WAKE_UP_ATTEMPTS) expected.Trace(u" No A0h after the reset!!  Reset the module again!!\r\n");
+  }
+  FailurePart(expected, reason);
+  ClosePart(expected);
+  EXPECT_TRUE(SameSequence(UpdateThreadSequence(), expected.Lines()));
+  EXPECT_EQ(Log(), kBanner + FailureLog(reason, WAKE_UP_ATTEMPTS));
+  EXPECT_EQ(ril::Requests().reset, static_cast<unsigned>(WAKE_UP_ATTEMPTS));
+
+  // Each attempt waited its whole limit; the wake-up bytes stopped with the
+  // update, and the line is free again.
+  for (size_t wait : Find([&](size_t i) { return IsTrace(i, u"Waiting for char -> A0 h"); })) {
+    size_t timedOut = Next(wait, [&](size_t i) { return IsTrace(i, u"No char -> A0 h within"); });
+    ASSERT_LT(timedOut, events_.size());
+    EXPECT_GE(Between(wait, timedOut), static_cast<double>(WAKE_UP_LIMIT));
+  }
+  size_t closed = Next(0, [&](size_t i) { return IsTrace(i, u" Communication Port Closed!!"); });
+  EXPECT_EQ(CastsBetween(closed, events_.size()), 0u);
+  EXPECT_EQ(CastThreadHandle.load(), INVALID_HANDLE_VALUE);
+  HANDLE com1 = CreateFileW(TEXT("COM1:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(com1, INVALID_HANDLE_VALUE);
+  CloseHandle(com1);
+  EXPECT_TRUE(screen::Capture().modals.empty());
+  EXPECT_EQ(Handset().Board().Reboots(), 0);
+}
+
+// A stage refused at every attempt: the prescribed retries up to the last
+// attempt, which ends the update instead of starting another.
+TEST_F(WakeUpTest, AStageRefusedAtEveryAttemptEndsAfterTheLastWithWords) {
+  RunFailingUpdate({"refuse@stage1=always"});
+  ASSERT_FALSE(HasFatalFailure());
+  const std::u16string reason = u"The radio module refused boot stage 1 (a break or line error instead of A5h)";
+  Expected expected;
+  OpenPart(expected);
+  for (int attempt = 1; attempt <= WAKE_UP_ATTEMPTS; ++attempt) {
+    WakePart(expected);
+    if (attempt < WAKE_UP_ATTEMPTS) {
+      Stage1Part(expected, false);
+    } else {
+      expected.Trace(u"Bootload1_v2.bin open succeed!!!!\r\n")
+          .Trace(u"get resource IDR_BOOT1 succeed!!!!\r\n")
+          .Trace(u"Yes, we lock resources!!!!\r\n")
+          .WriteOf(kBoot1Length + 2);
+      Refused(expected, kAccept);
+      expected.Trace(u" BootLoad1 upload fail!!  No more attempts!!\r\n");
+    }
+  }
+  FailurePart(expected, reason);
+  ClosePart(expected);
+  EXPECT_TRUE(SameSequence(UpdateThreadSequence(), expected.Lines()));
+  EXPECT_EQ(Log(), kBanner + FailureLog(reason, WAKE_UP_ATTEMPTS));
+  EXPECT_EQ(Handset().Module()->GetRecord()[radio::Phase::Stage1].refusals, static_cast<unsigned>(WAKE_UP_ATTEMPTS));
+  // Nothing went out after the last refusal.
+  size_t last = Find([&](size_t i) { return IsTrace(i, u"No more attempts"); }).back();
+  EXPECT_EQ(CastsBetween(last, events_.size()), 0u);
 }
 
 }  // namespace
