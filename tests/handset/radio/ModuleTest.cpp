@@ -480,6 +480,56 @@ TEST(ModuleSwitches, SilentAtAPhaseUntilReset) {
   EXPECT_EQ(h.RunUpdate(Wire()), Wire().size());
 }
 
+// A loader that stops answering part way: the given number of answers of
+// the phase, then silence until the next reset, which ends the switch.
+TEST(ModuleSwitches, StopAfterSomeAnswersThenSilentUntilReset) {
+  Harness h;
+  std::string error;
+  ASSERT_TRUE(radio::ApplySwitch(h.module, "stop@image-sections=2", &error)) << error;
+  ASSERT_TRUE(h.Wake());
+  for (size_t i = 0; i < kFirstImage + 2; ++i) ASSERT_EQ(Harness::Data(h.Feed(Wire()[i].bytes)), Wire()[i].answer) << i;
+  EXPECT_TRUE(h.Feed(Wire()[kFirstImage + 2].bytes).emissions.empty());
+  EXPECT_TRUE(h.Feed(Wire()[kFirstImage + 3].bytes).emissions.empty());
+  EXPECT_EQ(h.module.GetRecord().state, radio::State::Silent);
+  EXPECT_EQ(h.module.GetRecord()[Phase::ImageSections].answers, 2u);
+  ASSERT_TRUE(h.Wake());
+  EXPECT_EQ(h.RunUpdate(Wire()), Wire().size());
+  EXPECT_TRUE(h.module.FlashHolds(TheImages().firmware));
+}
+
+// A loader that answers the wake-up once per reset: a lost answer is not
+// sent again however long 0x55 keeps coming; a reset brings a new one.
+TEST(ModuleSwitches, WakeAnswerOnceIsNeverRepeated) {
+  Harness h;
+  std::string error;
+  ASSERT_TRUE(radio::ApplySwitch(h.module, "wake-answer=once", &error)) << error;
+  ASSERT_TRUE(h.Wake());
+  for (int i = 0; i < 10; ++i) {
+    h.now += 600ms;
+    EXPECT_TRUE(h.Feed(Bytes{0x55}).emissions.empty());
+  }
+  EXPECT_EQ(h.module.GetRecord().wakeRepeats, 0u);
+  ASSERT_TRUE(h.Wake());
+  EXPECT_EQ(h.RunUpdate(Wire()), Wire().size());
+  ASSERT_TRUE(radio::ApplySwitch(h.module, "wake-answer=repeat", &error)) << error;
+  EXPECT_FALSE(radio::ApplySwitch(h.module, "wake-answer=twice", &error));
+  EXPECT_NE(error.find("'once' or 'repeat'"), std::string::npos) << error;
+}
+
+// Powered up in its loader, as a module held there or power-cycled by hand:
+// it listens for 0x55 without a reset and without a boot window.
+TEST(ModuleSwitches, PowerOnInTheLoaderListensWithoutAReset) {
+  radio::ModuleConfig config;
+  config.powerOnInLoader = true;
+  Harness h(config);
+  EXPECT_EQ(h.module.GetRecord().state, radio::State::Loader);
+  EXPECT_EQ(h.module.NextTimer(), kernel::kNever);
+  h.now += 3600s;
+  EXPECT_EQ(Harness::Data(h.Feed(Bytes{0x55})), Bytes{0xA0});
+  EXPECT_EQ(h.RunUpdate(Wire()), Wire().size());
+  EXPECT_TRUE(h.module.FlashHolds(TheImages().firmware));
+}
+
 TEST(ModuleSwitches, SlowAnswersCarryTheirDelay) {
   Harness h;
   h.module.SetFaults(Phase::Stage1, PhaseFaults{.delay = 750ms});
@@ -548,7 +598,8 @@ TEST(ModuleSwitchText, BadSpecsChangeNothingAndSayWhy) {
                   Bad{"delay@stage1=abc", "needs a number"}, Bad{"noise@nowhere=1", "unknown phase 'nowhere'"},
                   Bad{"refuse@stage1=-1", "count"}, Bad{"refuse@stage1=4294967295", "count"},
                   Bad{"refuse@image-length", "no answer"}, Bad{"refusal=loud", "break, framing, parity, overrun"},
-                  Bad{"boot-window=0", "above 0"}, Bad{"clear=1", "unknown switch"}}) {
+                  Bad{"boot-window=0", "above 0"}, Bad{"clear=1", "unknown switch"},
+                  Bad{"stop@image-sections", "needs a number"}, Bad{"stop@image-sections=always", "needs a number"}}) {
     std::string error;
     EXPECT_FALSE(radio::ApplySwitch(m, bad.spec, &error)) << bad.spec;
     EXPECT_NE(error.find(bad.why), std::string::npos) << bad.spec << ": " << error;
