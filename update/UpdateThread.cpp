@@ -16,6 +16,10 @@
 std::atomic<DWORD> UseFixedSize{0};
 std::atomic<HANDLE> UpdateThreadHandle{INVALID_HANDLE_VALUE};
 std::atomic<HANDLE> CastThreadHandle{INVALID_HANDLE_VALUE};
+// 1 from the start command until the update has closed the line and ended
+// the wake-up thread. Its last words to the log view come after that, so a
+// start that follows them finds the update over.
+static std::atomic<DWORD> updateActive{0};
 
 static BOOL ThreadStillRuns(HANDLE thread) {
   DWORD exitCode = 0;
@@ -27,7 +31,7 @@ LRESULT StartUpdate(HWND window, WORD command, HWND control, WORD notification) 
   // One update at a time: a second one would share the line, the wake-up
   // thread and their handles with the first.
   HANDLE previous = UpdateThreadHandle;
-  if (ThreadStillRuns(previous)) {
+  if (updateActive != 0 && ThreadStillRuns(previous)) {
     NKDbgPrintfW(TEXT("Update is running already, start ignored !!\r\n"));
     AppendLog(window, TEXT("An update is running already; this start is ignored.\r\n"));
     return 1;
@@ -37,6 +41,7 @@ LRESULT StartUpdate(HWND window, WORD command, HWND control, WORD notification) 
   SuspendRadio(window, 0, NULL, 0);
   Sleep(500);
   UseFixedSize = 1;
+  updateActive = 1;
   UpdateThreadHandle = CreateThread(NULL, 0, UpdateThread, (LPVOID)window, 0, NULL);
   return 1;
 }
@@ -97,17 +102,14 @@ static DWORD WakeModule(void) {
   }
 }
 
-// The update is over without a new image: the words go to the log view.
-static void ReportFailure(HWND window, DWORD attempts) {
-  WCHAR text[320];
+// The words for the log view of an update that is over without a new image.
+static void DescribeFailure(LPWSTR text, DWORD attempts) {
   if (attempts > 1) {
     wsprintfW(text, TEXT("Update failed after %d attempts: %s\r\n"), attempts, UpdateFailureText);
   } else {
     wsprintfW(text, TEXT("Update failed: %s\r\n"), UpdateFailureText);
   }
   NKDbgPrintfW(TEXT(" Update failed!!  %s\r\n"), UpdateFailureText);
-  AppendLog(window, text);
-  AppendLog(window, TEXT("Choose Update firmware - Go to try again.\r\n"));
 }
 
 DWORD WINAPI UpdateThread(LPVOID parameter) {
@@ -117,6 +119,7 @@ DWORD WINAPI UpdateThread(LPVOID parameter) {
 
   if (!OpenUpdatePort()) {
     NKDbgPrintfW(TEXT("Open com port failed!!\r\n"));
+    updateActive = 0;
     AppendLog(window, TEXT("Open Comport fail!!\r\n"));
     return 1;
   }
@@ -130,6 +133,8 @@ DWORD WINAPI UpdateThread(LPVOID parameter) {
   // or a line that has failed, ends the update.
   BOOL booted = FALSE;
   BOOL casting = TRUE;
+  WCHAR failure[320];
+  failure[0] = 0;
   DWORD attempt;
   for (attempt = 1;; attempt++) {
     DWORD woke = WakeModule();
@@ -185,17 +190,22 @@ DWORD WINAPI UpdateThread(LPVOID parameter) {
       NKDbgPrintfW(TEXT(" Upgrade succeed!! \r\n"));
     } else {
       NKDbgPrintfW(TEXT(" Write to flash  fail!!  !!\r\n"));
-      ReportFailure(window, 1);
+      DescribeFailure(failure, 1);
     }
   } else {
     // Nothing more goes out on the line.
     if (casting) SuspendThread(CastThreadHandle);
-    ReportFailure(window, attempt);
+    DescribeFailure(failure, attempt);
   }
 
   CloseUpdatePort();
   NKDbgPrintfW(TEXT(" Communication Port Closed!!\r\n"));
   StopCastThread();
   NKDbgPrintfW(TEXT(" Communication Port Closed!!\r\n"));
+  updateActive = 0;
+  if (failure[0] != 0) {
+    AppendLog(window, failure);
+    AppendLog(window, TEXT("Choose Update firmware - Go to try again.\r\n"));
+  }
   return 0;
 }

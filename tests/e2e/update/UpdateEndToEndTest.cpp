@@ -1,12 +1,14 @@
 // The real fwutil executable end to end: a headless update to the reboot
 // with the flash and the log view written out, two copies at once, the
-// failure exit codes, a failed script; and the same update over a pty pair
-// with the standalone module simulator as a separate process.
+// failure exit codes, a failed script, a failed update followed by one that
+// succeeds; and the same update over a pty pair with the standalone module
+// simulator as a separate process, also with its loader variants.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,8 +54,32 @@ class UpdateEndToEnd : public ::testing::Test {
     return argv;
   }
 
+  // A pty pair made by socat (check that it is installed first), and
+  // modulesim with `options` on its module end; fwutil's COM1: goes on
+  // dir_/"host", the simulator's control FIFO is dir_/"control". False when
+  // either did not come up.
+  bool StartSimulator(const std::vector<std::string>& options) {
+    socat_ = std::make_unique<Child>(
+        std::vector<std::string>{"socat", "-d", "-d", "pty,raw,echo=0,link=" + (dir_ / "module"),
+                                 "pty,raw,echo=0,link=" + (dir_ / "host")},
+        dir_ / "socat.txt");
+    EXPECT_TRUE(socat_->WaitForError("starting data transfer loop", 30s)) << socat_->Errors();
+    std::vector<std::string> argv{MODULESIM_PATH, "--tty", dir_ / "module", "--control", dir_ / "control",
+                                  "--flash-out", dir_ / "sim-flash.bin", "--status", "0"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    sim_ = std::make_unique<Child>(argv, dir_ / "sim.txt");
+    EXPECT_TRUE(sim_->WaitForError("running on", 30s)) << sim_->Errors();
+    return !HasFailure();
+  }
+
   TempDir dir_;
+  std::unique_ptr<Child> socat_;
+  std::unique_ptr<Child> sim_;
 };
+
+constexpr char kTryAgain[] = "Choose Update firmware - Go to try again.\r\n";
+// The script waits for the log view's last line of a failure.
+const std::string kWaitFailure = "wait \"Choose Update firmware - Go to try again.\"";
 
 TEST_F(UpdateEndToEnd, HeadlessUpdateFlashesTheModuleAndRebootsTheHandset) {
   Child run(Fwutil({"--speed", "50", "--trace", dir_ / "trace.txt", "--log-out", dir_ / "log.txt", "--flash-out",
@@ -84,10 +110,11 @@ TEST_F(UpdateEndToEnd, HeadlessUpdateFlashesTheModuleAndRebootsTheHandset) {
 }
 
 TEST_F(UpdateEndToEnd, ASecondCopyEndsWithMinusOneWhileTheFirstGoesOn) {
-  // The module holds its answer to the memory check for 300 s of the first
-  // copy's clock (6 s of real time), long enough for the second to start.
-  Child first(Fwutil({"--speed", "50", "--unpaced", "--trace", dir_ / "trace.txt", "--flash-out", dir_ / "flash.bin",
-                      "--module", "delay@memory-check=300000", "--do", "command 118", "--do", "answer ok 2m"}),
+  // The module holds its answer to the memory check for 50 s of the first
+  // copy's clock (10 s of real time, within the update's limit for that
+  // answer), long enough for the second to start.
+  Child first(Fwutil({"--speed", "5", "--unpaced", "--trace", dir_ / "trace.txt", "--flash-out", dir_ / "flash.bin",
+                      "--module", "delay@memory-check=50000", "--do", "command 118", "--do", "answer ok 2m"}),
               dir_ / "first.txt");
   ASSERT_TRUE(first.Started());
   // The first copy is in the middle of its update.
@@ -179,19 +206,41 @@ TEST_F(UpdateEndToEnd, ARefusedRebootLeavesTheProgramRunningUntilItIsClosed) {
   ExpectUpdateLog(ReadFile(dir_ / "log.txt"));
 }
 
+// A module that goes silent once, at the memory check: the update ends with
+// its words in the log view, and the user's next start (which resets the
+// module) flashes it.
+TEST_F(UpdateEndToEnd, AFailedUpdateSaysWhyAndTheNextStartSucceeds) {
+  Child run(Fwutil({"--speed", "50", "--unpaced", "--module", "silent@memory-check", "--trace", dir_ / "trace.txt",
+                    "--log-out", dir_ / "log.txt", "--flash-out", dir_ / "flash.bin", "--do", "command 118", "--do",
+                    kWaitFailure + " 2m", "--do", "command 118", "--do", "answer ok 2m", "--do",
+                    "wait-exit 2m"}),
+            dir_ / "stderr.txt");
+  ASSERT_TRUE(run.Started());
+  auto status = run.Wait(240s);
+  ASSERT_TRUE(status) << run.Errors();
+  EXPECT_EQ(*status, 0) << run.Errors();
+  EXPECT_NE(run.Errors().find(kRebooted), std::string::npos) << run.Errors();
+  EXPECT_TRUE(ReadFile(dir_ / "flash.bin") == ReadFile(FIRMWARE_IMAGE));
+
+  std::string log = ReadFile(dir_ / "log.txt");
+  const std::string failed =
+      "Wait a moment please...\r\nUpdate failed: No answer from the radio module (waiting for A5h after the memory "
+      "check command 50h)\r\n" +
+      std::string(kTryAgain) + "Bootload1 updated!!\r\n";
+  EXPECT_NE(log.find(failed), std::string::npos) << log;
+  ExpectUpdateLog(log.substr(log.find(kTryAgain)));
+  std::string trace = ReadFile(dir_ / "trace.txt");
+  EXPECT_EQ(Count(trace, " Write to flash  fail!!  !!\r\n"), 1u);
+  EXPECT_EQ(Count(trace, "Firmware Updated....Done"), 1u);
+}
+
 // The update over a pseudo-terminal pair: modulesim on one end as a separate
 // process, fwutil's COM1: on the other, the radio driver's requests going to
 // the simulator's control FIFO.
 TEST_F(UpdateEndToEnd, OverAPtyPairWithTheModuleSimulator) {
   if (!e2e::OnPath("socat")) GTEST_SKIP() << "socat is not installed: the pty pair cannot be made";
-  Child socat(
-      {"socat", "-d", "-d", "pty,raw,echo=0,link=" + (dir_ / "module"), "pty,raw,echo=0,link=" + (dir_ / "host")},
-      dir_ / "socat.txt");
-  ASSERT_TRUE(socat.WaitForError("starting data transfer loop", 30s)) << socat.Errors();
-  Child sim({MODULESIM_PATH, "--tty", dir_ / "module", "--control", dir_ / "control", "--flash-out",
-             dir_ / "sim-flash.bin", "--status", "0"},
-            dir_ / "sim.txt");
-  ASSERT_TRUE(sim.WaitForError("running on", 30s)) << sim.Errors();
+  ASSERT_TRUE(StartSimulator({}));
+  Child& sim = *sim_;
 
   Child run(
       Fwutil({"--speed", "20", "--com", "1=" + (dir_ / "host"), "--ril", "control:" + (dir_ / "control"), "--trace",
@@ -210,6 +259,79 @@ TEST_F(UpdateEndToEnd, OverAPtyPairWithTheModuleSimulator) {
   EXPECT_EQ(Count(log, "control: reset"), 2u) << log;  // the wake-up's and the final one
   EXPECT_EQ(Count(log, "control: suspend"), 1u) << log;
   EXPECT_EQ(sim.Stop(), 0);
+}
+
+// A loader that no reset reaches (no reset line: --ril none) and that was
+// power-cycled into listening just before the update: it answers the first
+// wake-up byte once and then waits. The update takes that answer once the
+// attempt's time is up, and flashes the module.
+TEST_F(UpdateEndToEnd, ALoaderThatAnswersOnceWithoutAResetIsFlashed) {
+  if (!e2e::OnPath("socat")) GTEST_SKIP() << "socat is not installed: the pty pair cannot be made";
+  ASSERT_TRUE(StartSimulator({"--loader", "once"}));
+  Child run(Fwutil({"--speed", "20", "--com", "1=" + (dir_ / "host"), "--ril", "none", "--trace", dir_ / "trace.txt",
+                    "--log-out", dir_ / "log.txt", "--do", "command 118", "--do", "answer ok 4m"}),
+            dir_ / "stderr.txt");
+  auto status = run.Wait(300s);
+  ASSERT_TRUE(status) << run.Errors() << sim_->Errors();
+  EXPECT_EQ(*status, 0) << run.Errors() << sim_->Errors();
+  EXPECT_NE(run.Errors().find(kRebooted), std::string::npos);
+  ExpectUpdateLog(ReadFile(dir_ / "log.txt"));
+  std::string trace = ReadFile(dir_ / "trace.txt");
+  EXPECT_EQ(Count(trace, " A0h came before the reset, none since: the loader waits, go on!!\r\n"), 1u) << trace;
+  EXPECT_EQ(Count(trace, "!Cast 55h!\r\n"), 1u);
+  ASSERT_TRUE(sim_->WaitForError("flash written to", 30s)) << sim_->Errors();
+  EXPECT_TRUE(ReadFile(dir_ / "sim-flash.bin") == ReadFile(FIRMWARE_IMAGE));
+  EXPECT_EQ(Count(sim_->Errors(), "control: reset"), 0u);
+  EXPECT_EQ(sim_->Stop(), 0);
+}
+
+// A loader that never answers: every attempt resets it; after the last the
+// log view says so, the line is closed and the user can close the program.
+TEST_F(UpdateEndToEnd, ALoaderThatNeverAnswersEndsInWords) {
+  if (!e2e::OnPath("socat")) GTEST_SKIP() << "socat is not installed: the pty pair cannot be made";
+  ASSERT_TRUE(StartSimulator({"--loader", "never"}));
+  Child run(Fwutil({"--speed", "20", "--com", "1=" + (dir_ / "host"), "--ril", "control:" + (dir_ / "control"),
+                    "--trace", dir_ / "trace.txt", "--log-out", dir_ / "log.txt", "--do", "command 118", "--do",
+                    kWaitFailure + " 2m", "--do", "command 101", "--do", "wait-exit 0 1m"}),
+            dir_ / "stderr.txt");
+  auto status = run.Wait(180s);
+  ASSERT_TRUE(status) << run.Errors() << sim_->Errors();
+  EXPECT_EQ(*status, 0) << run.Errors() << sim_->Errors();
+  EXPECT_EQ(run.Errors().find(kRebooted), std::string::npos);
+  std::string log = ReadFile(dir_ / "log.txt");
+  const std::string words =
+      "Update failed after 5 attempts: No answer from the radio module (waiting for A0h after the module reset)\r\n" +
+      std::string(kTryAgain);
+  ASSERT_GE(log.size(), words.size()) << log;
+  EXPECT_EQ(log.substr(log.size() - words.size()), words) << log;
+  EXPECT_EQ(Count(sim_->Errors(), "control: reset"), 5u) << sim_->Errors();
+  EXPECT_EQ(Count(ReadFile(dir_ / "trace.txt"), " Communication Port Closed!!\r\n"), 2u);
+  EXPECT_EQ(sim_->Stop(), 0);
+}
+
+// A loader that stops answering half way through the image: the transfer
+// ends with the section it waited on in the log view; the user's next start
+// resets the module, which then takes the whole image.
+TEST_F(UpdateEndToEnd, ALoaderThatStopsMidImageFailsInWordsAndTheRetryFlashesIt) {
+  if (!e2e::OnPath("socat")) GTEST_SKIP() << "socat is not installed: the pty pair cannot be made";
+  ASSERT_TRUE(StartSimulator({"--loader", "stop-mid-image"}));
+  Child run(Fwutil({"--speed", "20", "--com", "1=" + (dir_ / "host"), "--ril", "control:" + (dir_ / "control"),
+                    "--trace", dir_ / "trace.txt", "--log-out", dir_ / "log.txt", "--do", "command 118", "--do",
+                    kWaitFailure + " 4m", "--do", "command 118", "--do", "answer ok 4m"}),
+            dir_ / "stderr.txt");
+  auto status = run.Wait(400s);
+  ASSERT_TRUE(status) << run.Errors() << sim_->Errors();
+  EXPECT_EQ(*status, 0) << run.Errors() << sim_->Errors();
+  EXPECT_NE(run.Errors().find(kRebooted), std::string::npos);
+  std::string log = ReadFile(dir_ / "log.txt");
+  const std::string words =
+      "\r\nUpdate failed: No answer from the radio module (waiting for AAh after image section 312 of 624)\r\n" +
+      std::string(kTryAgain);
+  EXPECT_NE(log.find(words), std::string::npos) << log;
+  ExpectUpdateLog(log.substr(log.find(kTryAgain)));
+  ASSERT_TRUE(sim_->WaitForError("flash written to", 30s)) << sim_->Errors();
+  EXPECT_TRUE(ReadFile(dir_ / "sim-flash.bin") == ReadFile(FIRMWARE_IMAGE));
+  EXPECT_EQ(sim_->Stop(), 0);
 }
 
 }  // namespace
