@@ -175,6 +175,7 @@ int WaitForProgram(headless::ProgramThread& program) {
 
 int RunHeadless(Run& run, headless::ProgramThread& program, const headless::Script& script) {
   headless::ScriptedUser user(u"Firmware Utility");
+  user.WatchLogView();  // --log-out writes the view's last text, whatever the steps
   run.user = &user;
   headless::RunResult result = headless::RunScript(script.steps, user, &program, &std::cerr);
   if (!result.ok) {
