@@ -64,6 +64,16 @@ void WriteOutputs(Run& run) {
   }
 }
 
+// The verify line, once the front end has given the terminal back: whether
+// the emulated module's flash holds the program's firmware image, when an
+// image transfer touched the flash during the run.
+void ReportFlash(Run& run) {
+  if (!run.handset) return;
+  if (std::optional<std::string> line = run.handset->FlashVerifyLine()) {
+    std::fprintf(stderr, "fwutil: verify: %s\n", line->c_str());
+  }
+}
+
 [[noreturn]] void Finish(int code) {
   std::fflush(nullptr);
   // Threads of the program may still run (an update is not stopped when the
@@ -81,6 +91,7 @@ void OnReboot() {
     run.frontend->Stop();
   }
   std::fprintf(stderr, "fwutil: the handset rebooted (the program asked the kernel for IOCTL_HAL_REBOOT)\n");
+  ReportFlash(run);
   Finish(0);
 }
 
@@ -182,11 +193,13 @@ int RunHeadless(Run& run, headless::ProgramThread& program, const headless::Scri
     std::lock_guard<std::mutex> guard(run.finishing);
     std::fprintf(stderr, "fwutil: script step %d failed: %s\n", result.failedLine, result.message.c_str());
     WriteOutputs(run);
+    ReportFlash(run);
     Finish(kScriptFailed);
   }
   int code = result.exitCode ? *result.exitCode : WaitForProgram(program);
   std::lock_guard<std::mutex> guard(run.finishing);
   WriteOutputs(run);
+  ReportFlash(run);
   return code;
 }
 
@@ -204,6 +217,7 @@ std::optional<int> RunTerminal(Run& run, headless::ProgramThread& program, std::
   frontend->Stop();
   run.frontend = nullptr;
   WriteOutputs(run);
+  ReportFlash(run);
   return code;
 }
 
