@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "text/WideText.h"
 #include "windowing/WindowManager.h"
@@ -134,24 +135,25 @@ bool ProgramThread::Running() const { return !returned_->load() && !thread_->Has
 
 // ------------------------------------------------------------- ScriptedUser
 
-ScriptedUser::ScriptedUser(std::u16string mainClass) : mainClass_(std::move(mainClass)) {}
+ScriptedUser::ScriptedUser(std::u16string mainClass)
+    : mainClass_(mainClass), held_(std::make_shared<Held>(std::move(mainClass))) {}
 
 ScriptedUser::~ScriptedUser() {
-  if (!watcher_.joinable()) return;
-  stopWatching_ = true;
-  windowing::NoteChange();
-  watcher_.join();
+  if (!watching_) return;
+  held_->stop = true;
+  windowing::NoteChange();  // wakes the watcher, which then ends
 }
 
 void ScriptedUser::WatchLogView() {
-  if (watcher_.joinable()) return;
-  watcher_ = std::thread([this] {
+  if (watching_) return;
+  watching_ = true;
+  std::thread([held = held_] {
     for (;;) {
       uint64_t version = screen::Version();
-      if (stopWatching_ || FindLogView(screen::Capture())) return;
+      if (held->stop || held->Find(screen::Capture())) return;
       screen::WaitForChange(version, kernel::kNever);
     }
-  });
+  }).detach();
 }
 
 bool ScriptedUser::IsUp(const screen::Snapshot& s) const {
@@ -182,14 +184,16 @@ bool ScriptedUser::WaitUntilUp(std::chrono::milliseconds timeout, const std::fun
   }
 }
 
-HWND ScriptedUser::FindLogView(const screen::Snapshot& s) {
-  if (!s.window || !(mainClass_.empty() || text::EqualsIgnoreCase(s.window->className, mainClass_))) return nullptr;
+HWND ScriptedUser::FindLogView(const screen::Snapshot& s) { return held_->Find(s); }
+
+HWND ScriptedUser::Held::Find(const screen::Snapshot& s) {
+  if (!s.window || !(mainClass.empty() || text::EqualsIgnoreCase(s.window->className, mainClass))) return nullptr;
   for (const screen::ControlView& c : s.window->controls) {
     if (c.parent != s.window->hwnd || c.id != 5 || !c.edit) continue;
-    std::lock_guard<std::mutex> guard(heldLock_);
-    if (c.hwnd != heldLog_) {
-      heldLog_ = c.hwnd;
-      heldLogText_ = screen::HoldEditText(c.hwnd);
+    std::lock_guard<std::mutex> guard(lock);
+    if (c.hwnd != log) {
+      log = c.hwnd;
+      text = screen::HoldEditText(c.hwnd);
     }
     return c.hwnd;
   }
@@ -283,7 +287,10 @@ std::u16string ScriptedUser::FrontCaption(const screen::Snapshot& s) {
     if (it->kind == screen::ModalView::Kind::kDialog) return it->dialog.title;
     if (!it->box.answered) return it->box.caption;
   }
-  return s.foreground ? s.title : std::u16string();
+  // The application window when it is the foreground one; a dialog that is
+  // in front but not yet on the screen's stack (its modal loop is only
+  // starting) is not there yet.
+  return s.window && s.window->active ? s.window->title : std::u16string();
 }
 
 bool ScriptedUser::WaitForWindow(std::u16string_view caption, std::chrono::milliseconds timeout) {
@@ -367,8 +374,8 @@ bool ScriptedUser::WaitForLogText(std::u16string_view text, std::chrono::millise
 
 std::u16string ScriptedUser::LogText() {
   if (HWND log = LogView()) return screen::EditText(log);
-  std::lock_guard<std::mutex> guard(heldLock_);
-  return heldLogText_ ? heldLogText_() : std::u16string();
+  std::lock_guard<std::mutex> guard(held_->lock);
+  return held_->text ? held_->text() : std::u16string();
 }
 
 std::string ScriptedUser::ScreenText() {

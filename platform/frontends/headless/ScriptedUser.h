@@ -18,7 +18,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "kernel/Thread.h"
@@ -111,7 +110,8 @@ class ScriptedUser {
   DialogPress PressDialogButton(int id, std::u16string_view text, std::chrono::milliseconds timeout,
                                 std::u16string* caption = nullptr);
   // Waits until the thing in front (the topmost unanswered box, else the
-  // topmost dialog, else the foreground window) has the caption `caption`.
+  // topmost dialog, else the application window when it is the foreground
+  // window) has the caption `caption`.
   bool WaitForWindow(std::u16string_view caption, std::chrono::milliseconds timeout);
   // The caption of the thing in front, as WaitForWindow sees it.
   static std::u16string FrontCaption(const screen::Snapshot& s);
@@ -134,15 +134,24 @@ class ScriptedUser {
   bool IsUp(const screen::Snapshot& s) const;
   bool WaitForScreenUntil(const std::function<bool(const screen::Snapshot&)>& condition, kernel::TimePoint deadline);
 
+  // The text of the last log view seen, readable after the window has gone:
+  // what the view showed when the program ended is still saved. Shared with
+  // the watcher, which may outlive the user by a moment (it is detached: a
+  // process that ends at once leaves no thread unjoined).
+  struct Held {
+    explicit Held(std::u16string c) : mainClass(std::move(c)) {}
+    const std::u16string mainClass;
+    std::mutex lock;
+    HWND log = nullptr;
+    std::function<std::u16string()> text;
+    std::atomic<bool> stop{false};
+    HWND Find(const screen::Snapshot& s);
+  };
+
   std::u16string mainClass_;
   std::atomic<bool> up_{false};
-  std::thread watcher_;
-  std::atomic<bool> stopWatching_{false};
-  // The text of the last log view seen, readable after the window has gone:
-  // what the view showed when the program ended is still saved.
-  std::mutex heldLock_;
-  HWND heldLog_ = nullptr;
-  std::function<std::u16string()> heldLogText_;
+  bool watching_ = false;
+  std::shared_ptr<Held> held_;
 };
 
 // Platform time `timeout` real time from now; kernel::kNever for a limit
