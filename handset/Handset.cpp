@@ -1,5 +1,8 @@
 #include "handset/Handset.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "devices/ril/HostRadio.h"
 #include "devices/ril/RilDriver.h"
 #include "kernel/Clock.h"
@@ -259,6 +262,44 @@ std::string Handset::PortSummary() const {
     summary += "COM" + std::to_string(port) + ": " + (space == std::string::npos ? description : description.substr(space + 1));
   }
   return summary;
+}
+
+std::string FlashVerifyText(const radio::FlashContents& flash, std::span<const uint8_t> image) {
+  if (!flash.valid) return "no image was written to the flash";
+  const std::vector<uint8_t>& bytes = flash.bytes;
+  size_t common = std::min(bytes.size(), image.size());
+  size_t differing = std::max(bytes.size(), image.size()) - common;  // bytes only one of them has
+  std::optional<size_t> first;
+  for (size_t i = 0; i < common; ++i) {
+    if (bytes[i] == image[i]) continue;
+    if (!first) first = i;
+    ++differing;
+  }
+  if (differing == 0) return "flash holds the firmware image (" + std::to_string(image.size()) + " bytes)";
+  char offset[32];
+  std::snprintf(offset, sizeof offset, "0x%06zX", first.value_or(common));
+  std::string line = "flash differs from the firmware image: first difference at offset " + std::string(offset) +
+                     ", " + std::to_string(differing) + (differing == 1 ? " byte differs" : " bytes differ");
+  if (bytes.size() != image.size()) {
+    line += " (flash " + std::to_string(bytes.size()) + " bytes, image " + std::to_string(image.size()) + " bytes)";
+  }
+  return line;
+}
+
+std::vector<uint8_t> Handset::FirmwareImage() const {
+  constexpr WORD kFirmwareImageId = 110;  // the program's image resource
+  HRSRC found = FindResourceW(instance_, MAKEINTRESOURCEW(kFirmwareImageId), TEXT("HEX"));
+  HGLOBAL loaded = found ? LoadResource(instance_, found) : nullptr;
+  DWORD size = found ? SizeofResource(instance_, found) : 0;
+  const auto* data = static_cast<const uint8_t*>(loaded ? LockResource(loaded) : nullptr);
+  if (!data) return {};
+  return std::vector<uint8_t>(data, data + size);
+}
+
+std::optional<std::string> Handset::FlashVerifyLine() const {
+  auto module = Module();
+  if (!module || module->GetRecord().imageLength == 0) return std::nullopt;
+  return FlashVerifyText(module->Flash(), FirmwareImage());
 }
 
 std::vector<std::string> Handset::FaultNames() {

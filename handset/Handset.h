@@ -7,8 +7,11 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,7 @@
 namespace radio {
 class LineRunner;
 class Module;
+struct FlashContents;
 }  // namespace radio
 namespace serial {
 class VirtualPort;
@@ -64,6 +68,12 @@ inline constexpr unsigned kBluetoothPort = 2;
 inline constexpr unsigned kIrdaPort = 3;
 inline constexpr unsigned kInfraredPort = 5;
 
+// One line on a flash against the image meant for it: "flash holds the
+// firmware image (N bytes)", "flash differs from the firmware image: first
+// difference at offset 0x..., N bytes differ", or "no image was written to
+// the flash" (it holds no valid image).
+std::string FlashVerifyText(const radio::FlashContents& flash, std::span<const uint8_t> image);
+
 class Handset {
  public:
   Handset();
@@ -89,6 +99,14 @@ class Handset {
   std::string StatusLine() const;
   // The ports a person can attach to, in brief: "COM2: /dev/pts/3  COM3: ...".
   std::string PortSummary() const;
+  // The firmware image the installed program carries (its "HEX" resource
+  // 110); empty when it has none.
+  std::vector<uint8_t> FirmwareImage() const;
+  // For the end of a run: what the emulated module's flash holds against the
+  // program's firmware image (see FlashVerifyText). Nullopt when COM1: has no
+  // emulated module or no image transfer began during the run (nothing
+  // touched the flash).
+  std::optional<std::string> FlashVerifyLine() const;
 
   static std::vector<std::string> FaultNames();
 

@@ -17,6 +17,7 @@
 #include "frontends/headless/Script.h"
 #include "frontends/headless/ScriptedUser.h"
 #include "frontends/terminal/Frontend.h"
+#include "frontends/terminal/Layout.h"
 #include "handset/Handset.h"
 #include "handset/launcher/Options.h"
 #include "radio/Module.h"
@@ -64,6 +65,16 @@ void WriteOutputs(Run& run) {
   }
 }
 
+// The verify line, once the front end has given the terminal back: whether
+// the emulated module's flash holds the program's firmware image, when an
+// image transfer touched the flash during the run.
+void ReportFlash(Run& run) {
+  if (!run.handset) return;
+  if (std::optional<std::string> line = run.handset->FlashVerifyLine()) {
+    std::fprintf(stderr, "fwutil: verify: %s\n", line->c_str());
+  }
+}
+
 [[noreturn]] void Finish(int code) {
   std::fflush(nullptr);
   // Threads of the program may still run (an update is not stopped when the
@@ -81,6 +92,7 @@ void OnReboot() {
     run.frontend->Stop();
   }
   std::fprintf(stderr, "fwutil: the handset rebooted (the program asked the kernel for IOCTL_HAL_REBOOT)\n");
+  ReportFlash(run);
   Finish(0);
 }
 
@@ -128,7 +140,9 @@ bool LoadScript(const Options& options, headless::Script& script, std::string* e
 
 // The status line under the handset: while the module's line is quiet, the
 // ports a person can attach to; while it carries traffic, the module's state
-// and the rate on the line.
+// and the rate on the line, led during the image transfer by how much of the
+// image the module has acknowledged and the time left at the rate the host
+// sends at.
 class StatusLine {
  public:
   explicit StatusLine(handset::Handset& handset) : handset_(handset) {}
@@ -136,27 +150,40 @@ class StatusLine {
     auto wire = handset_.ModuleLine();
     if (wire) {
       auto now = std::chrono::steady_clock::now();
-      uint64_t bytes = wire->BytesToDevice() + wire->BytesToHost();
+      uint64_t toDevice = wire->BytesToDevice();
+      uint64_t bytes = toDevice + wire->BytesToHost();
       double seconds = std::chrono::duration<double>(now - lastTime_).count();
       if (seconds >= 0.5) {
         rate_ = static_cast<double>(bytes - lastBytes_) / seconds;
+        sendRate_ = static_cast<double>(toDevice - lastToDevice_) / seconds;
         lastBytes_ = bytes;
+        lastToDevice_ = toDevice;
         lastTime_ = now;
       }
     }
     auto module = handset_.Module();
-    bool quiet = rate_ == 0 && (!module || module->GetRecord().state == radio::State::Firmware);
+    std::optional<radio::Record> record;
+    if (module) record = module->GetRecord();
+    bool quiet = rate_ == 0 && (!record || record->state == radio::State::Firmware);
     if (quiet) return text::FromUtf8(handset_.PortSummary());
+    std::u16string line;
+    bool imageUnderWay = record && record->state == radio::State::Transfer && record->imageLength != 0 &&
+                         (record->phase == radio::Phase::ImageSections || record->phase == radio::Phase::FinalCheck);
+    if (imageUnderWay) {
+      line = terminal::ProgressText(u"image", record->imageAcknowledged, record->imageLength, sendRate_) + u" | ";
+    }
     char rate[32];
     std::snprintf(rate, sizeof rate, "%.0f B/s | ", rate_);
-    return text::FromUtf8(rate + handset_.StatusLine());
+    return line + text::FromUtf8(rate + handset_.StatusLine());
   }
 
  private:
   handset::Handset& handset_;
   uint64_t lastBytes_ = 0;
+  uint64_t lastToDevice_ = 0;
   std::chrono::steady_clock::time_point lastTime_ = std::chrono::steady_clock::now();
   double rate_ = 0;
+  double sendRate_ = 0;
 };
 
 std::vector<std::pair<std::string, UINT>> CommandNames() {
@@ -175,17 +202,20 @@ int WaitForProgram(headless::ProgramThread& program) {
 
 int RunHeadless(Run& run, headless::ProgramThread& program, const headless::Script& script) {
   headless::ScriptedUser user(u"Firmware Utility");
+  user.WatchLogView();  // --log-out writes the view's last text, whatever the steps
   run.user = &user;
   headless::RunResult result = headless::RunScript(script.steps, user, &program, &std::cerr);
   if (!result.ok) {
     std::lock_guard<std::mutex> guard(run.finishing);
     std::fprintf(stderr, "fwutil: script step %d failed: %s\n", result.failedLine, result.message.c_str());
     WriteOutputs(run);
+    ReportFlash(run);
     Finish(kScriptFailed);
   }
   int code = result.exitCode ? *result.exitCode : WaitForProgram(program);
   std::lock_guard<std::mutex> guard(run.finishing);
   WriteOutputs(run);
+  ReportFlash(run);
   return code;
 }
 
@@ -203,6 +233,7 @@ std::optional<int> RunTerminal(Run& run, headless::ProgramThread& program, std::
   frontend->Stop();
   run.frontend = nullptr;
   WriteOutputs(run);
+  ReportFlash(run);
   return code;
 }
 

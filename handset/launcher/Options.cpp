@@ -219,16 +219,22 @@ Front end:
                          reboots, a line says so and the status is 0.
   --do STEP              one step of the scripted user; repeatable, in order
   --script FILE          steps from FILE, one per line ('#' comments)
-  --log-out FILE         write the log view's text to FILE when the program ends
-                         or the handset reboots
+  --log-out FILE         write the log view's last text to FILE when the program
+                         ends or the handset reboots (whatever the steps were)
 
-Script steps:
+Script steps (each one that acts, and wait, save-log and save-screen, first
+waits within its time limit until the program's main window is up):
   command ID             WM_COMMAND ID to the main window (see the README's table)
   key KEYS               e.g. ctrl+q, enter, esc, f1
   menu BUTTON ID         open menu-bar button BUTTON (0 = "System"), choose item ID
   done                   the title bar's done button
   answer BUTTON [TIME]   answer the next message box: ok, cancel, yes, no, ...
+  dialog BUTTON [TIME]   press a button of the dialog in front (it may first
+                         open): ok, cancel, yes, no, ..., an identifier or the
+                         button's "text"; then wait until the dialog has closed
   wait "TEXT" [TIME]     until the log view holds TEXT (\r \n escapes)
+  wait-window "CAPTION" [TIME]  until the box, dialog or window in front has
+                         that caption, e.g. wait-window "About"
   wait-exit [CODE] [TIME]  until the program returns (with CODE)
   timeout TIME           the limit of later waits (default 30s); TIME: 500ms, 10s, 2m
   save-log FILE          the log view's text now
@@ -272,6 +278,13 @@ Emulated radio module:
   for (std::string line; std::getline(switches, line);) text << "                           " << line << "\n";
   text << R"(  --flash-out FILE       write the module's flash to FILE when the program ends
                          or the handset reboots
+  When an image transfer reached the module's flash during the run, a line
+  at the end (or at the reboot) tells whether the flash holds the program's
+  firmware image, e.g.
+    fwutil: verify: flash holds the firmware image (2493720 bytes)
+    fwutil: verify: flash differs from the firmware image: first difference
+      at offset 0x01F3A0, 2 bytes differ
+    fwutil: verify: no image was written to the flash
 
 Registry:
   --reg SPEC             set or remove a value or key, applied after the

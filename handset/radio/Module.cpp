@@ -1,5 +1,6 @@
 #include "radio/Module.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <utility>
@@ -321,6 +322,8 @@ void Module::Take(uint8_t b, kernel::TimePoint now, Output& out) {
       image_.clear();
       image_.reserve(length);
       length_ = length;
+      record_.imageLength = length;
+      imageAnswersBefore_ = Rec(Phase::ImageSections).answers;
       count_ = 0;
       sectionFill_ = 0;
       check_ = 0;
@@ -654,9 +657,24 @@ bool Module::SaveFlash(const std::string& path, std::string* error) const {
 
 // ----------------------------------------------------------------- record
 
+namespace {
+
+// Acknowledged bytes of the image transfer the record describes.
+uint32_t Acknowledged(const Record& r, uint32_t answersBefore, uint32_t section, bool written) {
+  if (written) return r.imageLength;
+  uint64_t sections = r[Phase::ImageSections].answers - answersBefore;
+  return static_cast<uint32_t>(std::min<uint64_t>(r.imageLength, sections * section));
+}
+
+}  // namespace
+
 Record Module::GetRecord() const {
   std::lock_guard<std::mutex> guard(m_);
   Record r = record_;
+  // Written: the last image begun is the one in the flash (the flash is
+  // erased when an image begins, so a valid flash after one is that image).
+  bool written = r.imageLength != 0 && flash_.valid;
+  r.imageAcknowledged = Acknowledged(r, imageAnswersBefore_, config_.imageSection, written);
   switch (step_) {
     case Step::Firmware:
       r.state = State::Firmware;

@@ -164,6 +164,11 @@ struct Record {
   uint64_t ignoredBytes = 0;    // while refused, silent, done or junk in the loader
   uint32_t atCommands = 0;
   std::string lastRefusal;  // why, for people
+  // The image transfer in progress, or the last one begun (its length 0:
+  // none this run; each one erased the flash). Acknowledged: bytes of it in
+  // sections the module answered with 0xAA, all of them once it is written.
+  uint32_t imageLength = 0;
+  uint32_t imageAcknowledged = 0;
   std::array<PhaseRecord, kPhaseCount> phases{};
   const PhaseRecord& operator[](Phase p) const { return phases[static_cast<size_t>(p)]; }
 };
@@ -273,6 +278,7 @@ class Module {
   uint8_t expectedEven_ = 0;
   std::array<uint8_t, 3> record3_{};
   std::vector<uint8_t> image_;
+  uint32_t imageAnswersBefore_ = 0;  // section answers before this image began
   // The AT responder.
   std::string atLine_;
   bool atOverflow_ = false;

@@ -218,19 +218,24 @@ int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
   windowing::ModalLoop(nullptr, [&] { return box->result != 0; });
 
   guard.Done();
-  {
-    std::lock_guard<std::mutex> lock(Wm().lock);
-    std::erase_if(Wm().modals, [&](const windowing::ModalEntry& e) { return e.box == box; });
-    windowing::NoteChange();
-  }
+  // The owner is enabled and the focus goes back where it was before the box
+  // took the keys; only then does the box leave the screen, handing on the
+  // keys typed after its answer. Until then it holds them: keys typed
+  // meanwhile would find the owner still disabled.
   if (disabled) windowing::EnableInternal(box->owner, true);
-  // The focus goes back where it was before the box took the keys.
   bool restore;
   {
     std::lock_guard<std::mutex> lock(Wm().lock);
     restore = focus && !Wm().focus && FindLocked(focus) && FindLocked(focus)->queue.get() == &windowing::CurrentQueue();
   }
   if (restore) windowing::SetFocusInternal(focus);
+  {
+    std::lock_guard<std::mutex> lock(Wm().lock);
+    std::erase_if(Wm().modals, [&](const windowing::ModalEntry& e) { return e.box == box; });
+    windowing::RouteTypeAheadLocked(box->typeAhead);
+    box->typeAhead.clear();
+    windowing::NoteChange();
+  }
   return box->result;
 }
 

@@ -1,7 +1,8 @@
 // Keyboard input: key events go into the input stream of the thread that
 // owns the focus window (or the foreground window when nothing has the
 // focus). While a message box is the topmost thing on the screen, it takes
-// the keys itself.
+// the keys itself; once answered, it holds them for what is in front after
+// it (type-ahead).
 #include <windows.h>
 
 #include "board/Board.h"
@@ -24,21 +25,19 @@ int BoxAnswerFor(const BoxRecord& box, BYTE vk) {
   return 0;
 }
 
-}  // namespace
-
-void RouteKeyEvent(BYTE vk, bool down) {
+// Gives one key event to whatever takes the keys now: the topmost box, or
+// the thread of the focus window (or of the foreground window when nothing
+// has the focus). A box that is answered but still up, because its thread
+// has not run since, keeps the keys for what comes after it: they were
+// typed ahead, as a person does after pressing Enter on a box.
+void DeliverKeyLocked(const KeyEvent& key) {
   Manager& m = Wm();
-  std::lock_guard<std::mutex> guard(m.lock);
-  bool wasDown = (m.asyncKeys[vk] & 0x80) != 0;
-  if (down) {
-    m.asyncKeys[vk] |= 0x80;
-  } else {
-    m.asyncKeys[vk] &= static_cast<BYTE>(~0x80);
-  }
   if (!m.modals.empty() && m.modals.back().box) {
     BoxRecord& box = *m.modals.back().box;
-    if (down && box.result == 0) {
-      if (int answer = BoxAnswerFor(box, vk)) {
+    if (box.result != 0) {
+      box.typeAhead.push_back(key);
+    } else if (key.down) {
+      if (int answer = BoxAnswerFor(box, key.vk)) {
         box.result = answer;
         WakeLocked(*box.queue);
         NoteChange();
@@ -49,22 +48,45 @@ void RouteKeyEvent(BYTE vk, bool down) {
   std::shared_ptr<Window> target = FindLocked(m.focus);
   if (!target) target = FindLocked(m.foreground);
   if (!target || (target->style & WS_DISABLED) || target->queue->dead) return;  // nobody takes it
-  bool alt = (m.asyncKeys[VK_MENU] & 0x80) != 0;
-  bool control = (m.asyncKeys[VK_CONTROL] & 0x80) != 0;
-  bool system = (alt || vk == VK_MENU) && !control;
+  bool system = (key.alt || key.vk == VK_MENU) && !key.control;
   MSG msg{};
   msg.hwnd = target->handle;
-  msg.message = down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
-  msg.wParam = vk;
+  msg.message = key.down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
+  msg.wParam = key.vk;
   // Repeat count 1; bit 29 context (Alt), bit 30 previous state, bit 31 release.
   DWORD flags = 1;
-  if (alt) flags |= 1u << 29;
-  if (wasDown) flags |= 1u << 30;
-  if (!down) flags |= 1u << 31;
+  if (key.alt) flags |= 1u << 29;
+  if (key.wasDown) flags |= 1u << 30;
+  if (!key.down) flags |= 1u << 31;
   msg.lParam = static_cast<LPARAM>(flags);
-  msg.time = GetTickCount();
+  msg.time = key.time;
   target->queue->input.push_back(msg);
   WakeLocked(*target->queue);
+}
+
+}  // namespace
+
+void RouteKeyEvent(BYTE vk, bool down) {
+  DWORD time = GetTickCount();
+  Manager& m = Wm();
+  std::lock_guard<std::mutex> guard(m.lock);
+  KeyEvent key;
+  key.vk = vk;
+  key.down = down;
+  key.wasDown = (m.asyncKeys[vk] & 0x80) != 0;
+  if (down) {
+    m.asyncKeys[vk] |= 0x80;
+  } else {
+    m.asyncKeys[vk] &= static_cast<BYTE>(~0x80);
+  }
+  key.alt = (m.asyncKeys[VK_MENU] & 0x80) != 0;
+  key.control = (m.asyncKeys[VK_CONTROL] & 0x80) != 0;
+  key.time = time;
+  DeliverKeyLocked(key);
+}
+
+void RouteTypeAheadLocked(const std::vector<KeyEvent>& keys) {
+  for (const KeyEvent& key : keys) DeliverKeyLocked(key);
 }
 
 }  // namespace windowing

@@ -58,6 +58,8 @@ screen::WindowView WindowOf(const Window& w) {
   view.style = w.style;
   view.enabled = !(w.style & WS_DISABLED);
   view.active = Wm().foreground == w.handle;
+  view.focused = Wm().focus == w.handle;
+  view.creating = w.creating;
   view.doneButton = w.doneButton;
   AddControlsLocked(w, view.controls);
   return view;

@@ -81,6 +81,8 @@ struct WindowView {
   DWORD style = 0;
   bool enabled = true;
   bool active = false;                // the foreground window
+  bool focused = false;               // the window itself has the focus (controls: ControlView)
+  bool creating = false;              // its WM_CREATE has not returned yet
   bool doneButton = false;            // SHInitDialog gave it the done button
   std::vector<ControlView> controls;  // all descendants, parents before children
 };

@@ -129,6 +129,16 @@ struct ThreadQueue {
   BYTE keys[256] = {};        // key state as of the last input message retrieved (bit 7: down)
 };
 
+// A key event as it arrived, before a window is chosen for it.
+struct KeyEvent {
+  BYTE vk = 0;
+  bool down = false;
+  bool wasDown = false;  // the key's state before this event
+  bool alt = false;      // modifiers held when it arrived
+  bool control = false;
+  DWORD time = 0;
+};
+
 struct BoxRecord {
   uint64_t id = 0;
   std::u16string text;
@@ -139,6 +149,9 @@ struct BoxRecord {
   std::vector<int> buttons;
   int defaultButton = IDOK;
   int result = 0;  // the answer; 0 while open
+  // Keys that arrived after the answer while the box was still up (its
+  // thread had not run yet): typed ahead for whatever takes the keys next.
+  std::vector<KeyEvent> typeAhead;
 };
 
 // A message box or a dialog, in the order they opened.
@@ -234,6 +247,8 @@ void NoteChange();
 
 // --- keyboard
 void RouteKeyEvent(BYTE vk, bool down);
+// Routes keys held while an answered box was still up (lock held).
+void RouteTypeAheadLocked(const std::vector<KeyEvent>& keys);
 
 // --- menus
 struct MenuItem {

@@ -264,6 +264,28 @@ std::optional<std::string> ParseWords(const std::vector<Word>& words, Step& step
     }
     return std::nullopt;
   }
+  if (verb == "wait-window") {
+    step.kind = Step::Kind::kWaitWindow;
+    if (!count(2, 3) || !words[1].quoted) return usage("wait-window \"<caption>\" [<timeout>]");
+    step.text = text::FromUtf8(words[1].text);
+    if (step.text.empty()) return "the caption to wait for is empty";
+    return words.size() == 3 ? timeoutAt(2) : std::nullopt;
+  }
+  if (verb == "dialog") {
+    step.kind = Step::Kind::kDialog;
+    if (!count(2, 3)) return usage("dialog <ok|cancel|yes|no|abort|retry|ignore|id|\"text\"> [<timeout>]");
+    const Word& button = words[1];
+    if (button.text.empty()) return "the button's text is empty";
+    if (auto named = ButtonId(button.text); named && !button.quoted) {
+      step.result = *named;
+    } else if (auto n = Number(button.text); n && !button.quoted) {
+      if (*n < 0 || *n > 0xFFFF) return "the button must be a number from 0 to 65535, not '" + button.text + "'";
+      step.result = static_cast<int>(*n);
+    } else {
+      step.text = text::FromUtf8(button.text);
+    }
+    return words.size() == 3 ? timeoutAt(2) : std::nullopt;
+  }
   if (verb == "timeout") {
     step.kind = Step::Kind::kTimeout;
     if (!count(2, 2)) return usage("timeout <duration>");
@@ -276,7 +298,8 @@ std::optional<std::string> ParseWords(const std::vector<Word>& words, Step& step
     return std::nullopt;
   }
   return "unknown step '" + words[0].text +
-         "' (command, key, menu, done, answer, wait, wait-exit, timeout, save-log or save-screen)";
+         "' (command, key, menu, done, answer, dialog, wait, wait-window, wait-exit, timeout, save-log or "
+         "save-screen)";
 }
 
 std::string Quoted(std::u16string_view text) {
@@ -336,10 +359,21 @@ RunResult RunScript(const std::vector<Step>& steps, ScriptedUser& user, ProgramT
     if (trace) *trace << "failed: " << result.message << "\n";
     return result;
   };
+  auto seconds = [](std::chrono::milliseconds t) { return std::to_string(t.count() / 1000.0).substr(0, 5) + " s"; };
+  auto ended = [&] { return program && !program->Running(); };
   for (const Step& step : steps) {
     std::chrono::milliseconds timeout = step.timeout.value_or(limit);
-    auto seconds = [](std::chrono::milliseconds t) { return std::to_string(t.count() / 1000.0).substr(0, 5) + " s"; };
     std::string note;
+    // A step that acts on the program waits for its main window first: a
+    // step given before the program has come up would race its start.
+    bool needsWindow = step.kind != Step::Kind::kAnswer && step.kind != Step::Kind::kWaitWindow &&
+                       step.kind != Step::Kind::kWaitExit && step.kind != Step::Kind::kTimeout;
+    if (needsWindow && !user.WaitUntilUp(timeout, ended)) {
+      bool saves = step.kind == Step::Kind::kSaveLog || step.kind == Step::Kind::kSaveScreen;
+      if (!ended()) return fail(step, "the program's main window did not come up within " + seconds(timeout));
+      // What there is to save is still saved once the program has ended.
+      if (!saves) return fail(step, "the program ended before its main window came up");
+    }
     switch (step.kind) {
       case Step::Kind::kCommand:
         if (!user.MainWindow(timeout)) return fail(step, "no main window appeared within " + seconds(timeout));
@@ -360,6 +394,28 @@ RunResult RunScript(const std::vector<Step>& steps, ScriptedUser& user, ProgramT
       case Step::Kind::kDone:
         if (!user.Done()) return fail(step, "the window in front has no done button");
         break;
+      case Step::Kind::kWaitWindow:
+        if (!user.WaitForWindow(step.text, timeout)) {
+          return fail(step, "no window " + Quoted(step.text) + " came to the front within " + seconds(timeout) +
+                                " (in front: " + Quoted(ScriptedUser::FrontCaption(screen::Capture())) + ")");
+        }
+        break;
+      case Step::Kind::kDialog: {
+        std::u16string caption;
+        switch (user.PressDialogButton(step.result, step.text, timeout, &caption)) {
+          case DialogPress::kClosed:
+            note = " -> " + Quoted(caption);
+            break;
+          case DialogPress::kNoDialog:
+            return fail(step, "no dialog came to the front within " + seconds(timeout));
+          case DialogPress::kNoButton:
+            return fail(step, "the dialog " + Quoted(caption) + " has no button " + Quoted(step.text));
+          case DialogPress::kStillOpen:
+            return fail(step, "the dialog " + Quoted(caption) + " is still open " + seconds(timeout) +
+                                  " after the button was pressed");
+        }
+        break;
+      }
       case Step::Kind::kAnswer: {
         // The step is reported before the box is answered: the answer may
         // let the program reboot the handset, which ends the process at once.

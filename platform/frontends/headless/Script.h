@@ -10,9 +10,20 @@
 //   wait "<text>" [<timeout>]    until the log view holds the text; \r \n
 //                                \t \\ \" escapes as in C
 //   wait-exit [<code>] [<timeout>]  until the program returns (with <code>)
+//   wait-window "<caption>" [<timeout>]  until the box, dialog or window in
+//                                front has that caption
+//   dialog <button> [<timeout>]  press a button of the dialog in front (ok,
+//                                cancel, yes, no, abort, retry, ignore, an
+//                                identifier or the button's text) and wait
+//                                until the dialog has closed
 //   timeout <duration>           the limit of the waits that follow (30s)
 //   save-log <path>              the log view's text, UTF-8
 //   save-screen <path>           the screen as text
+//
+// Every step that acts on the program, and `wait`, `save-log` and
+// `save-screen`, first waits (within its time limit) until the program's
+// main window is up; `answer`, `wait-window` and `wait-exit` wait for what
+// they name, whatever the main window does.
 //
 // Numbers are decimal or 0x hexadecimal; durations carry a unit: 500ms,
 // 10s, 2m. Key names: a-z, 0-9, enter, esc, tab, space, backspace, delete,
@@ -34,7 +45,20 @@
 namespace headless {
 
 struct Step {
-  enum class Kind { kCommand, kKey, kMenu, kDone, kAnswer, kWait, kWaitExit, kTimeout, kSaveLog, kSaveScreen };
+  enum class Kind {
+    kCommand,
+    kKey,
+    kMenu,
+    kDone,
+    kAnswer,
+    kWait,
+    kWaitExit,
+    kWaitWindow,
+    kDialog,
+    kTimeout,
+    kSaveLog,
+    kSaveScreen
+  };
   Kind kind = Kind::kCommand;
   int line = 0;        // where it was written (1-based; the option's number for --do)
   std::string source;  // the step as written
@@ -42,8 +66,8 @@ struct Step {
   int button = 0;      // menu-bar button
   BYTE vk = 0;         // key
   unsigned modifiers = 0;
-  int result = 0;                                    // answer: IDOK etc.
-  std::u16string text;                               // wait
+  int result = 0;                                    // answer, dialog: IDOK etc.
+  std::u16string text;                               // wait, wait-window; dialog: the button's text
   std::optional<int> exitCode;                       // wait-exit
   std::string path;                                  // save-log, save-screen
   std::optional<std::chrono::milliseconds> timeout;  // answer, wait, wait-exit; timeout's value

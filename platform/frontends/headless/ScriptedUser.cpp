@@ -2,8 +2,10 @@
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "text/WideText.h"
+#include "windowing/WindowManager.h"
 
 namespace headless {
 namespace {
@@ -12,13 +14,27 @@ struct Start {
   ProgramThread::Entry entry;
   HINSTANCE instance;
   int showCommand;
+  std::shared_ptr<std::atomic<bool>> returned;
 };
 
 uint32_t RunEntry(void* param) {
   Start start = *static_cast<Start*>(param);
   delete static_cast<Start*>(param);
   static WCHAR emptyCommandLine[] = {0};
-  return static_cast<uint32_t>(start.entry(start.instance, nullptr, emptyCommandLine, start.showCommand));
+  int code = start.entry(start.instance, nullptr, emptyCommandLine, start.showCommand);
+  // Whoever waits for the screen learns that nothing more will come.
+  start.returned->store(true);
+  windowing::NoteChange();
+  return static_cast<uint32_t>(code);
+}
+
+// Menu and button texts keep their '&' markers; a person reads them without.
+std::u16string Plain(std::u16string_view text) {
+  std::u16string out;
+  for (char16_t c : text) {
+    if (c != u'&') out += c;
+  }
+  return out;
 }
 
 std::string Utf8(std::u16string_view text) { return text::ToUtf8(text); }
@@ -107,27 +123,77 @@ kernel::TimePoint DeadlineAfter(std::chrono::milliseconds timeout) {
 // ------------------------------------------------------------ ProgramThread
 
 ProgramThread::ProgramThread(Entry entry, HINSTANCE instance, int showCommand)
-    : thread_(kernel::StartThread(RunEntry, new Start{entry, instance, showCommand}, false)) {}
+    : returned_(std::make_shared<std::atomic<bool>>(false)),
+      thread_(kernel::StartThread(RunEntry, new Start{entry, instance, showCommand, returned_}, false)) {}
 
 std::optional<int> ProgramThread::WaitForExit(std::chrono::milliseconds timeout) {
   if (!thread_->WaitFinished(DeadlineAfter(timeout))) return std::nullopt;
   return static_cast<int>(thread_->ExitCode());
 }
 
-bool ProgramThread::Running() const { return !thread_->HasEnded(); }
+bool ProgramThread::Running() const { return !returned_->load() && !thread_->HasEnded(); }
 
 // ------------------------------------------------------------- ScriptedUser
 
-ScriptedUser::ScriptedUser(std::u16string mainClass) : mainClass_(std::move(mainClass)) {}
+ScriptedUser::ScriptedUser(std::u16string mainClass)
+    : mainClass_(mainClass), held_(std::make_shared<Held>(std::move(mainClass))) {}
 
-HWND ScriptedUser::FindLogView(const screen::Snapshot& s) {
-  if (!s.window || !(mainClass_.empty() || text::EqualsIgnoreCase(s.window->className, mainClass_))) return nullptr;
+ScriptedUser::~ScriptedUser() {
+  if (!watching_) return;
+  held_->stop = true;
+  windowing::NoteChange();  // wakes the watcher, which then ends
+}
+
+void ScriptedUser::WatchLogView() {
+  if (watching_) return;
+  watching_ = true;
+  std::thread([held = held_] {
+    for (;;) {
+      uint64_t version = screen::Version();
+      if (held->stop || held->Find(screen::Capture())) return;
+      screen::WaitForChange(version, kernel::kNever);
+    }
+  }).detach();
+}
+
+bool ScriptedUser::IsUp(const screen::Snapshot& s) const {
+  if (!s.window || s.window->creating) return false;
+  if (!(mainClass_.empty() || text::EqualsIgnoreCase(s.window->className, mainClass_))) return false;
+  if (!s.modals.empty()) return true;  // the program's box or dialog is in front of it
+  if (!s.window->active) return false;
+  if (s.window->focused) return true;
+  for (const screen::ControlView& c : s.window->controls) {
+    if (c.focused) return true;
+  }
+  return false;
+}
+
+bool ScriptedUser::WaitUntilUp(std::chrono::milliseconds timeout, const std::function<bool()>& ended) {
+  if (up_) return true;
+  kernel::TimePoint deadline = DeadlineAfter(timeout);
+  for (;;) {
+    uint64_t version = screen::Version();
+    screen::Snapshot s = screen::Capture();
+    if (IsUp(s)) {
+      FindLogView(s);
+      up_ = true;
+      return true;
+    }
+    if ((ended && ended()) || kernel::Clock::now() >= deadline) return false;
+    screen::WaitForChange(version, deadline);
+  }
+}
+
+HWND ScriptedUser::FindLogView(const screen::Snapshot& s) { return held_->Find(s); }
+
+HWND ScriptedUser::Held::Find(const screen::Snapshot& s) {
+  if (!s.window || !(mainClass.empty() || text::EqualsIgnoreCase(s.window->className, mainClass))) return nullptr;
   for (const screen::ControlView& c : s.window->controls) {
     if (c.parent != s.window->hwnd || c.id != 5 || !c.edit) continue;
-    std::lock_guard<std::mutex> guard(heldLock_);
-    if (c.hwnd != heldLog_) {
-      heldLog_ = c.hwnd;
-      heldLogText_ = screen::HoldEditText(c.hwnd);
+    std::lock_guard<std::mutex> guard(lock);
+    if (c.hwnd != log) {
+      log = c.hwnd;
+      text = screen::HoldEditText(c.hwnd);
     }
     return c.hwnd;
   }
@@ -176,7 +242,11 @@ bool ScriptedUser::Key(BYTE vk, unsigned modifiers, std::chrono::milliseconds ti
 
 bool ScriptedUser::WaitForScreen(const std::function<bool(const screen::Snapshot&)>& condition,
                                  std::chrono::milliseconds timeout) {
-  kernel::TimePoint deadline = DeadlineAfter(timeout);
+  return WaitForScreenUntil(condition, DeadlineAfter(timeout));
+}
+
+bool ScriptedUser::WaitForScreenUntil(const std::function<bool(const screen::Snapshot&)>& condition,
+                                      kernel::TimePoint deadline) {
   for (;;) {
     uint64_t version = screen::Version();
     if (condition(screen::Capture())) return true;
@@ -212,6 +282,70 @@ std::optional<BoxTexts> ScriptedUser::AnswerNextBox(int result, std::chrono::mil
   }
 }
 
+std::u16string ScriptedUser::FrontCaption(const screen::Snapshot& s) {
+  for (auto it = s.modals.rbegin(); it != s.modals.rend(); ++it) {
+    if (it->kind == screen::ModalView::Kind::kDialog) return it->dialog.title;
+    if (!it->box.answered) return it->box.caption;
+  }
+  // The application window when it is the foreground one; a dialog that is
+  // in front but not yet on the screen's stack (its modal loop is only
+  // starting) is not there yet.
+  return s.window && s.window->active ? s.window->title : std::u16string();
+}
+
+bool ScriptedUser::WaitForWindow(std::u16string_view caption, std::chrono::milliseconds timeout) {
+  return WaitForScreen([&](const screen::Snapshot& s) { return FrontCaption(s) == caption; }, timeout);
+}
+
+DialogPress ScriptedUser::PressDialogButton(int id, std::u16string_view text, std::chrono::milliseconds timeout,
+                                            std::u16string* caption) {
+  kernel::TimePoint deadline = DeadlineAfter(timeout);
+  // The dialog in front: the topmost thing on the screen.
+  auto topDialog = [](const screen::Snapshot& s) -> const screen::WindowView* {
+    if (s.modals.empty() || s.modals.back().kind != screen::ModalView::Kind::kDialog) return nullptr;
+    return &s.modals.back().dialog;
+  };
+  screen::Snapshot s;
+  for (;;) {
+    uint64_t version = screen::Version();
+    s = screen::Capture();
+    if (topDialog(s)) break;
+    if (kernel::Clock::now() >= deadline) return DialogPress::kNoDialog;
+    screen::WaitForChange(version, deadline);
+  }
+  const screen::WindowView& dialog = *topDialog(s);
+  if (caption) *caption = dialog.title;
+  HWND button = nullptr;
+  for (const screen::ControlView& c : dialog.controls) {
+    if (c.parent != dialog.hwnd || !text::EqualsIgnoreCase(c.className, u"button")) continue;
+    bool match = text.empty() ? c.id == id : text::EqualsIgnoreCase(Plain(c.text), Plain(text));
+    if (match && c.visible && c.enabled) {
+      button = c.hwnd;
+      id = c.id;
+      break;
+    }
+  }
+  if (!button && !text.empty()) return DialogPress::kNoButton;
+  // A button clicks itself; a dialog without that button gets the command
+  // as Enter or Esc would give it.
+  if (button) {
+    PostMessageW(button, BM_CLICK, 0, 0);
+  } else {
+    PostMessageW(dialog.hwnd, WM_COMMAND, MAKEWPARAM(static_cast<UINT>(id), BN_CLICKED), 0);
+  }
+  HWND pressed = dialog.hwnd;
+  // Closed: gone from the screen, or no longer on top (the press opened a
+  // box or another dialog over it).
+  bool closed = WaitForScreenUntil(
+      [&](const screen::Snapshot& now) {
+        const screen::WindowView* top = topDialog(now);
+        if (top && top->hwnd == pressed) return false;
+        return true;
+      },
+      deadline);
+  return closed ? DialogPress::kClosed : DialogPress::kStillOpen;
+}
+
 bool ScriptedUser::WaitForLogText(std::u16string_view text, std::chrono::milliseconds timeout) {
   kernel::TimePoint deadline = DeadlineAfter(timeout);
   HWND log = LogView(timeout);
@@ -240,8 +374,8 @@ bool ScriptedUser::WaitForLogText(std::u16string_view text, std::chrono::millise
 
 std::u16string ScriptedUser::LogText() {
   if (HWND log = LogView()) return screen::EditText(log);
-  std::lock_guard<std::mutex> guard(heldLock_);
-  return heldLogText_ ? heldLogText_() : std::u16string();
+  std::lock_guard<std::mutex> guard(held_->lock);
+  return held_->text ? held_->text() : std::u16string();
 }
 
 std::string ScriptedUser::ScreenText() {

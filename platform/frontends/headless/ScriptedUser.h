@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -36,9 +37,11 @@ class ProgramThread {
   // The entry's return value once it has returned; nullopt if it is still
   // running after `timeout`.
   std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
+  // False once the entry has returned (screen waiters are woken then).
   bool Running() const;
 
  private:
+  std::shared_ptr<std::atomic<bool>> returned_;
   std::shared_ptr<kernel::ThreadControl> thread_;
 };
 
@@ -49,11 +52,33 @@ struct BoxTexts {
   bool accepted = false;  // false: the box has no button for that answer (it stays open)
 };
 
+// What a `dialog` step did.
+enum class DialogPress {
+  kClosed,      // pressed; the dialog has closed (or something opened over it)
+  kNoDialog,    // no dialog came to the front in time
+  kNoButton,    // the dialog has no button with that text
+  kStillOpen,   // pressed, but the dialog stayed open
+};
+
 class ScriptedUser {
  public:
   // `mainClass`: the class of the program's main window; empty: whatever
   // application window the screen shows.
   explicit ScriptedUser(std::u16string mainClass = u"");
+  ~ScriptedUser();
+  ScriptedUser(const ScriptedUser&) = delete;
+  ScriptedUser& operator=(const ScriptedUser&) = delete;
+
+  // From now on, keeps a hold on the main window's log view as soon as it
+  // appears, whatever else the user does, so LogText() has the view's last
+  // text after the program has closed it.
+  void WatchLogView();
+
+  // Waits until the main window is up: created, and in front with the
+  // focus inside it (or under a box or dialog of the program). Once it has
+  // been up, returns true at once. False when `timeout` passes first or
+  // `ended` (checked at every screen change) turns true first.
+  bool WaitUntilUp(std::chrono::milliseconds timeout, const std::function<bool()>& ended = {});
 
   // The main window, waiting up to `timeout` for it; null if none.
   HWND MainWindow(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
@@ -78,6 +103,19 @@ class ScriptedUser {
   // whole process (a reboot) before this returns.
   std::optional<BoxTexts> AnswerNextBox(int result, std::chrono::milliseconds timeout,
                                         const std::function<void(const BoxTexts&)>& beforeAnswer = {});
+  // Waits until a dialog is the topmost thing on the screen, presses its
+  // button `id` (or, with `text` given, the button with that text, '&'
+  // markers and case aside) and waits until the dialog has closed. The
+  // dialog's caption goes to `caption`.
+  DialogPress PressDialogButton(int id, std::u16string_view text, std::chrono::milliseconds timeout,
+                                std::u16string* caption = nullptr);
+  // Waits until the thing in front (the topmost unanswered box, else the
+  // topmost dialog, else the application window when it is the foreground
+  // window) has the caption `caption`.
+  bool WaitForWindow(std::u16string_view caption, std::chrono::milliseconds timeout);
+  // The caption of the thing in front, as WaitForWindow sees it.
+  static std::u16string FrontCaption(const screen::Snapshot& s);
+
   // Waits until the screen satisfies `condition`.
   bool WaitForScreen(const std::function<bool(const screen::Snapshot&)>& condition, std::chrono::milliseconds timeout);
   // Waits until the log view holds `text`.
@@ -93,13 +131,27 @@ class ScriptedUser {
  private:
   // The main window's log view in `s`, or null; keeps a hold on its text.
   HWND FindLogView(const screen::Snapshot& s);
+  bool IsUp(const screen::Snapshot& s) const;
+  bool WaitForScreenUntil(const std::function<bool(const screen::Snapshot&)>& condition, kernel::TimePoint deadline);
+
+  // The text of the last log view seen, readable after the window has gone:
+  // what the view showed when the program ended is still saved. Shared with
+  // the watcher, which may outlive the user by a moment (it is detached: a
+  // process that ends at once leaves no thread unjoined).
+  struct Held {
+    explicit Held(std::u16string c) : mainClass(std::move(c)) {}
+    const std::u16string mainClass;
+    std::mutex lock;
+    HWND log = nullptr;
+    std::function<std::u16string()> text;
+    std::atomic<bool> stop{false};
+    HWND Find(const screen::Snapshot& s);
+  };
 
   std::u16string mainClass_;
-  // The text of the last log view seen, readable after the window has gone:
-  // what the view showed when the program ended is still saved.
-  std::mutex heldLock_;
-  HWND heldLog_ = nullptr;
-  std::function<std::u16string()> heldLogText_;
+  std::atomic<bool> up_{false};
+  bool watching_ = false;
+  std::shared_ptr<Held> held_;
 };
 
 // Platform time `timeout` real time from now; kernel::kNever for a limit

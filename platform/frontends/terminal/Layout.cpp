@@ -1,6 +1,8 @@
 #include "frontends/terminal/Layout.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <set>
 
 namespace terminal {
@@ -622,6 +624,27 @@ std::u32string ButtonName(int id) {
     default:
       return ToU32(std::to_string(id));
   }
+}
+
+std::u16string ProgressText(std::u16string_view what, uint64_t done, uint64_t total, double bytesPerSecond) {
+  done = std::min(done, total);
+  // Rounded down: 100% only once everything is done.
+  uint64_t percent = total == 0 ? 100 : done * 100 / total;
+  std::string text = " " + std::to_string(percent) + "%";
+  if (bytesPerSecond > 0) {
+    double seconds = std::ceil(static_cast<double>(total - done) / bytesPerSecond);
+    uint64_t left = seconds < 1e9 ? static_cast<uint64_t>(seconds) : 999999999;
+    char time[48];
+    if (left >= 3600) {
+      std::snprintf(time, sizeof time, ", %llu:%02llu:%02llu left", static_cast<unsigned long long>(left / 3600),
+                    static_cast<unsigned long long>(left / 60 % 60), static_cast<unsigned long long>(left % 60));
+    } else {
+      std::snprintf(time, sizeof time, ", %llu:%02llu left", static_cast<unsigned long long>(left / 60),
+                    static_cast<unsigned long long>(left % 60));
+    }
+    text += time;
+  }
+  return std::u16string(what) + std::u16string(text.begin(), text.end());
 }
 
 std::u32string KeyHelpLine(const Snapshot& s, const UiState& ui) {

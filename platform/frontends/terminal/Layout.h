@@ -12,7 +12,9 @@
 
 #include <cstddef>
 #include <map>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "frontends/terminal/Grid.h"
@@ -102,5 +104,11 @@ Grid Layout(const screen::Snapshot& s, EditSource& edits, UiState& ui, int termR
 std::u32string KeyHelpLine(const screen::Snapshot& s, const UiState& ui);
 
 std::u32string ButtonName(int id);
+
+// The status line's account of a transfer under way, meant to lead the line
+// so that a narrow terminal cuts something else: "image 37%, 2:17 left" for
+// `done` of `total` bytes with the rest at `bytesPerSecond`; the percentage
+// alone while there is no rate to go by.
+std::u16string ProgressText(std::u16string_view what, uint64_t done, uint64_t total, double bytesPerSecond);
 
 }  // namespace terminal

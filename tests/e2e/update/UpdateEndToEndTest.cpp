@@ -24,6 +24,7 @@ using e2e::ReadFile;
 using e2e::TempDir;
 
 constexpr char kRebooted[] = "fwutil: the handset rebooted";
+constexpr char kFlashHoldsImage[] = "fwutil: verify: flash holds the firmware image (2493720 bytes)\n";
 
 size_t Count(const std::string& haystack, const std::string& needle) {
   size_t n = 0;
@@ -94,6 +95,8 @@ TEST_F(UpdateEndToEnd, HeadlessUpdateFlashesTheModuleAndRebootsTheHandset) {
   size_t answered = run.Errors().find(": answer ok 2m -> \"Successful\": \"Reboot device/Reset module !\"\n");
   EXPECT_NE(answered, std::string::npos) << run.Errors();
   EXPECT_LT(answered, run.Errors().find(kRebooted)) << run.Errors();
+  // The launcher's verify line tells what the flash holds now.
+  EXPECT_NE(run.Errors().find(kFlashHoldsImage), std::string::npos) << run.Errors();
 
   std::string flash = ReadFile(dir_ / "flash.bin");
   std::string image = ReadFile(FIRMWARE_IMAGE);
@@ -202,6 +205,7 @@ TEST_F(UpdateEndToEnd, ARefusedRebootLeavesTheProgramRunningUntilItIsClosed) {
   EXPECT_EQ(*code, 0) << run.Errors();
   EXPECT_EQ(run.Errors().find(kRebooted), std::string::npos) << run.Errors();
   EXPECT_TRUE(ReadFile(dir_ / "flash.bin") == ReadFile(FIRMWARE_IMAGE));
+  EXPECT_NE(run.Errors().find(kFlashHoldsImage), std::string::npos) << run.Errors();
   // The reboot's failure text has no window to go to.
   ExpectUpdateLog(ReadFile(dir_ / "log.txt"));
 }
@@ -234,6 +238,40 @@ TEST_F(UpdateEndToEnd, AFailedUpdateSaysWhyAndTheNextStartSucceeds) {
   EXPECT_EQ(Count(trace, "Firmware Updated....Done"), 1u);
 }
 
+// The module refuses the image at its check bytes: the transfer had erased
+// the flash, so no image is in it, and the verify line says so when the
+// utility is closed.
+TEST_F(UpdateEndToEnd, ARefusedImageLeavesNoImageInTheFlashAndTheVerifyLineSaysSo) {
+  // The log view once every section is marked: 27 full rows and one of 3.
+  std::string marks = "Wait a moment please...\\r\\n";
+  for (int row = 0; row < 27; ++row) marks += std::string(23, '#') + "\\r\\n";
+  marks += "###";
+  Child run(Fwutil({"--speed", "50", "--module", "refuse-image", "--trace", dir_ / "trace.txt", "--flash-out",
+                    dir_ / "flash.bin", "--log-out", dir_ / "log.txt", "--do", "command 118", "--do",
+                    "wait \"" + marks + "\" 2m", "--do", "key ctrl+q", "--do", "wait-exit 0 1m"}),
+            dir_ / "stderr.txt");
+  auto status = run.Wait(180s);
+  ASSERT_TRUE(status) << run.Errors();
+  EXPECT_EQ(*status, 0) << run.Errors();
+  EXPECT_EQ(run.Errors().find(kRebooted), std::string::npos) << run.Errors();
+  EXPECT_NE(run.Errors().find("fwutil: verify: no image was written to the flash\n"), std::string::npos)
+      << run.Errors();
+  EXPECT_EQ(ReadFile(dir_ / "flash.bin"), "");
+  std::string log = ReadFile(dir_ / "log.txt");
+  EXPECT_EQ(Count(log, "#"), 624u);
+  EXPECT_EQ(log.find("Firmware Updated"), std::string::npos) << log;
+}
+
+// Without an image transfer nothing touched the flash: no verify line.
+TEST_F(UpdateEndToEnd, NoVerifyLineWhenNoImageWasSent) {
+  Child run(Fwutil({"--do", "command 120", "--do", "dialog ok", "--do", "command 101", "--do", "wait-exit 0 1m"}),
+            dir_ / "stderr.txt");
+  auto status = run.Wait(90s);
+  ASSERT_TRUE(status) << run.Errors();
+  EXPECT_EQ(*status, 0) << run.Errors();
+  EXPECT_EQ(run.Errors().find("verify:"), std::string::npos) << run.Errors();
+}
+
 // The update over a pseudo-terminal pair: modulesim on one end as a separate
 // process, fwutil's COM1: on the other, the radio driver's requests going to
 // the simulator's control FIFO.
@@ -250,6 +288,7 @@ TEST_F(UpdateEndToEnd, OverAPtyPairWithTheModuleSimulator) {
   ASSERT_TRUE(status) << run.Errors() << sim.Errors();
   EXPECT_EQ(*status, 0) << run.Errors() << sim.Errors();
   EXPECT_NE(run.Errors().find(kRebooted), std::string::npos);
+  EXPECT_EQ(run.Errors().find("verify:"), std::string::npos) << "no emulated module of its own to verify";
   ExpectUpdateLog(ReadFile(dir_ / "log.txt"));
 
   // The simulator wrote its flash when the image was accepted.

@@ -651,3 +651,33 @@ TEST(ModuleRecord, StatusLineShowsPhaseAndBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+// How far an image transfer has come, per transfer: nothing before the image
+// length, the answered sections while it runs, all of it once written; a
+// second transfer starts again from nothing, and a refused one stops short.
+TEST(ModuleRecord, ImageProgressCountsTheAnsweredSectionsOfTheTransferAtHand) {
+  Harness h;
+  EXPECT_EQ(h.module.GetRecord().imageLength, 0u);
+  ASSERT_TRUE(h.Wake());
+  for (size_t i = 0; i <= kFirstImage + 9; ++i) ASSERT_EQ(Harness::Data(h.Feed(Wire()[i].bytes)), Wire()[i].answer);
+  radio::Record r = h.module.GetRecord();
+  EXPECT_EQ(r.imageLength, 2493720u);
+  EXPECT_EQ(r.imageAcknowledged, 10u * 4000u);
+  ASSERT_EQ(h.RunUpdate(std::vector<radiotest::WireStep>(Wire().begin() + kFirstImage + 10, Wire().end())),
+            Wire().size() - kFirstImage - 10);
+  EXPECT_EQ(h.module.GetRecord().imageAcknowledged, 2493720u);
+
+  ASSERT_TRUE(radio::ApplySwitch(h.module, "refuse-image", nullptr));
+  ASSERT_TRUE(h.Wake());
+  for (size_t i = 0; i <= kFirstImage; ++i) ASSERT_EQ(Harness::Data(h.Feed(Wire()[i].bytes)), Wire()[i].answer);
+  EXPECT_EQ(h.module.GetRecord().imageAcknowledged, 4000u);  // this transfer's first section only
+  EXPECT_EQ(h.RunUpdate(std::vector<radiotest::WireStep>(Wire().begin() + kFirstImage + 1, Wire().end())),
+            Wire().size() - kFirstImage - 2);
+  r = h.module.GetRecord();
+  EXPECT_EQ(r.imageAcknowledged, 623u * 4000u);  // the last, short section is never acknowledged
+  EXPECT_LT(r.imageAcknowledged, r.imageLength);
+}
+
+}  // namespace

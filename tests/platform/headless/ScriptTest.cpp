@@ -25,9 +25,14 @@ TEST(ScriptTest, StepsParseToWhatTheySay) {
       "wait-exit -1 10s\n"
       "wait-exit\n"
       "save-log out/log.txt\n"
-      "save-screen screen.txt\n");
+      "save-screen screen.txt\n"
+      "wait-window \"About\" 2s\n"
+      "dialog ok\n"
+      "dialog 0x3 1s\n"
+      "dialog \"&Apply\"\n"
+      "dialog Retry\n");
   ASSERT_FALSE(script.error) << script.error->message;
-  ASSERT_EQ(script.steps.size(), 13u);
+  ASSERT_EQ(script.steps.size(), 18u);
   const auto& s = script.steps;
   EXPECT_EQ(s[0].kind, Step::Kind::kTimeout);
   EXPECT_EQ(s[0].timeout, std::chrono::minutes(2));
@@ -53,6 +58,16 @@ TEST(ScriptTest, StepsParseToWhatTheySay) {
   EXPECT_FALSE(s[10].timeout);
   EXPECT_EQ(s[11].path, "out/log.txt");
   EXPECT_EQ(s[12].kind, Step::Kind::kSaveScreen);
+  EXPECT_EQ(s[13].kind, Step::Kind::kWaitWindow);
+  EXPECT_EQ(s[13].text, u"About");
+  EXPECT_EQ(s[13].timeout, std::chrono::seconds(2));
+  EXPECT_EQ(s[14].kind, Step::Kind::kDialog);
+  EXPECT_EQ(s[14].result, IDOK);
+  EXPECT_TRUE(s[14].text.empty());
+  EXPECT_EQ(s[15].result, 3);
+  EXPECT_EQ(s[15].timeout, std::chrono::seconds(1));
+  EXPECT_EQ(s[16].text, u"&Apply");  // a button by its text
+  EXPECT_EQ(s[17].result, IDRETRY);  // names are the answer's, case aside
 }
 
 struct BadLine {
@@ -81,7 +96,11 @@ INSTANTIATE_TEST_SUITE_P(
                       BadLine{"wait \"\"", "empty"}, BadLine{"wait-exit 0 1s 2s", "wait-exit [<code>] [<timeout>]"},
                       BadLine{"wait-exit 1s 2s", "two timeouts"}, BadLine{"timeout 10", "no duration"},
                       BadLine{"timeout 10h", "no duration"}, BadLine{"save-log", "save-log <path>"},
-                      BadLine{"done now", "expected 'done'"}));
+                      BadLine{"done now", "expected 'done'"}, BadLine{"wait-window About", "wait-window \"<caption>\""},
+                      BadLine{"wait-window \"\"", "caption to wait for is empty"},
+                      BadLine{"wait-window \"About\" soon", "no duration"}, BadLine{"dialog", "expected 'dialog"},
+                      BadLine{"dialog 70000", "from 0 to 65535"}, BadLine{"dialog \"\"", "text is empty"},
+                      BadLine{"dialog ok 1s 2s", "expected 'dialog"}));
 
 TEST(ScriptTest, DoOptionsAreStepsNumberedByTheCaller) {
   headless::Script script;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 
@@ -27,6 +28,44 @@ DWORD WINAPI ToyWorker(LPVOID param) {
   SendDlgItemMessageW(main, 5, EM_REPLACESEL, 0,
                       reinterpret_cast<LPARAM>(answer == IDOK ? u"answered OK\r\n" : u"answered Cancel\r\n"));
   return 0;
+}
+
+// A dialog with two buttons: "&Apply" (200), which leaves it open, and
+// "Close" (IDCANCEL), which ends it.
+std::vector<uint8_t> ToyDialogTemplate() {
+  std::vector<uint8_t> t;
+  ResImage::Dword(t, WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_CENTER | DS_MODALFRAME);
+  ResImage::Dword(t, 0);
+  ResImage::Word(t, 2);
+  for (int v : {10, 10, 120, 50}) ResImage::Word(t, static_cast<uint16_t>(v));
+  ResImage::Word(t, 0);  // no menu
+  ResImage::Word(t, 0);  // the default class
+  ResImage::Text(t, u"Toy Box");
+  struct Button {
+    int id;
+    const char16_t* text;
+  };
+  for (Button b : {Button{200, u"&Apply"}, Button{IDCANCEL, u"Close"}}) {
+    ResImage::Align(t);
+    ResImage::Dword(t, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON);
+    ResImage::Dword(t, 0);
+    for (int v : {10, b.id == 200 ? 10 : 30, 50, 14}) ResImage::Word(t, static_cast<uint16_t>(v));
+    ResImage::Word(t, static_cast<uint16_t>(b.id));
+    ResImage::Word(t, 0xFFFF);
+    ResImage::Word(t, 0x0080);  // button
+    ResImage::Text(t, b.text);
+    ResImage::Word(t, 0);
+  }
+  return t;
+}
+
+std::atomic<int> toyApplied{0};
+
+BOOL CALLBACK ToyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  if (message != WM_COMMAND) return FALSE;
+  if (LOWORD(wParam) == 200) ++toyApplied;
+  if (LOWORD(wParam) == IDCANCEL) EndDialog(dialog, IDCANCEL);
+  return TRUE;
 }
 
 LRESULT CALLBACK ToyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -55,6 +94,11 @@ LRESULT CALLBACK ToyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_COMMAND:
       if (LOWORD(wParam) == 118) CloseHandle(CreateThread(nullptr, 0, ToyWorker, hwnd, 0, nullptr));
       if (LOWORD(wParam) == 1 || LOWORD(wParam) == 101) SendMessageW(hwnd, WM_CLOSE, 0, 0);
+      if (LOWORD(wParam) == 120) {
+        static const std::vector<uint8_t> dialog = ToyDialogTemplate();
+        DialogBoxIndirectParamW(toyInstance, reinterpret_cast<LPCDLGTEMPLATEW>(dialog.data()), hwnd, ToyDialogProc,
+                                0);
+      }
       return 0;
     case WM_DESTROY:
       PostQuitMessage(7);
@@ -63,6 +107,9 @@ LRESULT CALLBACK ToyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
       return DefWindowProcW(hwnd, message, wParam, lParam);
   }
 }
+
+// A program that ends before it has any window.
+int WINAPI NoWindowMain(HINSTANCE, HINSTANCE, LPWSTR, int) { return 16; }
 
 int WINAPI ToyMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
   WNDCLASSW wc{};
@@ -207,6 +254,50 @@ TEST_F(ScriptedUserTest, AFailingStepSaysWhichAndWhy) {
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.message.find("no program"), std::string::npos);
   user.Done();
+  EXPECT_EQ(program.WaitForExit(5s), 7);
+}
+
+// Steps given before the program has come up wait for its main window
+// instead of racing its start; the log view's text is kept from the start,
+// whatever the steps, so it can be saved after the window has gone.
+TEST_F(ScriptedUserTest, StepsWaitForTheMainWindowAndItsLogIsKept) {
+  for (const char* first : {"done\n", "menu 0 101\n", "command 101\n"}) {
+    headless::ProgramThread program(ToyMain, toyInstance);
+    ScriptedUser user(u"Toy");
+    user.WatchLogView();
+    auto script = headless::ParseScript(std::string(first) + "wait-exit 7 5s\n");
+    auto result = headless::RunScript(script.steps, user, &program);
+    EXPECT_TRUE(result.ok) << first << result.message;
+    EXPECT_EQ(user.LogText(), u"Toy Utility\r\n") << first;
+  }
+
+  headless::ProgramThread gone(NoWindowMain, toyInstance);
+  ScriptedUser user(u"Toy");
+  auto script = headless::ParseScript("save-screen /dev/null\nkey ctrl+q\n");
+  auto result = headless::RunScript(script.steps, user, &gone);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.failedLine, 2);  // the screen is saved once the program has ended; no key can be given
+  EXPECT_NE(result.message.find("ended before its main window came up"), std::string::npos) << result.message;
+}
+
+TEST_F(ScriptedUserTest, WaitsForWindowsAndPressesDialogButtons) {
+  headless::ProgramThread program(ToyMain, toyInstance);
+  ScriptedUser user(u"Toy");
+  ASSERT_TRUE(user.WaitUntilUp(5s));
+  EXPECT_TRUE(user.WaitForWindow(u"Toy Utility", 5s));
+  EXPECT_EQ(user.PressDialogButton(IDOK, u"", 50ms), headless::DialogPress::kNoDialog);
+  ASSERT_TRUE(user.Command(120));
+  ASSERT_TRUE(user.WaitForWindow(u"Toy Box", 5s));
+  EXPECT_FALSE(user.WaitForWindow(u"Toy Utility", 50ms));  // behind the dialog
+  std::u16string caption;
+  EXPECT_EQ(user.PressDialogButton(0, u"Nope", 5s, &caption), headless::DialogPress::kNoButton);
+  EXPECT_EQ(caption, u"Toy Box");
+  // "apply" finds "&Apply"; that button leaves the dialog open.
+  EXPECT_EQ(user.PressDialogButton(0, u"apply", 300ms), headless::DialogPress::kStillOpen);
+  EXPECT_TRUE(Eventually([] { return toyApplied.load() == 1; }));
+  EXPECT_EQ(user.PressDialogButton(IDCANCEL, u"", 5s), headless::DialogPress::kClosed);
+  EXPECT_TRUE(user.WaitForWindow(u"Toy Utility", 5s));
+  ASSERT_TRUE(user.Command(101));
   EXPECT_EQ(program.WaitForExit(5s), 7);
 }
 

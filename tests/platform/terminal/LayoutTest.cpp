@@ -535,5 +535,34 @@ TEST(TerminalLayout, NoProgramWindowLeavesAnEmptyScreen) {
   EXPECT_EQ(edits.calls, 0u);
 }
 
+// During the image transfer the status line leads with how far the image
+// has come and the time left at the measured rate; on the common 80x24
+// terminal that part is never cut, however long the rest of the line.
+TEST(TerminalLayout, StatusLineLeadsWithTheTransfersProgressAndTimeLeft) {
+  // 923000 of 2493720 bytes at 11520 B/s: 37% (rounded down), 136.3 s left.
+  EXPECT_EQ(ProgressText(u"image", 923000, 2493720, 11520), u"image 37%, 2:17 left");
+  EXPECT_EQ(ProgressText(u"image", 0, 2493720, 11520), u"image 0%, 3:37 left");
+  EXPECT_EQ(ProgressText(u"image", 2493719, 2493720, 11520), u"image 99%, 0:01 left");
+  EXPECT_EQ(ProgressText(u"image", 2493720, 2493720, 11520), u"image 100%, 0:00 left");
+  EXPECT_EQ(ProgressText(u"image", 923000, 2493720, 0), u"image 37%");  // no rate measured yet
+  EXPECT_EQ(ProgressText(u"image", 0, 360000, 100), u"image 0%, 1:00:00 left");
+  EXPECT_EQ(ProgressText(u"image", 5000, 4000, 100), u"image 100%, 0:00 left");
+
+  FakeEdits edits;
+  edits.text[kLog] = {u"Wait a moment please...", u"#######################", u"####"};
+  UiState ui;
+  ui.status = ProgressText(u"image", 923000, 2493720, 11520) +
+              u" | 11532 B/s | transfer image-sections | rx 932617 tx 240 | resets 1 refusals 0 | flash empty | "
+              u"radio off";
+  screen::Snapshot s = MainScreen(edits.text[kLog]);
+  for (int cols : {80, 60}) {
+    Grid grid = Layout(s, edits, ui, 24, cols);
+    Geometry g = ComputeGeometry(24, cols);
+    std::string row = grid.RowText(g.statusRow);
+    EXPECT_EQ(row.find("image 37%, 2:17 left | "), 0u) << row;
+    EXPECT_THAT(row, HasSubstr("B/s")) << row;
+  }
+}
+
 }  // namespace
 }  // namespace terminal

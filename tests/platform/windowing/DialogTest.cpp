@@ -121,6 +121,77 @@ TEST(MessageBoxTest, OwnerIsDisabledWhileTheBoxIsOpenAndGetsItsFocusBack) {
   DestroyWindow(main);
 }
 
+// Keys typed right after a box is answered, before its thread has taken it
+// down, are typed ahead: they reach what is in front once the box is gone
+// (the owner's focus window, or the next box), in order, none lost.
+TEST(MessageBoxTest, KeysTypedAfterTheAnswerReachWhatIsInFrontOnceTheBoxIsGone) {
+  // The owner's thread is held busy inside the box's modal loop (a posted
+  // message whose handler waits) while the answer and the keys arrive.
+  std::atomic<bool> busy{false}, release{false};
+  Log keys;
+  HWND main = Create(
+      [&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+        if (m == WM_USER) {
+          busy = true;
+          Eventually([&] { return release.load(); });
+          return 0;
+        }
+        if (m == WM_KEYDOWN) keys.Add(h, m, w, GetKeyState(VK_CONTROL) < 0);
+        return DefWindowProcW(h, m, w, l);
+      },
+      WS_VISIBLE, nullptr, 0, u"Firmware Utility");
+  HWND edit = Create(
+      [&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+        if (m == WM_KEYDOWN) keys.Add(h, m, w, GetKeyState(VK_CONTROL) < 0);
+        return DefWindowProcW(h, m, w, l);
+      },
+      WS_CHILD | WS_VISIBLE, main, 5);
+  SetFocus(edit);
+
+  std::thread user([&] {
+    auto box = WaitForBox();
+    ASSERT_TRUE(box);
+    PostMessageW(main, WM_USER, 0, 0);
+    ASSERT_TRUE(Eventually([&] { return busy.load(); }));
+    EXPECT_TRUE(screen::AnswerBox(box->id, IDOK));
+    screen::Key('Q', screen::kControl);
+    screen::Key(VK_DOWN);
+    release = true;
+  });
+  EXPECT_EQ(MessageBoxW(main, u"COMs should be released first", nullptr, MB_ICONERROR), IDOK);
+  user.join();
+  EXPECT_TRUE(Pump([&] { return keys.Count(WM_KEYDOWN) >= 3; }, 2000ms));
+  auto all = keys.All();
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0].wParam, static_cast<WPARAM>(VK_CONTROL));
+  EXPECT_EQ(all[1].wParam, static_cast<WPARAM>('Q'));
+  EXPECT_EQ(all[1].lParam, 1);  // Ctrl still held for it
+  EXPECT_EQ(all[2].wParam, static_cast<WPARAM>(VK_DOWN));
+  for (const Message& m : all) EXPECT_EQ(m.hwnd, edit);
+  EXPECT_EQ(GetAsyncKeyState(VK_CONTROL), 0);
+
+  // With a second box under the answered one, the keys typed ahead go to
+  // that box: Enter answers it.
+  std::atomic<int> lower{0};
+  busy = false;
+  release = false;
+  std::thread other([&] { lower = MessageBoxW(nullptr, u"lower", u"B", MB_OKCANCEL | MB_DEFBUTTON2); });
+  ASSERT_TRUE(WaitForBox(1));
+  std::thread second([&] {
+    ASSERT_TRUE(WaitForBox(2));
+    PostMessageW(main, WM_USER, 0, 0);
+    ASSERT_TRUE(Eventually([&] { return busy.load(); }));
+    EXPECT_TRUE(screen::AnswerBox(screen::Capture().modals.back().box.id, IDOK));
+    screen::Key(VK_RETURN);
+    release = true;
+  });
+  EXPECT_EQ(MessageBoxW(main, u"upper", u"A", MB_OK), IDOK);
+  second.join();
+  other.join();
+  EXPECT_EQ(lower.load(), IDCANCEL);
+  DestroyWindow(main);
+}
+
 TEST(MessageBoxTest, TerminatedThreadLeavesNoBoxBehind) {
   HANDLE thread = CreateThread(
       nullptr, 0, [](LPVOID) -> DWORD { return static_cast<DWORD>(MessageBoxW(nullptr, u"x", u"y", MB_OK)); }, nullptr,
