@@ -33,6 +33,7 @@ struct Options {
   std::string control;
   std::string flashIn;
   std::string flashOut;
+  std::string lineEvents;
   std::vector<std::string> switches;
   bool suspended = false;
   bool quiet = false;
@@ -54,6 +55,8 @@ void PrintHelp() {
       "  --flash-out FILE    written when an image has been accepted, and at exit\n"
       "                      (empty when the flash holds no valid image)\n"
       "  --switch SPEC       a fault switch of the module (repeatable), see below\n"
+      "  --line-events FILE  on a pseudo-terminal, append each break or line error to FILE as a line\n"
+      "                      (break, framing, parity, overrun) once the bytes before it have left\n"
       "  --suspended         start with the radio part off\n"
       "  --status SECONDS    print a status line this often while bytes move (0: never; default 1)\n"
       "  --quiet             log nothing but errors\n"
@@ -93,6 +96,8 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
       if (!value(o.flashIn)) return false;
     } else if (arg == "--flash-out") {
       if (!value(o.flashOut)) return false;
+    } else if (arg == "--line-events") {
+      if (!value(o.lineEvents)) return false;
     } else if (arg == "--switch") {
       if (!value(v)) return false;
       o.switches.push_back(v);
@@ -293,6 +298,7 @@ int Simulator::Run() {
   module_->SetRadioSuspended(o_.suspended);
 
   std::string error;
+  tty_.SetLineEventFile(o_.lineEvents);
   if (!tty_.Open(o_.tty, &error)) {
     Error(error);
     return 1;
@@ -312,7 +318,10 @@ int Simulator::Run() {
 
   Log("running on " + o_.tty + " (115200 8N1)" + (o_.control.empty() ? "" : ", control FIFO " + o_.control) + ", " +
       module_->StatusLine());
-  if (tty_.IsPseudoTerminal()) Log("note: a pseudo-terminal carries no breaks or line errors");
+  if (tty_.IsPseudoTerminal()) {
+    Log(o_.lineEvents.empty() ? "note: a pseudo-terminal carries no breaks or line errors"
+                              : "note: breaks and line errors go to " + o_.lineEvents + " (a pseudo-terminal carries none)");
+  }
 
   // The status line comes while bytes move; an idle simulator sets no timer.
   kernel::TimePoint nextStatus = kernel::kNever;
