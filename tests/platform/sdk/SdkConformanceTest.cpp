@@ -18,7 +18,7 @@ using Text = std::basic_string<WCHAR>;
 const WCHAR kClassName[] = TEXT("SdkConformanceWindow");
 
 LRESULT CALLBACK PlainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_APP) return (LRESULT)GetCurrentThreadId() + (LRESULT)wParam;
+  if (message == (WM_USER + 1)) return (LRESULT)GetCurrentThreadId() + (LRESULT)wParam;
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -90,7 +90,7 @@ struct SendFromWorker {
 
 DWORD WINAPI SendWorker(LPVOID parameter) {
   SendFromWorker* send = (SendFromWorker*)parameter;
-  send->result = SendMessageW(send->window, WM_APP, 1000, 0);
+  send->result = SendMessageW(send->window, (WM_USER + 1), 1000, 0);
   send->finished = 1;
   PostMessageW(send->window, WM_NULL, 0, 0);
   return 0;
