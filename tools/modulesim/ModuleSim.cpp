@@ -33,6 +33,7 @@ struct Options {
   std::string control;
   std::string flashIn;
   std::string flashOut;
+  std::string lineEvents;
   std::vector<std::string> switches;
   std::string loader = "normal";
   bool suspended = false;
@@ -63,6 +64,8 @@ void PrintHelp() {
       "                        never           never answers 0x55\n"
       "                        stop-mid-image  stops answering after half the image's sections, until the\n"
       "                                        next reset (once)\n"
+      "  --line-events FILE  on a pseudo-terminal, append each break or line error to FILE as a line\n"
+      "                      (break, framing, parity, overrun) once the bytes before it have left\n"
       "  --suspended         start with the radio part off\n"
       "  --status SECONDS    print a status line this often while bytes move (0: never; default 1)\n"
       "  --quiet             log nothing but errors\n"
@@ -102,6 +105,8 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
       if (!value(o.flashIn)) return false;
     } else if (arg == "--flash-out") {
       if (!value(o.flashOut)) return false;
+    } else if (arg == "--line-events") {
+      if (!value(o.lineEvents)) return false;
     } else if (arg == "--switch") {
       if (!value(v)) return false;
       o.switches.push_back(v);
@@ -318,6 +323,7 @@ int Simulator::Run() {
   module_->SetRadioSuspended(o_.suspended);
 
   std::string error;
+  tty_.SetLineEventFile(o_.lineEvents);
   if (!tty_.Open(o_.tty, &error)) {
     Error(error);
     return 1;
@@ -337,7 +343,10 @@ int Simulator::Run() {
 
   Log("running on " + o_.tty + " (115200 8N1)" + (o_.control.empty() ? "" : ", control FIFO " + o_.control) +
       (o_.loader == "normal" ? "" : ", loader " + o_.loader) + ", " + module_->StatusLine());
-  if (tty_.IsPseudoTerminal()) Log("note: a pseudo-terminal carries no breaks or line errors");
+  if (tty_.IsPseudoTerminal()) {
+    Log(o_.lineEvents.empty() ? "note: a pseudo-terminal carries no breaks or line errors"
+                              : "note: breaks and line errors go to " + o_.lineEvents + " (a pseudo-terminal carries none)");
+  }
 
   // The status line comes while bytes move; an idle simulator sets no timer.
   kernel::TimePoint nextStatus = kernel::kNever;

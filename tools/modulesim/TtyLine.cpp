@@ -93,9 +93,19 @@ void TtyLine::Discard() {
   if (fd_ >= 0) tcflush(fd_, TCIOFLUSH);
 }
 
+bool TtyLine::RecordCondition(radio::LineCondition condition) {
+  tcdrain(fd_);
+  std::string line = std::string(radio::ConditionName(condition)) + "\n";
+  int file = open(lineEventFile_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (file < 0) return false;
+  bool ok = write(file, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  close(file);
+  return ok;
+}
+
 bool TtyLine::SendCondition(radio::LineCondition condition) {
   // A pseudo-terminal drops breaks silently and cannot garble a byte.
-  if (pty_) return false;
+  if (pty_) return lineEventFile_.empty() ? false : RecordCondition(condition);
   // The condition goes after the data before it.
   tcdrain(fd_);
   if (condition == radio::LineCondition::Break) return tcsendbreak(fd_, 0) == 0;

@@ -33,15 +33,22 @@ class TtyLine {
   void Discard();
   // Breaks and line errors that could not travel (pseudo-terminal).
   unsigned DroppedConditions() const { return droppedConditions_; }
+  // On a pseudo-terminal, breaks and line errors are appended to `path`
+  // instead, one line each ("break", "framing", "parity", "overrun"), once
+  // the bytes before them have left: a side channel for a reader that
+  // counts them (the pty helper of the Wine tests).
+  void SetLineEventFile(std::string path) { lineEventFile_ = std::move(path); }
 
  private:
   bool SendCondition(radio::LineCondition condition);
+  bool RecordCondition(radio::LineCondition condition);
 
   int fd_ = -1;
   bool pty_ = false;
   std::deque<radio::Emission> pending_;
   size_t offset_ = 0;  // bytes of pending_.front() already sent
   unsigned droppedConditions_ = 0;
+  std::string lineEventFile_;
 };
 
 }  // namespace modulesim
