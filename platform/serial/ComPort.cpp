@@ -206,11 +206,11 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     if (size > 0) verdict = config_->Faults().TakeNext();
     std::unique_lock<std::mutex> lock(transport_->Lock());
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
-    if (verdict.fail && !verdict.shorten) return Fail(verdict.error);
+    if (verdict.fail) return Fail(verdict.error);
     if (size == 0) return TRUE;
     if (gone_) return Fail(ERROR_DEVICE_NOT_CONNECTED);
     if (verdict.shorten) size = std::min(size, verdict.bytes);
-    if (size == 0) return verdict.fail ? Fail(verdict.error) : TRUE;
+    if (size == 0) return TRUE;
 
     const TimePoint start = Clock::now();
     const COMMTIMEOUTS t = timeouts_;
@@ -259,7 +259,6 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
       return Fail(ERROR_DEVICE_NOT_CONNECTED);
     }
     if (transport_->OutputPending(Clock::now()) == 0) RecordEvents(EV_TXEMPTY);
-    if (verdict.fail) return Fail(verdict.error);
     return TRUE;
   }
 
@@ -664,13 +663,6 @@ void WriteFaults::FailNext(unsigned count, DWORD error) {
   failError_ = error;
 }
 
-void WriteFaults::FailPartwayNext(unsigned count, DWORD bytes, DWORD error) {
-  std::lock_guard<std::mutex> guard(lock_);
-  partwayCount_ = count;
-  partwayBytes_ = bytes;
-  partwayError_ = error;
-}
-
 void WriteFaults::ShortenNext(unsigned count, DWORD bytes) {
   std::lock_guard<std::mutex> guard(lock_);
   shortCount_ = count;
@@ -680,7 +672,6 @@ void WriteFaults::ShortenNext(unsigned count, DWORD bytes) {
 void WriteFaults::Clear() {
   std::lock_guard<std::mutex> guard(lock_);
   failCount_ = 0;
-  partwayCount_ = 0;
   shortCount_ = 0;
 }
 
@@ -691,12 +682,6 @@ WriteFaults::Verdict WriteFaults::TakeNext() {
     --failCount_;
     verdict.fail = true;
     verdict.error = failError_;
-  } else if (partwayCount_ > 0) {
-    --partwayCount_;
-    verdict.fail = true;
-    verdict.error = partwayError_;
-    verdict.shorten = true;
-    verdict.bytes = partwayBytes_;
   } else if (shortCount_ > 0) {
     --shortCount_;
     verdict.shorten = true;

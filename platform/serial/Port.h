@@ -29,15 +29,11 @@ COMMTIMEOUTS BurstReadTimeouts();
 
 // Switches that make writes on a port misbehave, for fault tests. Each
 // armed count is used up by the writes that follow, in order: failing
-// writes first, then writes failing partway, then short ones.
+// writes first, then short ones.
 class WriteFaults {
  public:
   // The next `count` writes fail: FALSE with `error`, nothing sent.
   void FailNext(unsigned count, DWORD error = ERROR_GEN_FAILURE);
-  // The next `count` writes send their first `bytes` bytes, then fail with
-  // `error`, reporting the bytes that went as written (a device that gives
-  // out in the middle of a write).
-  void FailPartwayNext(unsigned count, DWORD bytes, DWORD error = ERROR_GEN_FAILURE);
   // The next `count` writes send only their first `bytes` bytes and report
   // that many as written.
   void ShortenNext(unsigned count, DWORD bytes);
@@ -45,7 +41,7 @@ class WriteFaults {
 
   // Used by the port: what the next write must do.
   struct Verdict {
-    bool fail = false;  // with `shorten`: after sending `bytes`
+    bool fail = false;
     DWORD error = ERROR_SUCCESS;
     bool shorten = false;
     DWORD bytes = 0;
@@ -56,9 +52,6 @@ class WriteFaults {
   std::mutex lock_;
   unsigned failCount_ = 0;
   DWORD failError_ = ERROR_GEN_FAILURE;
-  unsigned partwayCount_ = 0;
-  DWORD partwayBytes_ = 0;
-  DWORD partwayError_ = ERROR_GEN_FAILURE;
   unsigned shortCount_ = 0;
   DWORD shortBytes_ = 0;
 };
