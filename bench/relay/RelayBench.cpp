@@ -2,7 +2,8 @@
 //
 // Two pseudo-terminals are the two lines: the middle opens their slave ends,
 // this program feeds and reads their masters. The middle is, in turn, socat
-// itself (`socat SLAVE_A SLAVE_B`, the reference) and the real fwutil
+// itself (`socat SLAVE_A SLAVE_B`, the reference; and `socat -b 1024`, which
+// copies in the relay's own pass size) and the real fwutil
 // relaying between COM1: (line A) and its partner port (line B), in a few
 // set-ups. (No socat pty pairs in the path: a pair is one process that
 // blocks in its writes, and two of them around the relay's two blocked
@@ -13,7 +14,11 @@
 // its CPU time while idle. It prints each figure and its ratio to socat's,
 // measured in the same run; it asserts nothing about absolute speed.
 //
-// Usage: relay_bench [--megabytes N] [--rounds N] [--idle-seconds N] [--fwutil PATH] [--socat PATH]
+// With --baseline PATH, another fwutil build (an earlier one, say) is measured
+// in the same run, set-up by set-up after this build's.
+//
+// Usage: relay_bench [--megabytes N] [--rounds N] [--idle-seconds N] [--fwutil PATH] [--baseline PATH]
+//                    [--socat PATH]
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -38,6 +43,7 @@ struct Settings {
   int rounds = 200;
   int idleSeconds = 3;
   std::string fwutil = FWUTIL_PATH;
+  std::string baseline;  // another fwutil to measure in the same run; empty: none
   std::string socat;
 };
 
@@ -215,31 +221,39 @@ std::string Ratio(double value, double reference) {
   return text;
 }
 
-void Print(const std::vector<Figures>& all) {
-  const Figures& ref = all.front();
-  std::printf("\n%-38s %13s %13s %13s %13s %11s %12s %12s %10s\n", "middle", "A->B", "B->A", "both: A->B", "both: B->A",
-              "CPU s/MB", "RTT median", "RTT p90", "idle CPU");
-  for (const Figures& f : all) {
-    if (!f.ok) {
-      std::printf("%-38s failed\n", f.name.c_str());
-      continue;
-    }
-    std::printf("%-38s %13s %13s %13s %13s %11.4f %9.0f us %9.0f us %9.2f%%\n", f.name.c_str(), Rate(f.up).c_str(),
-                Rate(f.down).c_str(), Rate(f.bothUp).c_str(), Rate(f.bothDown).c_str(), f.cpuPerMegabyte, f.rttMedian,
-                f.rttP90, f.idleCpu * 100);
-  }
-  std::printf("\nratios to socat (throughput: above 1 is faster; CPU and round trip: above 1 is more)\n");
-  std::printf("%-38s %13s %13s %13s %13s %11s %12s %12s %10s\n", "middle", "A->B", "B->A", "both: A->B", "both: B->A",
+void PrintRatios(const std::vector<Figures>& all, size_t reference) {
+  const Figures& ref = all[reference];
+  std::printf("\nratios to %s (throughput: above 1 is faster; CPU and round trip: above 1 is more)\n",
+              ref.name.c_str());
+  std::printf("%-46s %13s %13s %13s %13s %11s %12s %12s %10s\n", "middle", "A->B", "B->A", "both: A->B", "both: B->A",
               "CPU/MB", "RTT median", "RTT p90", "idle CPU");
-  for (size_t i = 1; i < all.size(); ++i) {
+  for (size_t i = 2; i < all.size(); ++i) {
     const Figures& f = all[i];
     if (!f.ok || !ref.ok) continue;
-    std::printf("%-38s %13s %13s %13s %13s %11s %12s %12s %10s\n", f.name.c_str(), Ratio(f.up, ref.up).c_str(),
+    std::printf("%-46s %13s %13s %13s %13s %11s %12s %12s %10s\n", f.name.c_str(), Ratio(f.up, ref.up).c_str(),
                 Ratio(f.down, ref.down).c_str(), Ratio(f.bothUp, ref.bothUp).c_str(),
                 Ratio(f.bothDown, ref.bothDown).c_str(), Ratio(f.cpuPerMegabyte, ref.cpuPerMegabyte).c_str(),
                 Ratio(f.rttMedian, ref.rttMedian).c_str(), Ratio(f.rttP90, ref.rttP90).c_str(),
                 Ratio(f.idleCpu, ref.idleCpu).c_str());
   }
+}
+
+// The figures, then the relay's ratios to socat and to socat -b 1024 (the
+// first two entries).
+void Print(const std::vector<Figures>& all) {
+  std::printf("\n%-46s %13s %13s %13s %13s %11s %12s %12s %10s\n", "middle", "A->B", "B->A", "both: A->B", "both: B->A",
+              "CPU s/MB", "RTT median", "RTT p90", "idle CPU");
+  for (const Figures& f : all) {
+    if (!f.ok) {
+      std::printf("%-46s failed\n", f.name.c_str());
+      continue;
+    }
+    std::printf("%-46s %13s %13s %13s %13s %11.4f %9.0f us %9.0f us %9.2f%%\n", f.name.c_str(), Rate(f.up).c_str(),
+                Rate(f.down).c_str(), Rate(f.bothUp).c_str(), Rate(f.bothDown).c_str(), f.cpuPerMegabyte, f.rttMedian,
+                f.rttP90, f.idleCpu * 100);
+  }
+  PrintRatios(all, 0);
+  PrintRatios(all, 1);
 }
 
 // A pseudo-terminal: returns its master (non-blocking) and the slave's path,
@@ -278,6 +292,8 @@ int main(int argc, char** argv) {
       settings.idleSeconds = std::stoi(value);
     } else if (option == "--fwutil") {
       settings.fwutil = value;
+    } else if (option == "--baseline") {
+      settings.baseline = value;
     } else if (option == "--socat") {
       settings.socat = value;
     } else {
@@ -308,21 +324,36 @@ int main(int argc, char** argv) {
     std::printf("measuring: socat %s,raw,echo=0 %s,raw,echo=0\n", hostA.c_str(), hostB.c_str());
     all.push_back(Measure("socat", middle.Pid(), a, b, settings));
   }
+  {
+    Drain(a);
+    Drain(b);
+    e2e::Process middle;
+    middle.Start({settings.socat, "-b", "1024", hostA + ",raw,echo=0", hostB + ",raw,echo=0"});
+    std::printf("measuring: socat -b 1024 %s,raw,echo=0 %s,raw,echo=0\n", hostA.c_str(), hostB.c_str());
+    all.push_back(Measure("socat -b 1024", middle.Pid(), a, b, settings));
+  }
 
   const std::vector<RelaySetup> setups = {
       {"relay, IrDA partner (COM3:), level 3", "3", {}},
       {"relay, Bluetooth UART (COM2:), level 3", "2", {"command 110"}},
       {"relay, Bluetooth UART (COM2:), level 0", "2", {"command 110", "command 112"}},
   };
+  struct Build {
+    std::string label, path;
+  };
+  std::vector<Build> builds = {{"", settings.fwutil}};
+  if (!settings.baseline.empty()) builds.push_back({"baseline ", settings.baseline});
+  std::vector<std::pair<RelaySetup, std::string>> runs;  // each set-up with the fwutil that runs it
   for (const RelaySetup& setup : setups) {
+    for (const Build& build : builds)
+      runs.push_back({RelaySetup{build.label + setup.name, setup.partnerPort, setup.steps}, build.path});
+  }
+  for (const auto& [setup, fwutil] : runs) {
     Drain(a);
     Drain(b);
-    std::vector<std::string> args = {settings.fwutil, "--headless",
-                                     "--trace",       "none",
-                                     "--desktop",     dir,
-                                     "--com",         "1=" + hostA,
-                                     "--com",         setup.partnerPort + "=" + hostB,
-                                     "--ril",         "none"};
+    std::vector<std::string> args = {fwutil,  "--headless", "--trace",    "none",  "--desktop",
+                                     dir,     "--com",      "1=" + hostA, "--com", setup.partnerPort + "=" + hostB,
+                                     "--ril", "none"};
     for (const std::string& step : setup.steps) args.insert(args.end(), {"--do", step});
     args.insert(args.end(), {"--do", "command 153", "--do", "wait \"Baudrate:115200\" 20s"});
     std::string command;

@@ -18,7 +18,7 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <deque>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -70,6 +70,49 @@ DCB FreshUartSettings() {
   return dcb;
 }
 
+// The input queue: a ring of bytes that grows only when SetupComm asks for
+// more room than it has, so a pass through a read allocates nothing.
+class ByteQueue {
+ public:
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  void clear() { head_ = count_ = 0; }
+  // Makes room for `capacity` bytes, keeping what is queued.
+  void Reserve(size_t capacity) {
+    if (capacity <= ring_.size()) return;
+    std::vector<uint8_t> bigger(capacity);
+    Take(bigger.data(), count_, true);
+    head_ = 0;
+    ring_.swap(bigger);
+  }
+  // Appends; the caller has made sure the bytes fit.
+  void Append(const uint8_t* data, size_t size) {
+    size_t tail = (head_ + count_) % ring_.size();
+    size_t first = std::min(size, ring_.size() - tail);
+    std::memcpy(ring_.data() + tail, data, first);
+    std::memcpy(ring_.data(), data + first, size - first);
+    count_ += size;
+  }
+  // Copies up to `size` bytes out; `peek`: leaves them queued.
+  size_t Take(uint8_t* out, size_t size, bool peek = false) {
+    size = std::min(size, count_);
+    if (size == 0) return 0;
+    size_t first = std::min(size, ring_.size() - head_);
+    std::memcpy(out, ring_.data() + head_, first);
+    std::memcpy(out + first, ring_.data(), size - first);
+    if (!peek) {
+      head_ = (head_ + size) % ring_.size();
+      count_ -= size;
+    }
+    return size;
+  }
+
+ private:
+  std::vector<uint8_t> ring_;
+  size_t head_ = 0;
+  size_t count_ = 0;
+};
+
 bool ValidSettings(const DCB& dcb) {
   if (dcb.BaudRate == 0) return false;
   if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return false;
@@ -101,6 +144,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     dcb_ = FreshUartSettings();
     timeouts_ = options.timeouts;
     inSize_ = std::clamp<DWORD>(options.inputQueue, 1, kMaxQueue);
+    in_.Reserve(inSize_);
     DWORD result = transport_->Configure(dcb_);
     if (result != ERROR_SUCCESS) {
       transport_->Close();
@@ -128,7 +172,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
 
   BOOL Read(void* buffer, DWORD size, DWORD* read) override {
     BOOL ok = ReadBytes(buffer, size, read);
-    if (ok && *read > 0) {
+    if (ok && *read > 0 && config_->Observed()) {
       if (auto observer = config_->Observer()) observer->OnRead({static_cast<const uint8_t*>(buffer), *read});
     }
     return ok;
@@ -136,13 +180,17 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
 
   BOOL Write(const void* data, DWORD size, DWORD* written) override {
     BOOL ok = WriteBytes(data, size, written);
-    if (auto observer = config_->Observer()) observer->OnWrite({static_cast<const uint8_t*>(data), size}, *written, ok);
+    if (config_->Observed()) {
+      if (auto observer = config_->Observer()) {
+        observer->OnWrite({static_cast<const uint8_t*>(data), size}, *written, ok);
+      }
+    }
     return ok;
   }
 
   BOOL Purge(DWORD flags) {
     BOOL ok = PurgeQueues(flags);
-    if (ok) {
+    if (ok && config_->Observed()) {
       if (auto observer = config_->Observer()) observer->OnPurge(flags);
     }
     return ok;
@@ -154,6 +202,12 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     std::unique_lock<std::mutex> lock(transport_->Lock());
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     if (size == 0) return TRUE;
+    // What is queued already answers the whole request: no time-out can
+    // matter, and nothing needs to wait.
+    if (in_.size() >= size) {
+      *read = static_cast<DWORD>(in_.Take(out, size));
+      return TRUE;
+    }
 
     const TimePoint start = Clock::now();
     const COMMTIMEOUTS t = timeouts_;
@@ -173,14 +227,11 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     const uint64_t abortGeneration = rxAbortGeneration_;
 
     DWORD taken = 0;
-    short revents = 0;
+    short revents = kNotPolled;
     for (;;) {
       if (closed_) return Fail(ERROR_INVALID_HANDLE);
       bool alive = Pump(revents);
-      while (taken < size && !in_.empty()) {
-        out[taken++] = in_.front();
-        in_.pop_front();
-      }
+      taken += static_cast<DWORD>(in_.Take(out + taken, size - taken));
       if (taken == size) break;
       if (!alive) {
         if (taken > 0) break;
@@ -193,7 +244,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
       if (useInterval && taken > 0) deadline = std::min(deadline, AddMilliseconds(lastArrival_, t.ReadIntervalTimeout));
       if (now >= deadline) break;
       WaitSpec wait = transport_->InputWait(size - taken, Room() > 0);
-      revents = kernel::WaitOnce(lock, waiters_, std::min(deadline, wait.until), wait.fd, wait.events);
+      revents = WaitForInput(lock, std::min(deadline, wait.until), wait);
     }
     *read = taken;
     return TRUE;
@@ -203,7 +254,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
 
   BOOL WriteBytes(const void* data, DWORD size, DWORD* written) {
     WriteFaults::Verdict verdict;
-    if (size > 0) verdict = config_->Faults().TakeNext();
+    if (size > 0 && config_->Faults().Armed()) verdict = config_->Faults().TakeNext();
     std::unique_lock<std::mutex> lock(transport_->Lock());
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     if (verdict.fail) return Fail(verdict.error);
@@ -258,7 +309,9 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
       MarkGone();
       return Fail(ERROR_DEVICE_NOT_CONNECTED);
     }
-    if (transport_->OutputPending(Clock::now()) == 0) RecordEvents(EV_TXEMPTY);
+    // Only a wait that asks for it can see EV_TXEMPTY (a new mask clears
+    // what was recorded before), so only then is the device asked.
+    if ((mask_ & EV_TXEMPTY) && transport_->OutputPending(Clock::now()) == 0) RecordEvents(EV_TXEMPTY);
     return TRUE;
   }
 
@@ -314,7 +367,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     if (flags & PURGE_TXABORT) ++txAbortGeneration_;
     if (flags & PURGE_RXABORT) ++rxAbortGeneration_;
     if (flags & PURGE_RXCLEAR) {
-      Pump(0);
+      Pump(kNotPolled);
       in_.clear();
       history_ &= ~DWORD{EV_RXCHAR | EV_RXFLAG};
       transport_->DiscardInput();
@@ -375,7 +428,10 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     // Zero keeps the size. A smaller queue keeps what it holds; only new
     // arrivals see the new size. Writes wait for their bytes to go, so the
     // output queue never holds more than the writes in progress.
-    if (inQueue != 0) inSize_ = inQueue;
+    if (inQueue != 0) {
+      inSize_ = inQueue;
+      in_.Reserve(inSize_);
+    }
     waiters_.WakeAll();
     return TRUE;
   }
@@ -410,7 +466,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
 
     const TimePoint start = Clock::now();
     const uint64_t generation = maskGeneration_;
-    short revents = 0;
+    short revents = kNotPolled;
     for (;;) {
       if (closed_) return Fail(ERROR_INVALID_HANDLE);
       bool alive = Pump(revents);
@@ -429,14 +485,14 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
         return Fail(ERROR_DEVICE_NOT_CONNECTED);
       }
       WaitSpec wait = transport_->InputWait(1, Room() > 0);
-      revents = kernel::WaitOnce(lock, waiters_, wait.until, wait.fd, wait.events);
+      revents = WaitForInput(lock, wait.until, wait);
     }
   }
 
   BOOL ClearError(DWORD* errors, COMSTAT* stat) {
     std::lock_guard<std::mutex> guard(transport_->Lock());
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
-    Pump(0);
+    Pump(kNotPolled);
     if (errors != nullptr) *errors = errors_;
     errors_ = 0;
     if (stat != nullptr) {
@@ -469,9 +525,24 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
       errors_ |= CE_RXOVER;
       return;
     }
-    in_.push_back(value);
+    in_.Append(&value, 1);
     lastArrival_ = arrival;
     RecordEvents(EV_RXCHAR | (value == static_cast<uint8_t>(dcb_.EvtChar) ? EV_RXFLAG : 0));
+  }
+
+  void Bytes(const uint8_t* data, size_t size, TimePoint arrival) override {
+    if (size == 0) return;
+    if (dcb_.fNull) {
+      for (size_t i = 0; i < size; ++i) Byte(data[i], false, arrival);
+      return;
+    }
+    size_t fits = std::min(size, Room());
+    if (fits < size) errors_ |= CE_RXOVER;
+    if (fits == 0) return;
+    in_.Append(data, fits);
+    lastArrival_ = arrival;
+    bool flag = std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), fits) != nullptr;
+    RecordEvents(EV_RXCHAR | (flag ? EV_RXFLAG : 0));
   }
 
   void Condition(LineCondition condition) override {
@@ -508,6 +579,14 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     if (errors_ & CE_BREAK) events |= EV_BREAK;
     if (errors_ & (CE_FRAME | CE_RXPARITY | CE_OVERRUN)) events |= EV_ERR;
     return events;
+  }
+
+  // Waits for input; the revents it returns are kNotPolled when the wait did
+  // not look at the descriptor.
+  short WaitForInput(std::unique_lock<std::mutex>& lock, TimePoint until, const WaitSpec& wait) {
+    bool polled = false;
+    short revents = kernel::WaitOnce(lock, waiters_, until, wait.fd, wait.events, &polled);
+    return wait.fd >= 0 && polled ? revents : kNotPolled;
   }
 
   // Takes in what has arrived. Wakes the other waiters when that changed
@@ -554,7 +633,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   // Guarded by transport_->Lock().
   DCB dcb_{};
   COMMTIMEOUTS timeouts_{};
-  std::deque<uint8_t> in_;
+  ByteQueue in_;
   size_t inSize_ = 4096;
   TimePoint lastArrival_{};
   DWORD errors_ = 0;
@@ -661,18 +740,21 @@ void WriteFaults::FailNext(unsigned count, DWORD error) {
   std::lock_guard<std::mutex> guard(lock_);
   failCount_ = count;
   failError_ = error;
+  armed_.store(true, std::memory_order_release);
 }
 
 void WriteFaults::ShortenNext(unsigned count, DWORD bytes) {
   std::lock_guard<std::mutex> guard(lock_);
   shortCount_ = count;
   shortBytes_ = bytes;
+  armed_.store(true, std::memory_order_release);
 }
 
 void WriteFaults::Clear() {
   std::lock_guard<std::mutex> guard(lock_);
   failCount_ = 0;
   shortCount_ = 0;
+  armed_.store(false, std::memory_order_release);
 }
 
 WriteFaults::Verdict WriteFaults::TakeNext() {
@@ -687,6 +769,7 @@ WriteFaults::Verdict WriteFaults::TakeNext() {
     verdict.shorten = true;
     verdict.bytes = shortBytes_;
   }
+  armed_.store(failCount_ > 0 || shortCount_ > 0, std::memory_order_release);
   return verdict;
 }
 

@@ -24,39 +24,12 @@ using kernel::TimePoint;
 // ----------------------------------------------------------- ParmrkDecoder
 
 void ParmrkDecoder::Feed(const uint8_t* data, size_t size, std::vector<Event>& out) {
-  for (size_t i = 0; i < size; ++i) {
-    uint8_t c = data[i];
-    switch (state_) {
-      case State::Plain:
-        if (c == 0xFF) {
-          state_ = State::Escape;
-        } else {
-          out.push_back({Event::Data, c});
-        }
-        break;
-      case State::Escape:
-        if (c == 0xFF) {
-          out.push_back({Event::Data, 0xFF});
-          state_ = State::Plain;
-        } else if (c == 0x00) {
-          state_ = State::Mark;
-        } else {
-          // Not an escape the line discipline makes: keep both bytes.
-          out.push_back({Event::Data, 0xFF});
-          out.push_back({Event::Data, c});
-          state_ = State::Plain;
-        }
-        break;
-      case State::Mark:
-        if (c == 0x00) {
-          out.push_back({Event::Break, 0});
-        } else {
-          out.push_back({Event::Damaged, c});
-        }
-        state_ = State::Plain;
-        break;
-    }
-  }
+  Feed(
+      data, size,
+      [&](const uint8_t* run, size_t count) {
+        for (size_t i = 0; i < count; ++i) out.push_back({Event::Data, run[i]});
+      },
+      [&](const Event& event) { out.push_back(event); });
 }
 
 std::optional<speed_t> HostSpeed(uint32_t baud) {
@@ -272,13 +245,18 @@ class TtyTransport final : public Transport {
   bool Receive(InputSink& sink, TimePoint now, short revents) override {
     if (shared_->retired || fd_ < 0) gone_ = true;
     if (gone_) return false;
+    // A wait that saw the descriptor idle leaves nothing to read.
+    if (revents != kNotPolled && (revents & (POLLIN | kHangup)) == 0) return true;
     size_t budget = sink.Room();
-    raw_.clear();
-    while (raw_.size() < budget) {
-      uint8_t chunk[1024];
-      ssize_t n = read(fd_, chunk, std::min(sizeof chunk, budget - raw_.size()));
+    size_t taken = 0;
+    ErrorCounts counts;
+    while (taken < budget) {
+      size_t want = std::min(sizeof chunk_, budget - taken);
+      ssize_t n = read(fd_, chunk_, want);
       if (n > 0) {
-        raw_.insert(raw_.end(), chunk, chunk + n);
+        taken += static_cast<size_t>(n);
+        Deliver(sink, chunk_, static_cast<size_t>(n), now, counts);
+        if (static_cast<size_t>(n) < want) break;  // drained: another read now would find nothing
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
@@ -288,8 +266,8 @@ class TtyTransport final : public Transport {
     }
     // A hang-up can leave data we have no room for; the device is gone all
     // the same, and waiting on it again would return at once forever.
-    if (revents & kHangup) gone_ = true;
-    Deliver(sink, now);
+    if (revents != kNotPolled && (revents & kHangup)) gone_ = true;
+    if (counts.Fetch(*this).overruns > 0) sink.Condition(LineCondition::Overrun);
     return !gone_;
   }
 
@@ -357,42 +335,49 @@ class TtyTransport final : public Transport {
     fd_ = -1;
   }
 
-  void Deliver(InputSink& sink, TimePoint now) {
-    // What the driver counted since last time tells overruns, and framing
-    // from parity errors.
+  // What the driver counted since the last look tells overruns, and
+  // framing from parity errors. Looked at once per Receive, when needed.
+  struct ErrorCounts {
+    bool fetched = false;
     int frames = 0, parities = 0, overruns = 0;
-    if (countersWork_ && !gone_) {
-      serial_icounter_struct counts{};
-      if (ioctl(fd_, TIOCGICOUNT, &counts) == 0) {
-        frames = counts.frame - counts_.frame;
-        parities = counts.parity - counts_.parity;
-        overruns = (counts.overrun - counts_.overrun) + (counts.buf_overrun - counts_.buf_overrun);
-        counts_ = counts;
+    const ErrorCounts& Fetch(TtyTransport& tty) {
+      if (fetched) return *this;
+      fetched = true;
+      serial_icounter_struct now{};
+      if (tty.countersWork_ && !tty.gone_ && ioctl(tty.fd_, TIOCGICOUNT, &now) == 0) {
+        frames = now.frame - tty.counts_.frame;
+        parities = now.parity - tty.counts_.parity;
+        overruns = (now.overrun - tty.counts_.overrun) + (now.buf_overrun - tty.counts_.buf_overrun);
+        tty.counts_ = now;
       }
+      return *this;
     }
+  };
+
+  void Deliver(InputSink& sink, const uint8_t* data, size_t size, TimePoint now, ErrorCounts& counts) {
     if (!marking_) {
-      for (uint8_t c : raw_) sink.Byte(c, false, now);
-    } else {
-      events_.clear();
-      decoder_.Feed(raw_.data(), raw_.size(), events_);
-      for (const ParmrkDecoder::Event& event : events_) {
-        switch (event.kind) {
-          case ParmrkDecoder::Event::Data:
-            sink.Byte(event.value, false, now);
-            break;
-          case ParmrkDecoder::Event::Break:
-            sink.Condition(LineCondition::Break);
-            break;
-          case ParmrkDecoder::Event::Damaged: {
-            bool parity = parities > 0 && frames == 0 ? true : frames > 0 && parities == 0 ? false : parityChecked_;
-            sink.Condition(parity ? LineCondition::ParityError : LineCondition::FramingError);
-            sink.Byte(event.value, true, now);
-            break;
-          }
-        }
-      }
+      sink.Bytes(data, size, now);
+      return;
     }
-    if (overruns > 0) sink.Condition(LineCondition::Overrun);
+    decoder_.Feed(
+        data, size, [&](const uint8_t* run, size_t count) { sink.Bytes(run, count, now); },
+        [&](const ParmrkDecoder::Event& event) {
+          switch (event.kind) {
+            case ParmrkDecoder::Event::Data:
+              sink.Byte(event.value, false, now);
+              break;
+            case ParmrkDecoder::Event::Break:
+              sink.Condition(LineCondition::Break);
+              break;
+            case ParmrkDecoder::Event::Damaged: {
+              const ErrorCounts& c = counts.Fetch(*this);
+              bool parity = c.parities > 0 && c.frames == 0 ? true : c.frames > 0 && c.parities == 0 ? false : parityChecked_;
+              sink.Condition(parity ? LineCondition::ParityError : LineCondition::FramingError);
+              sink.Byte(event.value, true, now);
+              break;
+            }
+          }
+        });
   }
 
   std::shared_ptr<TtyShared> shared_;
@@ -405,8 +390,7 @@ class TtyTransport final : public Transport {
   bool countersWork_ = false;
   serial_icounter_struct counts_{};
   ParmrkDecoder decoder_;
-  std::vector<uint8_t> raw_;
-  std::vector<ParmrkDecoder::Event> events_;
+  uint8_t chunk_[4096];  // what one read takes from the descriptor
 };
 
 // A tty device opened by path at each open.

@@ -38,6 +38,8 @@ class WriteFaults {
   // that many as written.
   void ShortenNext(unsigned count, DWORD bytes);
   void Clear();
+  // Whether any switch may still be armed (a cheap look before TakeNext).
+  bool Armed() const { return armed_.load(std::memory_order_acquire); }
 
   // Used by the port: what the next write must do.
   struct Verdict {
@@ -54,6 +56,7 @@ class WriteFaults {
   DWORD failError_ = ERROR_GEN_FAILURE;
   unsigned shortCount_ = 0;
   DWORD shortBytes_ = 0;
+  std::atomic<bool> armed_{false};
 };
 
 // Sees the host's calls on a port, for tests that check what went over the
@@ -95,8 +98,11 @@ class PortConfig {
   // end after it was set.
   void SetObserver(std::shared_ptr<PortObserver> observer) {
     std::lock_guard<std::mutex> guard(observerLock_);
+    observed_.store(observer != nullptr, std::memory_order_release);
     observer_ = std::move(observer);
   }
+  // Whether an observer may be set (a cheap look before Observer()).
+  bool Observed() const { return observed_.load(std::memory_order_acquire); }
   std::shared_ptr<PortObserver> Observer() const {
     std::lock_guard<std::mutex> guard(observerLock_);
     return observer_;
@@ -117,6 +123,7 @@ class PortConfig {
   std::atomic<bool> open_{false};  // claimed by the driver at open, released at close
   mutable std::mutex observerLock_;
   std::shared_ptr<PortObserver> observer_;
+  std::atomic<bool> observed_{false};
 };
 
 }  // namespace serial

@@ -19,6 +19,10 @@
 
 namespace serial::detail {
 
+// Receive's `revents` when no wait has looked at the descriptor: whatever
+// the descriptor holds must be read.
+inline constexpr short kNotPolled = -1;
+
 // What to wait on for progress: a time, a descriptor, or both.
 struct WaitSpec {
   kernel::TimePoint until = kernel::kNever;
@@ -31,6 +35,9 @@ class InputSink {
  public:
   // A received byte; `damaged` when it came with a framing or parity error.
   virtual void Byte(uint8_t value, bool damaged, kernel::TimePoint arrival) = 0;
+  // Received bytes, all undamaged, that arrived by `arrival`: the same as
+  // Byte for each, in one call.
+  virtual void Bytes(const uint8_t* data, size_t size, kernel::TimePoint arrival) = 0;
   virtual void Condition(LineCondition condition) = 0;
   // How many more bytes the input queue holds. A transport that can leave
   // bytes with the device takes no more than this; the virtual line hands
@@ -65,8 +72,8 @@ class Transport {
   virtual DWORD ModemStatus() = 0;
 
   // Takes what has arrived by `now` into `sink`. `revents`: what the last
-  // wait saw on the transport's descriptor (0 if none). False once the
-  // device has gone.
+  // wait saw on the transport's descriptor, or kNotPolled when no wait
+  // looked at it. False once the device has gone.
   virtual bool Receive(InputSink& sink, kernel::TimePoint now, short revents) = 0;
   // How to wait until `count` more items (bytes or conditions) may have
   // arrived. `canTake`: the input queue has room.
