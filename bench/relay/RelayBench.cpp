@@ -19,7 +19,9 @@
 //
 // Usage: relay_bench [--megabytes N] [--rounds N] [--idle-seconds N] [--fwutil PATH] [--baseline PATH]
 //                    [--socat PATH]
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -208,6 +210,40 @@ Figures Measure(const std::string& name, pid_t middle, int a, int b, const Setti
   return f;
 }
 
+// The least an idle relay can cost with its design: two threads, each a
+// loop of a non-blocking read and a 1 ms poll on a pty of its own, as the
+// relay's two copy threads with their 1 ms read time-outs. Measured as the
+// middles' idle CPU is, in a child process.
+double IdleFloor(int seconds) {
+  pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    auto loop = [] {
+      int master = posix_openpt(O_RDWR | O_NOCTTY);
+      if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) _exit(1);
+      int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK);
+      uint8_t buffer[1024];
+      const timespec millisecond{0, 1000000};
+      for (;;) {
+        [[maybe_unused]] ssize_t n = read(slave, buffer, sizeof buffer);
+        pollfd p{slave, POLLIN, 0};
+        ppoll(&p, 1, &millisecond, nullptr);
+      }
+    };
+    std::thread first(loop), second(loop);
+    first.join();
+    _exit(0);
+  }
+  std::this_thread::sleep_for(500ms);
+  double before = CpuSeconds(child);
+  auto start = Clock::now();
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  double share = (CpuSeconds(child) - before) / std::chrono::duration<double>(Clock::now() - start).count();
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  return share;
+}
+
 std::string Rate(double bytesPerSecond) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f MB/s", bytesPerSecond / (1 << 20));
@@ -240,7 +276,7 @@ void PrintRatios(const std::vector<Figures>& all, size_t reference) {
 
 // The figures, then the relay's ratios to socat and to socat -b 1024 (the
 // first two entries).
-void Print(const std::vector<Figures>& all) {
+void Print(const std::vector<Figures>& all, double idleFloor) {
   std::printf("\n%-46s %13s %13s %13s %13s %11s %12s %12s %10s\n", "middle", "A->B", "B->A", "both: A->B", "both: B->A",
               "CPU s/MB", "RTT median", "RTT p90", "idle CPU");
   for (const Figures& f : all) {
@@ -252,6 +288,7 @@ void Print(const std::vector<Figures>& all) {
                 Rate(f.down).c_str(), Rate(f.bothUp).c_str(), Rate(f.bothDown).c_str(), f.cpuPerMegabyte, f.rttMedian,
                 f.rttP90, f.idleCpu * 100);
   }
+  std::printf("%-46s %101s %9.2f%%\n", "idle floor: two threads polling every 1 ms", "", idleFloor * 100);
   PrintRatios(all, 0);
   PrintRatios(all, 1);
 }
@@ -367,7 +404,7 @@ int main(int argc, char** argv) {
     }
     all.push_back(Measure(setup.name, middle.Pid(), a, b, settings));
   }
-  Print(all);
+  Print(all, IdleFloor(settings.idleSeconds));
   close(a);
   close(b);
   std::system(("rm -rf '" + dir + "'").c_str());

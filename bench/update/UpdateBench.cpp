@@ -44,7 +44,7 @@
 #include "serial/Serial.h"
 #include "serial/VirtualPort.h"
 #include "shell/Shell.h"
-#include "text/DebugOutput.h"
+#include "kernel/DebugOutput.h"
 #include "update/Update.h"
 #include "windowing/Desktop.h"
 #include "windowing/Screen.h"

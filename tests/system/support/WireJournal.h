@@ -24,7 +24,7 @@
 #include "kernel/Thread.h"
 #include "serial/Port.h"
 #include "serial/Serial.h"
-#include "text/DebugOutput.h"
+#include "kernel/DebugOutput.h"
 
 namespace systemtest {
 
