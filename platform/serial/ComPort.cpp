@@ -1,5 +1,6 @@
-// The COM driver: an open port with Win32's comm semantics over a transport
-// (serial/Transport.h), the port table, and the comm API functions.
+// An open COM port: Win32's comm semantics over a port's back end
+// (serial/Transport.h), and the comm API functions. The port table is in
+// PortTable.cpp, the write-fault switches in WriteFaults.cpp.
 //
 // Choices where Win32 leaves room or where the system needs more:
 //  - WaitCommEvent reports EV_RXCHAR at once while bytes are queued, and
@@ -20,7 +21,6 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <map>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -28,7 +28,6 @@
 #include "kernel/Handles.h"
 #include "kernel/Thread.h"
 #include "kernel/Wait.h"
-#include "serial/Driver.h"
 #include "serial/Serial.h"
 #include "serial/Transport.h"
 
@@ -127,17 +126,17 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   explicit ComFile(std::shared_ptr<PortConfig> config) : config_(std::move(config)) {}
 
   ~ComFile() override {
-    if (claimed_) Driver::Release(*config_);
+    if (claimed_) config_->Release();
   }
 
   // Claims the port and opens its transport with the driver's defaults.
   bool Start(DWORD* error) {
-    if (!Driver::Claim(*config_)) {
+    if (!config_->Claim()) {
       *error = ERROR_ACCESS_DENIED;
       return false;
     }
     claimed_ = true;
-    transport_ = Driver::OpenTransport(*config_, &waiters_, error);
+    transport_ = config_->OpenTransport(&waiters_, error);
     if (!transport_) return false;
     const PortOptions& options = config_->Options();
     std::lock_guard<std::mutex> guard(transport_->Lock());
@@ -164,7 +163,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
       transport_->Close();
       waiters_.WakeAll();
     }
-    Driver::Release(*config_);
+    config_->Release();
     claimed_ = false;
   }
 
@@ -647,16 +646,6 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   bool gone_ = false;
 };
 
-struct PortTable {
-  std::mutex lock;
-  std::map<unsigned, std::shared_ptr<PortConfig>> ports;
-};
-
-PortTable& Table() {
-  static auto* table = new PortTable;
-  return *table;
-}
-
 std::shared_ptr<ComFile> PortOf(HANDLE handle) {
   auto port = kernel::Reference<ComFile>(handle);
   if (!port) SetLastError(ERROR_INVALID_HANDLE);
@@ -665,23 +654,7 @@ std::shared_ptr<ComFile> PortOf(HANDLE handle) {
 
 }  // namespace
 
-void Driver::Install(unsigned number, std::shared_ptr<PortConfig> config) {
-  std::shared_ptr<PortConfig> old;
-  {
-    PortTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.lock);
-    auto& slot = table.ports[number];
-    old = std::exchange(slot, std::move(config));
-  }
-  if (old) old->Retire();
-}
-
-std::shared_ptr<kernel::DeviceFile> Driver::Open(unsigned number) {
-  std::shared_ptr<PortConfig> config = FindPort(number);
-  if (!config) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return nullptr;
-  }
+std::shared_ptr<kernel::DeviceFile> OpenComPort(std::shared_ptr<PortConfig> config) {
   auto file = std::make_shared<ComFile>(std::move(config));
   DWORD error = ERROR_GEN_FAILURE;
   if (!file->Start(&error)) {
@@ -692,87 +665,6 @@ std::shared_ptr<kernel::DeviceFile> Driver::Open(unsigned number) {
 }
 
 }  // namespace detail
-
-void InitializeDriver() {
-  kernel::RegisterDeviceDriver(u"COM", [](unsigned index, DWORD, DWORD) { return detail::Driver::Open(index); });
-}
-
-COMMTIMEOUTS BurstReadTimeouts() { return COMMTIMEOUTS{50, 0, 0, 0, 0}; }
-
-std::shared_ptr<VirtualPort> ConfigureVirtualPort(unsigned number, const VirtualPortOptions& options) {
-  auto port = std::make_shared<VirtualPort>(options);
-  detail::Driver::Install(number, port);
-  return port;
-}
-
-std::shared_ptr<PortConfig> FindPort(unsigned number) {
-  detail::PortTable& table = detail::Table();
-  std::lock_guard<std::mutex> guard(table.lock);
-  auto it = table.ports.find(number);
-  return it == table.ports.end() ? nullptr : it->second;
-}
-
-bool RemovePort(unsigned number) {
-  std::shared_ptr<PortConfig> old;
-  {
-    detail::PortTable& table = detail::Table();
-    std::lock_guard<std::mutex> guard(table.lock);
-    auto it = table.ports.find(number);
-    if (it == table.ports.end()) return false;
-    old = std::move(it->second);
-    table.ports.erase(it);
-  }
-  detail::Driver::Retire(*old);
-  return true;
-}
-
-std::vector<unsigned> ConfiguredPorts() {
-  detail::PortTable& table = detail::Table();
-  std::lock_guard<std::mutex> guard(table.lock);
-  std::vector<unsigned> numbers;
-  for (const auto& entry : table.ports) numbers.push_back(entry.first);
-  return numbers;
-}
-
-// ------------------------------------------------------------ WriteFaults
-
-void WriteFaults::FailNext(unsigned count, DWORD error) {
-  std::lock_guard<std::mutex> guard(lock_);
-  failCount_ = count;
-  failError_ = error;
-  armed_.store(true, std::memory_order_release);
-}
-
-void WriteFaults::ShortenNext(unsigned count, DWORD bytes) {
-  std::lock_guard<std::mutex> guard(lock_);
-  shortCount_ = count;
-  shortBytes_ = bytes;
-  armed_.store(true, std::memory_order_release);
-}
-
-void WriteFaults::Clear() {
-  std::lock_guard<std::mutex> guard(lock_);
-  failCount_ = 0;
-  shortCount_ = 0;
-  armed_.store(false, std::memory_order_release);
-}
-
-WriteFaults::Verdict WriteFaults::TakeNext() {
-  std::lock_guard<std::mutex> guard(lock_);
-  Verdict verdict;
-  if (failCount_ > 0) {
-    --failCount_;
-    verdict.fail = true;
-    verdict.error = failError_;
-  } else if (shortCount_ > 0) {
-    --shortCount_;
-    verdict.shorten = true;
-    verdict.bytes = shortBytes_;
-  }
-  armed_.store(failCount_ > 0 || shortCount_ > 0, std::memory_order_release);
-  return verdict;
-}
-
 }  // namespace serial
 
 // ------------------------------------------------------------------ API

@@ -13,7 +13,6 @@
 #include <mutex>
 
 #include "kernel/Thread.h"
-#include "serial/Driver.h"
 #include "serial/Serial.h"
 #include "serial/Transport.h"
 
@@ -371,7 +370,9 @@ class TtyTransport final : public Transport {
               break;
             case ParmrkDecoder::Event::Damaged: {
               const ErrorCounts& c = counts.Fetch(*this);
-              bool parity = c.parities > 0 && c.frames == 0 ? true : c.frames > 0 && c.parities == 0 ? false : parityChecked_;
+              bool parity = c.parities > 0 && c.frames == 0   ? true
+                            : c.frames > 0 && c.parities == 0 ? false
+                                                              : parityChecked_;
               sink.Condition(parity ? LineCondition::ParityError : LineCondition::FramingError);
               sink.Byte(event.value, true, now);
               break;
@@ -497,7 +498,7 @@ std::shared_ptr<PortConfig> ConfigureHostPort(unsigned number, const std::string
     return nullptr;
   }
   auto port = std::make_shared<detail::HostTtyPort>(path, options);
-  detail::Driver::Install(number, port);
+  detail::InstallPort(number, port);
   return port;
 }
 
@@ -528,7 +529,7 @@ std::string ConfigurePtyPort(unsigned number, const PortOptions& options, std::s
   int flags = fcntl(master, F_GETFL);
   fcntl(master, F_SETFL, flags | O_NONBLOCK);
   std::string path = name;
-  detail::Driver::Install(number, std::make_shared<detail::PtyPort>(master, slave, path, options));
+  detail::InstallPort(number, std::make_shared<detail::PtyPort>(master, slave, path, options));
   return path;
 }
 

@@ -76,7 +76,6 @@ class PortObserver {
 
 namespace detail {
 class Transport;
-class Driver;
 }  // namespace detail
 
 // A configured port number. Stays valid after RemovePort, but opens of the
@@ -108,8 +107,10 @@ class PortConfig {
     return observer_;
   }
 
- protected:
-  friend class detail::Driver;
+  // --- for the COM driver ---
+  // The exclusive claim of an open handle: false if one is open already.
+  bool Claim() { return !open_.exchange(true); }
+  void Release() { open_.store(false); }
   // A transport for a new open, which wakes `waiters` (the open port's) on
   // changes it cannot announce through a descriptor. Null with `*error` set
   // when the device cannot be opened.

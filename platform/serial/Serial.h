@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/Devices.h"
 #include "serial/Port.h"
 #include "serial/VirtualPort.h"
 
@@ -50,5 +51,14 @@ std::shared_ptr<PortConfig> FindPort(unsigned number);
 bool RemovePort(unsigned number);
 // Port numbers configured now, ascending.
 std::vector<unsigned> ConfiguredPorts();
+
+namespace detail {
+// The port table's side, for the back ends' configure functions: makes
+// `config` port `number`, retiring the one it replaces.
+void InstallPort(unsigned number, std::shared_ptr<PortConfig> config);
+// The open port's side, for the table: a handle's device file on `config`;
+// null with the last error set.
+std::shared_ptr<kernel::DeviceFile> OpenComPort(std::shared_ptr<PortConfig> config);
+}  // namespace detail
 
 }  // namespace serial

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "kernel/Wait.h"
+#include "serial/Serial.h"
 #include "serial/Transport.h"
 
 namespace serial {
@@ -241,7 +242,8 @@ size_t VirtualPort::Read(uint8_t* buffer, size_t size, TimePoint deadline) {
     deviceCount_ += taken;
     if (count == size || now >= deadline || (count > 0 && toDevice_.empty())) return count;
     TimePoint until = deadline;
-    if (!toDevice_.empty()) until = std::min(deadline, count > 0 ? toDevice_.back().arrival : toDevice_.front().arrival);
+    if (!toDevice_.empty())
+      until = std::min(deadline, count > 0 ? toDevice_.back().arrival : toDevice_.front().arrival);
     kernel::WaitOnce(lock, deviceWaiters_, until);
   }
 }
@@ -328,6 +330,13 @@ uint64_t VirtualPort::BytesToDevice() const {
 uint64_t VirtualPort::BytesToHost() const {
   std::lock_guard<std::mutex> guard(m_);
   return hostCount_;
+}
+
+// The back end's entry in the port table.
+std::shared_ptr<VirtualPort> ConfigureVirtualPort(unsigned number, const VirtualPortOptions& options) {
+  auto port = std::make_shared<VirtualPort>(options);
+  detail::InstallPort(number, port);
+  return port;
 }
 
 }  // namespace serial
