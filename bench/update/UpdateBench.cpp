@@ -40,7 +40,6 @@
 #include "kernel/Clock.h"
 #include "kernel/Thread.h"
 #include "relay/Relay.h"
-#include "serial/Port.h"
 #include "serial/Serial.h"
 #include "serial/VirtualPort.h"
 #include "shell/Shell.h"

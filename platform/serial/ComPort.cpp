@@ -1,5 +1,5 @@
-// An open COM port: Win32's comm semantics over a port's back end
-// (serial/Transport.h), and the comm API functions. The port table is in
+// An open COM port: Win32's comm semantics over a port's back end (its
+// PortInterface, serial/Serial.h), and the comm API functions. The port table is in
 // PortTable.cpp, the write-fault switches in WriteFaults.cpp.
 //
 // Choices where Win32 leaves room or where the system needs more:
@@ -29,7 +29,6 @@
 #include "kernel/Thread.h"
 #include "kernel/Wait.h"
 #include "serial/Serial.h"
-#include "serial/Transport.h"
 
 namespace serial {
 
@@ -126,6 +125,10 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   explicit ComFile(std::shared_ptr<PortConfig> config) : config_(std::move(config)) {}
 
   ~ComFile() override {
+    if (line_ != nullptr && !closed_) {
+      std::lock_guard<std::mutex> guard(*lock_);
+      ops_.close(line_);
+    }
     if (claimed_) config_->Release();
   }
 
@@ -136,17 +139,19 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
       return false;
     }
     claimed_ = true;
-    transport_ = config_->OpenTransport(&waiters_, error);
-    if (!transport_) return false;
+    line_ = ops_.open(*config_, &waiters_, error);
+    if (line_ == nullptr) return false;
+    lock_ = &ops_.lock(line_);
     const PortOptions& options = config_->Options();
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     dcb_ = FreshUartSettings();
     timeouts_ = options.timeouts;
     inSize_ = std::clamp<DWORD>(options.inputQueue, 1, kMaxQueue);
     in_.Reserve(inSize_);
-    DWORD result = transport_->Configure(dcb_);
+    DWORD result = ops_.configure(line_, dcb_);
     if (result != ERROR_SUCCESS) {
-      transport_->Close();
+      ops_.close(line_);
+      closed_ = true;
       *error = result;
       return false;
     }
@@ -155,12 +160,12 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   }
 
   void OnHandleClosed() override {
-    if (!transport_) return;
+    if (line_ == nullptr) return;
     {
-      std::lock_guard<std::mutex> guard(transport_->Lock());
+      std::lock_guard<std::mutex> guard(*lock_);
       if (closed_) return;
       closed_ = true;
-      transport_->Close();
+      ops_.close(line_);
       waiters_.WakeAll();
     }
     config_->Release();
@@ -198,7 +203,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   // The calls themselves; the ones above add what the port's observer sees.
   BOOL ReadBytes(void* buffer, DWORD size, DWORD* read) {
     auto* out = static_cast<uint8_t*>(buffer);
-    std::unique_lock<std::mutex> lock(transport_->Lock());
+    std::unique_lock<std::mutex> lock(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     if (size == 0) return TRUE;
     // What is queued already answers the whole request: no time-out can
@@ -242,7 +247,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
       TimePoint deadline = total;
       if (useInterval && taken > 0) deadline = std::min(deadline, AddMilliseconds(lastArrival_, t.ReadIntervalTimeout));
       if (now >= deadline) break;
-      WaitSpec wait = transport_->InputWait(size - taken, Room() > 0);
+      WaitSpec wait = ops_.read_wait(line_, size - taken, Room() > 0);
       revents = WaitForInput(lock, std::min(deadline, wait.until), wait);
     }
     *read = taken;
@@ -254,7 +259,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   BOOL WriteBytes(const void* data, DWORD size, DWORD* written) {
     WriteFaults::Verdict verdict;
     if (size > 0 && config_->Faults().Armed()) verdict = config_->Faults().TakeNext();
-    std::unique_lock<std::mutex> lock(transport_->Lock());
+    std::unique_lock<std::mutex> lock(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     if (verdict.fail) return Fail(verdict.error);
     if (size == 0) return TRUE;
@@ -273,7 +278,6 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     WriteOp op;
     op.data = static_cast<const uint8_t*>(data);
     op.size = size;
-    transport_->StartWrite(op);
     // Ends the write however the call ends (time-out, abort, termination).
     struct EndGuard {
       ComFile* file;
@@ -283,7 +287,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
       size_t End() {
         if (!ended) {
           ended = true;
-          if (!file->closed_) went = file->transport_->EndWrite(*op, Clock::now());
+          if (!file->closed_) went = file->ops_.end_write(file->line_, *op, Clock::now());
         }
         return went;
       }
@@ -295,12 +299,13 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     for (;;) {
       if (closed_) return Fail(ERROR_INVALID_HANDLE);
       TimePoint now = Clock::now();
-      if (!transport_->PushWrite(op, now, revents)) {
+      if (!ops_.write(line_, op, now, revents)) {
         deviceGone = true;
         break;
       }
-      if (transport_->WriteDone(op, now) || txAbortGeneration_ != abortGeneration || now >= deadline) break;
-      WaitSpec wait = transport_->WriteWait(op);
+      bool done = false;
+      WaitSpec wait = ops_.write_wait(line_, op, now, &done);
+      if (done || txAbortGeneration_ != abortGeneration || now >= deadline) break;
       revents = kernel::WaitOnce(lock, waiters_, std::min(deadline, wait.until), wait.fd, wait.events);
     }
     *written = static_cast<DWORD>(guard.End());
@@ -310,14 +315,14 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     }
     // Only a wait that asks for it can see EV_TXEMPTY (a new mask clears
     // what was recorded before), so only then is the device asked.
-    if ((mask_ & EV_TXEMPTY) && transport_->OutputPending(Clock::now()) == 0) RecordEvents(EV_TXEMPTY);
+    if ((mask_ & EV_TXEMPTY) && ops_.output_pending(line_, Clock::now()) == 0) RecordEvents(EV_TXEMPTY);
     return TRUE;
   }
 
   // ------------------------------------------------------ comm functions
 
   BOOL GetState(DCB* dcb) {
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     *dcb = dcb_;
     dcb->DCBlength = sizeof(DCB);
@@ -326,10 +331,10 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
 
   BOOL SetState(const DCB& requested) {
     if (!ValidSettings(requested)) return Fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     if (gone_) return Fail(ERROR_DEVICE_NOT_CONNECTED);
-    DWORD result = transport_->Configure(requested);
+    DWORD result = ops_.configure(line_, requested);
     if (result != ERROR_SUCCESS) return Fail(result);
     dcb_ = requested;
     ApplyControlLines();
@@ -337,7 +342,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   }
 
   BOOL GetTimeouts(COMMTIMEOUTS* timeouts) {
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     *timeouts = timeouts_;
     return TRUE;
@@ -349,7 +354,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
         timeouts.ReadTotalTimeoutConstant == MAXDWORD) {
       return Fail(ERROR_INVALID_PARAMETER);
     }
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     timeouts_ = timeouts;
     return TRUE;
@@ -359,24 +364,24 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     if ((flags & ~DWORD{PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR}) != 0) {
       return Fail(ERROR_INVALID_PARAMETER);
     }
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     TimePoint now = Clock::now();
-    if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) transport_->DiscardOutput(now);
+    if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) ops_.flush(line_, Queue::Output, now);
     if (flags & PURGE_TXABORT) ++txAbortGeneration_;
     if (flags & PURGE_RXABORT) ++rxAbortGeneration_;
     if (flags & PURGE_RXCLEAR) {
       Pump(kNotPolled);
       in_.clear();
       history_ &= ~DWORD{EV_RXCHAR | EV_RXFLAG};
-      transport_->DiscardInput();
+      ops_.flush(line_, Queue::Input, now);
     }
     waiters_.WakeAll();
     return TRUE;
   }
 
   BOOL Escape(DWORD function) {
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     switch (function) {
       case SETDTR:
@@ -399,22 +404,22 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     if (gone_) return Fail(ERROR_DEVICE_NOT_CONNECTED);
     switch (function) {
       case SETDTR:
-        transport_->SetDtr(true);
+        ops_.control(line_, LineControl::Dtr, true);
         break;
       case CLRDTR:
-        transport_->SetDtr(false);
+        ops_.control(line_, LineControl::Dtr, false);
         break;
       case SETRTS:
-        transport_->SetRts(true);
+        ops_.control(line_, LineControl::Rts, true);
         break;
       case CLRRTS:
-        transport_->SetRts(false);
+        ops_.control(line_, LineControl::Rts, false);
         break;
       case SETBREAK:
-        transport_->SetBreak(true);
+        ops_.control(line_, LineControl::Break, true);
         break;
       case CLRBREAK:
-        transport_->SetBreak(false);
+        ops_.control(line_, LineControl::Break, false);
         break;
     }
     return TRUE;
@@ -422,7 +427,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
 
   BOOL Setup(DWORD inQueue, DWORD outQueue) {
     if (inQueue > kMaxQueue || outQueue > kMaxQueue) return Fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     // Zero keeps the size. A smaller queue keeps what it holds; only new
     // arrivals see the new size. Writes wait for their bytes to go, so the
@@ -437,7 +442,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
 
   BOOL SetMask(DWORD mask) {
     if ((mask & ~kKnownEvents) != 0) return Fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     mask_ = mask;
     history_ = 0;
@@ -447,14 +452,14 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   }
 
   BOOL GetMask(DWORD* mask) {
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     *mask = mask_;
     return TRUE;
   }
 
   BOOL WaitEvent(DWORD* events) {
-    std::unique_lock<std::mutex> lock(transport_->Lock());
+    std::unique_lock<std::mutex> lock(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     if (waiting_ || mask_ == 0) return Fail(ERROR_INVALID_PARAMETER);
     waiting_ = true;
@@ -483,13 +488,13 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
         if (HoldBeforeFailing(lock, start, kernel::kNever)) continue;
         return Fail(ERROR_DEVICE_NOT_CONNECTED);
       }
-      WaitSpec wait = transport_->InputWait(1, Room() > 0);
+      WaitSpec wait = ops_.read_wait(line_, 1, Room() > 0);
       revents = WaitForInput(lock, wait.until, wait);
     }
   }
 
   BOOL ClearError(DWORD* errors, COMSTAT* stat) {
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     Pump(kNotPolled);
     if (errors != nullptr) *errors = errors_;
@@ -497,16 +502,16 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     if (stat != nullptr) {
       *stat = COMSTAT{};
       stat->cbInQue = static_cast<DWORD>(in_.size());
-      stat->cbOutQue = gone_ ? 0 : static_cast<DWORD>(transport_->OutputPending(Clock::now()));
+      stat->cbOutQue = gone_ ? 0 : static_cast<DWORD>(ops_.output_pending(line_, Clock::now()));
     }
     return TRUE;
   }
 
   BOOL ModemStatus(DWORD* status) {
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     if (gone_) return Fail(ERROR_DEVICE_NOT_CONNECTED);
-    *status = transport_->ModemStatus();
+    *status = ops_.modem_status(line_);
     return TRUE;
   }
 
@@ -595,7 +600,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     size_t queued = in_.size();
     DWORD errors = errors_;
     DWORD history = history_;
-    bool alive = transport_->Receive(*this, Clock::now(), revents);
+    bool alive = ops_.read(line_, *this, Clock::now(), revents);
     if (!alive) {
       MarkGone();
     } else if (in_.size() != queued || errors_ != errors || history_ != history) {
@@ -620,16 +625,19 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   }
 
   void ApplyControlLines() {
-    transport_->SetDtr(dcb_.fDtrControl != DTR_CONTROL_DISABLE);
-    transport_->SetRts(dcb_.fRtsControl != RTS_CONTROL_DISABLE && dcb_.fRtsControl != RTS_CONTROL_TOGGLE);
+    ops_.control(line_, LineControl::Dtr, dcb_.fDtrControl != DTR_CONTROL_DISABLE);
+    ops_.control(line_, LineControl::Rts,
+                 dcb_.fRtsControl != RTS_CONTROL_DISABLE && dcb_.fRtsControl != RTS_CONTROL_TOGGLE);
   }
 
   std::shared_ptr<PortConfig> config_;
+  const PortInterface& ops_ = config_->Interface();
   bool claimed_ = false;
   kernel::WaitQueue waiters_;
-  std::unique_ptr<Transport> transport_;
+  void* line_ = nullptr;        // the back end's, from open until close
+  std::mutex* lock_ = nullptr;  // the back end's lock for line_
 
-  // Guarded by transport_->Lock().
+  // Guarded by *lock_.
   DCB dcb_{};
   COMMTIMEOUTS timeouts_{};
   ByteQueue in_;

@@ -14,7 +14,6 @@
 
 #include "kernel/Thread.h"
 #include "serial/Serial.h"
-#include "serial/Transport.h"
 
 namespace serial {
 
@@ -191,13 +190,13 @@ struct TtyShared {
   }
 };
 
-class TtyTransport final : public Transport {
+class TtyLine {
  public:
   // `marking`: the descriptor's own line discipline applies our termios, so
   // PARMRK marks breaks and errors. Not so at a pty master, whose termios
   // calls reach the slave's.
   // With shared->lock held.
-  TtyTransport(std::shared_ptr<TtyShared> shared, kernel::WaitQueue* waiters, int fd, bool ownsFd, bool marking)
+  TtyLine(std::shared_ptr<TtyShared> shared, kernel::WaitQueue* waiters, int fd, bool ownsFd, bool marking)
       : shared_(std::move(shared)), waiters_(waiters), fd_(fd), ownsFd_(ownsFd), marking_(marking) {
     shared_->waiters = waiters_;
     serial_icounter_struct counts{};
@@ -205,14 +204,11 @@ class TtyTransport final : public Transport {
     if (countersWork_) counts_ = counts;
   }
 
-  ~TtyTransport() override {
-    std::lock_guard<std::mutex> guard(shared_->lock);
-    CloseLocked();
-  }
+  ~TtyLine() { CloseLocked(); }
 
-  std::mutex& Lock() override { return shared_->lock; }
+  std::mutex& Lock() { return shared_->lock; }
 
-  DWORD Configure(const DCB& dcb) override {
+  DWORD Configure(const DCB& dcb) {
     if (fd_ < 0 || gone_) return ERROR_DEVICE_NOT_CONNECTED;
     if (!HostSpeed(dcb.BaudRate)) return ERROR_INVALID_PARAMETER;
     termios t{};
@@ -224,13 +220,17 @@ class TtyTransport final : public Transport {
   }
 
   // Devices without modem lines (ptys) simply have none to set.
-  void SetDtr(bool on) override { SetModemLine(TIOCM_DTR, on); }
-  void SetRts(bool on) override { SetModemLine(TIOCM_RTS, on); }
-  void SetBreak(bool on) override {
-    if (fd_ >= 0) ioctl(fd_, on ? TIOCSBRK : TIOCCBRK);
+  void Control(LineControl what, bool on) {
+    if (what == LineControl::Dtr) {
+      SetModemLine(TIOCM_DTR, on);
+    } else if (what == LineControl::Rts) {
+      SetModemLine(TIOCM_RTS, on);
+    } else if (fd_ >= 0) {
+      ioctl(fd_, on ? TIOCSBRK : TIOCCBRK);
+    }
   }
 
-  DWORD ModemStatus() override {
+  DWORD ModemStatus() {
     int lines = 0;
     if (fd_ < 0 || ioctl(fd_, TIOCMGET, &lines) != 0) return 0;
     DWORD status = 0;
@@ -241,7 +241,7 @@ class TtyTransport final : public Transport {
     return status;
   }
 
-  bool Receive(InputSink& sink, TimePoint now, short revents) override {
+  bool Receive(InputSink& sink, TimePoint now, short revents) {
     if (shared_->retired || fd_ < 0) gone_ = true;
     if (gone_) return false;
     // A wait that saw the descriptor idle leaves nothing to read.
@@ -270,19 +270,17 @@ class TtyTransport final : public Transport {
     return !gone_;
   }
 
-  WaitSpec InputWait(size_t, bool canTake) override {
+  WaitSpec InputWait(size_t, bool canTake) {
     // With no room only a hang-up is of interest; ppoll reports it anyway.
     return WaitSpec{kernel::kNever, fd_, static_cast<short>(canTake ? POLLIN : 0)};
   }
 
-  void DiscardInput() override {
+  void DiscardInput() {
     if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
     decoder_.Reset();
   }
 
-  void StartWrite(WriteOp&) override {}
-
-  bool PushWrite(WriteOp& op, TimePoint, short revents) override {
+  bool PushWrite(WriteOp& op, TimePoint, short revents) {
     if (shared_->retired || fd_ < 0) gone_ = true;
     if (gone_) return false;
     while (op.offered < op.size) {
@@ -303,21 +301,21 @@ class TtyTransport final : public Transport {
   }
 
   // Bytes the kernel took count as gone: a tty cannot take them back.
-  bool WriteDone(const WriteOp& op, TimePoint) override { return op.offered == op.size; }
-  WaitSpec WriteWait(const WriteOp&) override { return WaitSpec{kernel::kNever, fd_, POLLOUT}; }
-  size_t EndWrite(WriteOp& op, TimePoint) override { return op.offered; }
+  WaitSpec WriteWait(const WriteOp& op, bool* done) {
+    *done = op.offered == op.size;
+    return WaitSpec{kernel::kNever, fd_, POLLOUT};
+  }
+  size_t EndWrite(WriteOp& op, TimePoint) { return op.offered; }
 
-  size_t OutputPending(TimePoint) override {
+  size_t OutputPending(TimePoint) {
     int pending = 0;
     if (fd_ < 0 || ioctl(fd_, TIOCOUTQ, &pending) != 0 || pending < 0) return 0;
     return static_cast<size_t>(pending);
   }
 
-  void DiscardOutput(TimePoint) override {
+  void DiscardOutput(TimePoint) {
     if (fd_ >= 0) tcflush(fd_, TCOFLUSH);
   }
-
-  void Close() override { CloseLocked(); }
 
  private:
   void SetModemLine(int line, bool on) {
@@ -339,7 +337,7 @@ class TtyTransport final : public Transport {
   struct ErrorCounts {
     bool fetched = false;
     int frames = 0, parities = 0, overruns = 0;
-    const ErrorCounts& Fetch(TtyTransport& tty) {
+    const ErrorCounts& Fetch(TtyLine& tty) {
       if (fetched) return *this;
       fetched = true;
       serial_icounter_struct now{};
@@ -394,16 +392,29 @@ class TtyTransport final : public Transport {
   uint8_t chunk_[4096];  // what one read takes from the descriptor
 };
 
-// A tty device opened by path at each open.
-class HostTtyPort final : public PortConfig {
- public:
-  HostTtyPort(const std::string& path, const PortOptions& options)
-      : PortConfig(options), path_(path), shared_(std::make_shared<TtyShared>()) {}
+extern const PortInterface kTtyLine;
 
-  std::string Describe() const override { return "tty " + path_; }
+// A port on a tty: how it opens differs (a device path or the platform's own
+// pty), the rest is the same.
+class TtyPort : public PortConfig {
+ public:
+  TtyPort(std::string description, const PortOptions& options)
+      : PortConfig(kTtyLine, options), description_(std::move(description)) {}
+  virtual TtyLine* Open(kernel::WaitQueue* waiters, DWORD* error) = 0;
+  const std::string& Description() const { return description_; }
+  void Retire() { shared_->Retire(); }
 
  protected:
-  std::unique_ptr<Transport> OpenTransport(kernel::WaitQueue* waiters, DWORD* error) override {
+  const std::string description_;
+  std::shared_ptr<TtyShared> shared_ = std::make_shared<TtyShared>();
+};
+
+// A tty device opened by path at each open.
+class HostTtyPort final : public TtyPort {
+ public:
+  HostTtyPort(const std::string& path, const PortOptions& options) : TtyPort("tty " + path, options), path_(path) {}
+
+  TtyLine* Open(kernel::WaitQueue* waiters, DWORD* error) override {
     int fd = open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       *error = OpenError(errno);
@@ -424,37 +435,27 @@ class HostTtyPort final : public PortConfig {
       *error = ERROR_FILE_NOT_FOUND;
       return nullptr;
     }
-    return std::make_unique<TtyTransport>(shared_, waiters, fd, true, true);
+    return new TtyLine(shared_, waiters, fd, true, true);
   }
-
-  void Retire() override { shared_->Retire(); }
 
  private:
   const std::string path_;
-  std::shared_ptr<TtyShared> shared_;
 };
 
 // A pseudo-terminal the platform made. The port uses the master; the
 // platform also holds the slave open, so a person can attach to it and
 // detach again without the port seeing a hang-up.
-class PtyPort final : public PortConfig {
+class PtyPort final : public TtyPort {
  public:
-  PtyPort(int master, int slave, std::string slavePath, const PortOptions& options)
-      : PortConfig(options),
-        master_(master),
-        slave_(slave),
-        slavePath_(std::move(slavePath)),
-        shared_(std::make_shared<TtyShared>()) {}
+  PtyPort(int master, int slave, const std::string& slavePath, const PortOptions& options)
+      : TtyPort("pty " + slavePath, options), master_(master), slave_(slave) {}
 
   ~PtyPort() override {
     close(slave_);
     close(master_);
   }
 
-  std::string Describe() const override { return "pty " + slavePath_; }
-
- protected:
-  std::unique_ptr<Transport> OpenTransport(kernel::WaitQueue* waiters, DWORD* error) override {
+  TtyLine* Open(kernel::WaitQueue* waiters, DWORD* error) override {
     std::lock_guard<std::mutex> guard(shared_->lock);
     if (shared_->retired) {
       *error = ERROR_FILE_NOT_FOUND;
@@ -463,16 +464,12 @@ class PtyPort final : public PortConfig {
     // What either side sent while the port was closed went nowhere.
     tcflush(slave_, TCIFLUSH);
     tcflush(master_, TCIFLUSH);
-    return std::make_unique<TtyTransport>(shared_, waiters, master_, false, false);
+    return new TtyLine(shared_, waiters, master_, false, false);
   }
-
-  void Retire() override { shared_->Retire(); }
 
  private:
   const int master_;
   const int slave_;
-  const std::string slavePath_;
-  std::shared_ptr<TtyShared> shared_;
 };
 
 void SetError(std::string* error, const std::string& text) {
@@ -533,4 +530,41 @@ std::string ConfigurePtyPort(unsigned number, const PortOptions& options, std::s
   return path;
 }
 
+namespace detail {
+namespace {
+TtyLine& Tty(void* line) { return *static_cast<TtyLine*>(line); }
+TtyPort& PortOf(PortConfig& port) { return static_cast<TtyPort&>(port); }
+
+// A host tty's (or the platform's pty's) operations.
+const PortInterface kTtyLine = {
+    .open = [](PortConfig& port, kernel::WaitQueue* waiters, DWORD* error) -> void* {
+      return PortOf(port).Open(waiters, error);
+    },
+    .close = [](void* line) { delete &Tty(line); },
+    .retire = [](PortConfig& port) { PortOf(port).Retire(); },
+    .describe = [](const PortConfig& port) { return static_cast<const TtyPort&>(port).Description(); },
+    .lock = [](void* line) -> std::mutex& { return Tty(line).Lock(); },
+    .configure = [](void* line, const DCB& dcb) { return Tty(line).Configure(dcb); },
+    .control = [](void* line, LineControl what, bool on) { Tty(line).Control(what, on); },
+    .modem_status = [](void* line) { return Tty(line).ModemStatus(); },
+    .read = [](void* line, InputSink& sink, TimePoint now,
+               short revents) { return Tty(line).Receive(sink, now, revents); },
+    .read_wait = [](void* line, size_t count, bool canTake) { return Tty(line).InputWait(count, canTake); },
+    .write = [](void* line, WriteOp& op, TimePoint now,
+                short revents) { return Tty(line).PushWrite(op, now, revents); },
+    .write_wait = [](void* line, const WriteOp& op, TimePoint, bool* done) { return Tty(line).WriteWait(op, done); },
+    .end_write = [](void* line, WriteOp& op, TimePoint now) { return Tty(line).EndWrite(op, now); },
+    .output_pending = [](void* line, TimePoint now) { return Tty(line).OutputPending(now); },
+    .flush =
+        [](void* line, Queue queue, TimePoint now) {
+          if (queue == Queue::Input) {
+            Tty(line).DiscardInput();
+          } else {
+            Tty(line).DiscardOutput(now);
+          }
+        },
+};
+
+}  // namespace
+}  // namespace detail
 }  // namespace serial

@@ -1,5 +1,5 @@
 // Switches that make a port's writes fail or fall short, for fault tests.
-#include "serial/Port.h"
+#include "serial/Serial.h"
 
 namespace serial {
 

@@ -22,7 +22,6 @@
 #include "handset/Handset.h"
 #include "kernel/Clock.h"
 #include "kernel/Thread.h"
-#include "serial/Port.h"
 #include "serial/Serial.h"
 #include "kernel/DebugOutput.h"
 
