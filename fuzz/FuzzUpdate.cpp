@@ -35,7 +35,7 @@
 #include "resources/ProgramImage.h"
 #include "serial/Serial.h"
 #include "shell/Shell.h"
-#include "text/DebugOutput.h"
+#include "kernel/DebugOutput.h"
 #include "update/CeChat.h"
 #include "update/Update.h"
 #include "windowing/Desktop.h"

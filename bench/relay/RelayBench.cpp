@@ -2,7 +2,8 @@
 //
 // Two pseudo-terminals are the two lines: the middle opens their slave ends,
 // this program feeds and reads their masters. The middle is, in turn, socat
-// itself (`socat SLAVE_A SLAVE_B`, the reference) and the real fwutil
+// itself (`socat SLAVE_A SLAVE_B`, the reference; and `socat -b 1024`, which
+// copies in the relay's own pass size) and the real fwutil
 // relaying between COM1: (line A) and its partner port (line B), in a few
 // set-ups. (No socat pty pairs in the path: a pair is one process that
 // blocks in its writes, and two of them around the relay's two blocked
@@ -13,8 +14,14 @@
 // its CPU time while idle. It prints each figure and its ratio to socat's,
 // measured in the same run; it asserts nothing about absolute speed.
 //
-// Usage: relay_bench [--megabytes N] [--rounds N] [--idle-seconds N] [--fwutil PATH] [--socat PATH]
+// With --baseline PATH, another fwutil build (an earlier one, say) is measured
+// in the same run, set-up by set-up after this build's.
+//
+// Usage: relay_bench [--megabytes N] [--rounds N] [--idle-seconds N] [--fwutil PATH] [--baseline PATH]
+//                    [--socat PATH]
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -38,6 +45,7 @@ struct Settings {
   int rounds = 200;
   int idleSeconds = 3;
   std::string fwutil = FWUTIL_PATH;
+  std::string baseline;  // another fwutil to measure in the same run; empty: none
   std::string socat;
 };
 
@@ -202,6 +210,40 @@ Figures Measure(const std::string& name, pid_t middle, int a, int b, const Setti
   return f;
 }
 
+// The least an idle relay can cost with its design: two threads, each a
+// loop of a non-blocking read and a 1 ms poll on a pty of its own, as the
+// relay's two copy threads with their 1 ms read time-outs. Measured as the
+// middles' idle CPU is, in a child process.
+double IdleFloor(int seconds) {
+  pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    auto loop = [] {
+      int master = posix_openpt(O_RDWR | O_NOCTTY);
+      if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) _exit(1);
+      int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK);
+      uint8_t buffer[1024];
+      const timespec millisecond{0, 1000000};
+      for (;;) {
+        [[maybe_unused]] ssize_t n = read(slave, buffer, sizeof buffer);
+        pollfd p{slave, POLLIN, 0};
+        ppoll(&p, 1, &millisecond, nullptr);
+      }
+    };
+    std::thread first(loop), second(loop);
+    first.join();
+    _exit(0);
+  }
+  std::this_thread::sleep_for(500ms);
+  double before = CpuSeconds(child);
+  auto start = Clock::now();
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  double share = (CpuSeconds(child) - before) / std::chrono::duration<double>(Clock::now() - start).count();
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  return share;
+}
+
 std::string Rate(double bytesPerSecond) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f MB/s", bytesPerSecond / (1 << 20));
@@ -215,31 +257,40 @@ std::string Ratio(double value, double reference) {
   return text;
 }
 
-void Print(const std::vector<Figures>& all) {
-  const Figures& ref = all.front();
-  std::printf("\n%-38s %13s %13s %13s %13s %11s %12s %12s %10s\n", "middle", "A->B", "B->A", "both: A->B", "both: B->A",
-              "CPU s/MB", "RTT median", "RTT p90", "idle CPU");
-  for (const Figures& f : all) {
-    if (!f.ok) {
-      std::printf("%-38s failed\n", f.name.c_str());
-      continue;
-    }
-    std::printf("%-38s %13s %13s %13s %13s %11.4f %9.0f us %9.0f us %9.2f%%\n", f.name.c_str(), Rate(f.up).c_str(),
-                Rate(f.down).c_str(), Rate(f.bothUp).c_str(), Rate(f.bothDown).c_str(), f.cpuPerMegabyte, f.rttMedian,
-                f.rttP90, f.idleCpu * 100);
-  }
-  std::printf("\nratios to socat (throughput: above 1 is faster; CPU and round trip: above 1 is more)\n");
-  std::printf("%-38s %13s %13s %13s %13s %11s %12s %12s %10s\n", "middle", "A->B", "B->A", "both: A->B", "both: B->A",
+void PrintRatios(const std::vector<Figures>& all, size_t reference) {
+  const Figures& ref = all[reference];
+  std::printf("\nratios to %s (throughput: above 1 is faster; CPU and round trip: above 1 is more)\n",
+              ref.name.c_str());
+  std::printf("%-46s %13s %13s %13s %13s %11s %12s %12s %10s\n", "middle", "A->B", "B->A", "both: A->B", "both: B->A",
               "CPU/MB", "RTT median", "RTT p90", "idle CPU");
-  for (size_t i = 1; i < all.size(); ++i) {
+  for (size_t i = 2; i < all.size(); ++i) {
     const Figures& f = all[i];
     if (!f.ok || !ref.ok) continue;
-    std::printf("%-38s %13s %13s %13s %13s %11s %12s %12s %10s\n", f.name.c_str(), Ratio(f.up, ref.up).c_str(),
+    std::printf("%-46s %13s %13s %13s %13s %11s %12s %12s %10s\n", f.name.c_str(), Ratio(f.up, ref.up).c_str(),
                 Ratio(f.down, ref.down).c_str(), Ratio(f.bothUp, ref.bothUp).c_str(),
                 Ratio(f.bothDown, ref.bothDown).c_str(), Ratio(f.cpuPerMegabyte, ref.cpuPerMegabyte).c_str(),
                 Ratio(f.rttMedian, ref.rttMedian).c_str(), Ratio(f.rttP90, ref.rttP90).c_str(),
                 Ratio(f.idleCpu, ref.idleCpu).c_str());
   }
+}
+
+// The figures, then the relay's ratios to socat and to socat -b 1024 (the
+// first two entries).
+void Print(const std::vector<Figures>& all, double idleFloor) {
+  std::printf("\n%-46s %13s %13s %13s %13s %11s %12s %12s %10s\n", "middle", "A->B", "B->A", "both: A->B", "both: B->A",
+              "CPU s/MB", "RTT median", "RTT p90", "idle CPU");
+  for (const Figures& f : all) {
+    if (!f.ok) {
+      std::printf("%-46s failed\n", f.name.c_str());
+      continue;
+    }
+    std::printf("%-46s %13s %13s %13s %13s %11.4f %9.0f us %9.0f us %9.2f%%\n", f.name.c_str(), Rate(f.up).c_str(),
+                Rate(f.down).c_str(), Rate(f.bothUp).c_str(), Rate(f.bothDown).c_str(), f.cpuPerMegabyte, f.rttMedian,
+                f.rttP90, f.idleCpu * 100);
+  }
+  std::printf("%-46s %101s %9.2f%%\n", "idle floor: two threads polling every 1 ms", "", idleFloor * 100);
+  PrintRatios(all, 0);
+  PrintRatios(all, 1);
 }
 
 // A pseudo-terminal: returns its master (non-blocking) and the slave's path,
@@ -278,6 +329,8 @@ int main(int argc, char** argv) {
       settings.idleSeconds = std::stoi(value);
     } else if (option == "--fwutil") {
       settings.fwutil = value;
+    } else if (option == "--baseline") {
+      settings.baseline = value;
     } else if (option == "--socat") {
       settings.socat = value;
     } else {
@@ -308,21 +361,36 @@ int main(int argc, char** argv) {
     std::printf("measuring: socat %s,raw,echo=0 %s,raw,echo=0\n", hostA.c_str(), hostB.c_str());
     all.push_back(Measure("socat", middle.Pid(), a, b, settings));
   }
+  {
+    Drain(a);
+    Drain(b);
+    e2e::Process middle;
+    middle.Start({settings.socat, "-b", "1024", hostA + ",raw,echo=0", hostB + ",raw,echo=0"});
+    std::printf("measuring: socat -b 1024 %s,raw,echo=0 %s,raw,echo=0\n", hostA.c_str(), hostB.c_str());
+    all.push_back(Measure("socat -b 1024", middle.Pid(), a, b, settings));
+  }
 
   const std::vector<RelaySetup> setups = {
       {"relay, IrDA partner (COM3:), level 3", "3", {}},
       {"relay, Bluetooth UART (COM2:), level 3", "2", {"command 110"}},
       {"relay, Bluetooth UART (COM2:), level 0", "2", {"command 110", "command 112"}},
   };
+  struct Build {
+    std::string label, path;
+  };
+  std::vector<Build> builds = {{"", settings.fwutil}};
+  if (!settings.baseline.empty()) builds.push_back({"baseline ", settings.baseline});
+  std::vector<std::pair<RelaySetup, std::string>> runs;  // each set-up with the fwutil that runs it
   for (const RelaySetup& setup : setups) {
+    for (const Build& build : builds)
+      runs.push_back({RelaySetup{build.label + setup.name, setup.partnerPort, setup.steps}, build.path});
+  }
+  for (const auto& [setup, fwutil] : runs) {
     Drain(a);
     Drain(b);
-    std::vector<std::string> args = {settings.fwutil, "--headless",
-                                     "--trace",       "none",
-                                     "--desktop",     dir,
-                                     "--com",         "1=" + hostA,
-                                     "--com",         setup.partnerPort + "=" + hostB,
-                                     "--ril",         "none"};
+    std::vector<std::string> args = {fwutil,  "--headless", "--trace",    "none",  "--desktop",
+                                     dir,     "--com",      "1=" + hostA, "--com", setup.partnerPort + "=" + hostB,
+                                     "--ril", "none"};
     for (const std::string& step : setup.steps) args.insert(args.end(), {"--do", step});
     args.insert(args.end(), {"--do", "command 153", "--do", "wait \"Baudrate:115200\" 20s"});
     std::string command;
@@ -336,7 +404,7 @@ int main(int argc, char** argv) {
     }
     all.push_back(Measure(setup.name, middle.Pid(), a, b, settings));
   }
-  Print(all);
+  Print(all, IdleFloor(settings.idleSeconds));
   close(a);
   close(b);
   std::system(("rm -rf '" + dir + "'").c_str());

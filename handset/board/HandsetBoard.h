@@ -45,7 +45,6 @@ class HandsetBoard : public board::Board {
   int Reboots() const { return reboots_; }
   int IdleResets() const { return idleResets_; }
   std::vector<KeyRecord> Keys() const;
-  volatile uint8_t* Gpio() const { return gpio_; }
 
  private:
   mutable std::mutex lock_;

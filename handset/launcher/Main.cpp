@@ -22,7 +22,7 @@
 #include "handset/launcher/Options.h"
 #include "radio/Module.h"
 #include "serial/VirtualPort.h"
-#include "text/DebugOutput.h"
+#include "kernel/DebugOutput.h"
 #include "text/WideText.h"
 #include "windowing/Desktop.h"
 

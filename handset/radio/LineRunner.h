@@ -18,7 +18,7 @@
 
 #include "radio/EmissionQueue.h"
 #include "radio/Module.h"
-#include "serial/LineDevice.h"
+#include "serial/Serial.h"
 
 namespace radio {
 

@@ -45,7 +45,7 @@
 #include <vector>
 
 #include "kernel/Clock.h"
-#include "serial/LineDevice.h"
+#include "serial/Serial.h"
 
 namespace radio {
 

@@ -221,9 +221,7 @@ BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority);
 int WINAPI GetThreadPriority(HANDLE hThread);
 HANDLE WINAPI GetCurrentThread(void);
 DWORD WINAPI GetCurrentThreadId(void);
-HANDLE WINAPI GetCurrentProcess(void);
 DWORD WINAPI GetCurrentProcessId(void);
-void WINAPI ExitThread(DWORD dwExitCode);
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 
@@ -231,7 +229,6 @@ BOOL WINAPI CloseHandle(HANDLE hObject);
 HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
                            LPCWSTR lpName);
 BOOL WINAPI SetEvent(HANDLE hEvent);
-BOOL WINAPI ResetEvent(HANDLE hEvent);
 
 // Virtual memory.
 LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, DWORD dwSize, DWORD flAllocationType, DWORD flProtect);
@@ -276,14 +273,10 @@ void WINAPI SystemIdleTimerReset(void);
 // wchar_t.
 size_t wcslen(const WCHAR* s);
 int wcscmp(const WCHAR* a, const WCHAR* b);
-int wcsncmp(const WCHAR* a, const WCHAR* b, size_t n);
 int _wcsicmp(const WCHAR* a, const WCHAR* b);
 WCHAR* wcscpy(WCHAR* dst, const WCHAR* src);
 WCHAR* wcsncpy(WCHAR* dst, const WCHAR* src, size_t n);
-WCHAR* wcscat(WCHAR* dst, const WCHAR* src);
-WCHAR* wcschr(const WCHAR* s, WCHAR c);
 WCHAR* wcsrchr(const WCHAR* s, WCHAR c);
-WCHAR* wcsstr(const WCHAR* s, const WCHAR* sub);
 
 #define lstrlenW(s) ((int)wcslen(s))
 #define lstrcmpW(a, b) wcscmp(a, b)

@@ -244,11 +244,6 @@
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 
-#define GW_HWNDFIRST 0
-#define GW_HWNDNEXT 2
-#define GW_OWNER 4
-#define GW_CHILD 5
-
 #define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
 #define MAKEINTRESOURCEW(i) ((LPWSTR)((ULONG_PTR)((WORD)(i))))
 #define MAKEINTRESOURCE MAKEINTRESOURCEW
@@ -354,13 +349,11 @@ HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWind
                             LPVOID lpParam);
 #define CreateWindowW(c, n, s, x, y, w, h, p, m, i, l) CreateWindowExW(0, c, n, s, x, y, w, h, p, m, i, l)
 BOOL WINAPI IsWindow(HWND hWnd);
-BOOL WINAPI IsWindowVisible(HWND hWnd);
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
 BOOL WINAPI UpdateWindow(HWND hWnd);
 BOOL WINAPI DestroyWindow(HWND hWnd);
 LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 HWND WINAPI GetParent(HWND hWnd);
-HWND WINAPI GetWindow(HWND hWnd, UINT uCmd);
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
 int WINAPI GetDlgCtrlID(HWND hWnd);
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
@@ -426,7 +419,6 @@ HGDIOBJ WINAPI GetStockObject(int fnObject);
 // Input.
 void WINAPI keybd_event(BYTE bVk, BYTE bScan, DWORD dwFlags, DWORD dwExtraInfo);
 SHORT WINAPI GetKeyState(int nVirtKey);
-SHORT WINAPI GetAsyncKeyState(int vKey);
 
 // Formatting: printf-style wide text; at most 1024 characters are written.
 int WINAPIV wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...);

@@ -29,8 +29,7 @@ std::shared_ptr<T> Reference(HANDLE handle) {
   return std::dynamic_pointer_cast<T>(ReferenceHandle(handle));
 }
 
-// Pseudo handles, as the handset's kernel numbers them.
+// The current thread's pseudo handle, as the handset's kernel numbers it.
 inline HANDLE CurrentThreadPseudoHandle() { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x41)); }
-inline HANDLE CurrentProcessPseudoHandle() { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x42)); }
 
 }  // namespace kernel

@@ -96,15 +96,6 @@ std::span<const uint8_t> ModuleResources(HMODULE module) {
   return {};
 }
 
-int LibraryReferences(std::u16string_view name) {
-  ModuleTable& table = Table();
-  std::lock_guard<std::mutex> guard(table.lock);
-  for (const Library& library : table.libraries) {
-    if (SameLibrary(name, library.name)) return library.references;
-  }
-  return 0;
-}
-
 }  // namespace kernel
 
 using kernel::PlatformCall;

@@ -19,7 +19,4 @@ HINSTANCE ProgramModule();
 // The resource image of a module (null: the program); empty if none.
 std::span<const uint8_t> ModuleResources(HMODULE module);
 
-// Reference count of a platform library (0 when not loaded), for tests.
-int LibraryReferences(std::u16string_view name);
-
 }  // namespace kernel

@@ -178,7 +178,7 @@ void ThreadControl::CheckPoint() {
   if (terminateRequested_ && platformThread_) throw ThreadTermination{terminateCode_};
 }
 
-short ThreadControl::Block(TimePoint deadline, int fd, short events) {
+short ThreadControl::Block(TimePoint deadline, int fd, short events, bool* polled) {
   int wakeFd;
   bool skipWait;
   {
@@ -190,13 +190,19 @@ short ThreadControl::Block(TimePoint deadline, int fd, short events) {
     skipWait = terminateRequested_ || suspendCount_ > 0;
   }
   pollfd fds[2] = {{wakeFd, POLLIN, 0}, {fd, events, 0}};
+  bool looked = false;
   if (!skipWait) {
     timespec storage{};
     const timespec* timeout = RealTimeout(deadline, storage);
-    if (ppoll(fds, fd >= 0 ? 2 : 1, timeout, nullptr) < 0) fds[1].revents = 0;
+    looked = ppoll(fds, fd >= 0 ? 2 : 1, timeout, nullptr) >= 0;
+    if (!looked) fds[1].revents = 0;
   }
-  uint64_t drained;
-  while (read(wakeFd, &drained, sizeof drained) > 0) {
+  if (polled != nullptr) *polled = looked;
+  // The wake-up counter needs draining only when it may have been written.
+  if (!looked || (fds[0].revents & POLLIN)) {
+    uint64_t drained;
+    while (read(wakeFd, &drained, sizeof drained) > 0) {
+    }
   }
   std::unique_lock<std::mutex> lock(m_);
   while (suspendCount_ > 0 && !terminateRequested_) cv_.wait(lock);
@@ -262,13 +268,14 @@ std::shared_ptr<ThreadControl> StartThread(uint32_t (*entry)(void*), void* param
 
 // -------------------------------------------------------------------- waits
 
-short WaitOnce(std::unique_lock<std::mutex>& lock, WaitQueue& queue, TimePoint deadline, int fd, short events) {
+short WaitOnce(std::unique_lock<std::mutex>& lock, WaitQueue& queue, TimePoint deadline, int fd, short events,
+               bool* polled) {
   ThreadControl& self = ThreadControl::Self();
   queue.Add(&self);
   lock.unlock();
   short revents = 0;
   try {
-    revents = self.Block(deadline, fd, events);
+    revents = self.Block(deadline, fd, events, polled);
   } catch (...) {
     lock.lock();
     queue.Remove(&self);

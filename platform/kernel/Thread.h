@@ -86,9 +86,10 @@ class ThreadControl {
 
   // Blocking wait for a wake-up (Wake), the deadline, or readiness of `fd`
   // for `events` (fd -1: none). Must be called with no platform lock held.
-  // Returns the fd's revents (0 if it did not become ready). Suspension and
-  // termination take effect inside, after the wait.
-  short Block(TimePoint deadline, int fd = -1, short events = 0);
+  // Returns the fd's revents (0 if it did not become ready); `polled` (if
+  // given) tells whether the fd was looked at. Suspension and termination
+  // take effect inside, after the wait.
+  short Block(TimePoint deadline, int fd = -1, short events = 0, bool* polled = nullptr);
   // Makes the thread's current or next Block return. Any thread.
   void Wake();
 

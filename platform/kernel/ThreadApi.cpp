@@ -34,10 +34,6 @@ class EventObject : public WaitableObject {
     signaled_ = true;
     waiters_.WakeAll();
   }
-  void Reset() {
-    std::lock_guard<std::mutex> guard(lock_);
-    signaled_ = false;
-  }
   bool WaitSignaled(TimePoint deadline) override {
     std::unique_lock<std::mutex> lock(lock_);
     if (!WaitUntil(lock, waiters_, deadline, [this] { return signaled_; })) return false;
@@ -164,11 +160,7 @@ HANDLE WINAPI GetCurrentThread(void) { return kernel::CurrentThreadPseudoHandle(
 
 DWORD WINAPI GetCurrentThreadId(void) { return kernel::ThreadControl::Self().Id(); }
 
-HANDLE WINAPI GetCurrentProcess(void) { return kernel::CurrentProcessPseudoHandle(); }
-
 DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
-
-void WINAPI ExitThread(DWORD dwExitCode) { throw kernel::ThreadTermination{dwExitCode}; }
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   PlatformCall call;
@@ -182,7 +174,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
   PlatformCall call;
-  if (hObject == kernel::CurrentThreadPseudoHandle() || hObject == kernel::CurrentProcessPseudoHandle()) return TRUE;
+  if (hObject == kernel::CurrentThreadPseudoHandle()) return TRUE;
   if (!kernel::CloseHandleEntry(hObject)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -206,13 +198,3 @@ BOOL WINAPI SetEvent(HANDLE hEvent) {
   return TRUE;
 }
 
-BOOL WINAPI ResetEvent(HANDLE hEvent) {
-  PlatformCall call;
-  auto event = kernel::Reference<kernel::EventObject>(hEvent);
-  if (!event) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  event->Reset();
-  return TRUE;
-}

@@ -13,9 +13,11 @@ namespace kernel {
 
 // Blocks once: registers on `queue`, unlocks `lock`, waits, relocks and
 // deregisters. Returns the revents of `fd` (0 if none). The caller re-checks
-// its condition afterwards; wake-ups may be spurious.
+// its condition afterwards; wake-ups may be spurious. `polled` (if given)
+// tells whether the wait looked at `fd` at all (a suspended or terminated
+// thread does not).
 short WaitOnce(std::unique_lock<std::mutex>& lock, WaitQueue& queue, TimePoint deadline, int fd = -1,
-               short events = 0);
+               short events = 0, bool* polled = nullptr);
 
 // Waits until `ready()` (evaluated with `lock` held) or the deadline.
 // Returns ready().

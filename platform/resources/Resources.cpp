@@ -134,13 +134,6 @@ const IconGroupEntry* ChooseIcon(const std::vector<IconGroupEntry>& entries) {
 
 }  // namespace
 
-std::optional<std::vector<ResourceEntry>> ModuleEntries(HMODULE module) {
-  DWORD error = 0;
-  std::optional<Module> loaded = LoadModule(module, error);
-  if (!loaded) return std::nullopt;
-  return std::move(loaded->entries);
-}
-
 std::optional<std::span<const uint8_t>> ResourceBytesFrom(const void* address) {
   DWORD error = 0;
   std::optional<Module> module = LoadModule(nullptr, error);

@@ -27,10 +27,6 @@ namespace resources {
 
 constexpr uint16_t kDefaultLanguage = 0x0409;
 
-// The entries of a module's resource image (null: the program), or nullopt
-// when the module has none or its image is malformed.
-std::optional<std::vector<ResourceEntry>> ModuleEntries(HMODULE module);
-
 // The bytes from `address` to the end of the loaded resource that contains
 // it (for DialogBoxIndirectParamW, which receives only a pointer); nullopt
 // if `address` is not inside any loaded resource's data.

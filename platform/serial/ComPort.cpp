@@ -1,5 +1,6 @@
-// The COM driver: an open port with Win32's comm semantics over a transport
-// (serial/Transport.h), the port table, and the comm API functions.
+// An open COM port: Win32's comm semantics over a port's back end (its
+// PortInterface, serial/Serial.h), and the comm API functions. The port table is in
+// PortTable.cpp, the write-fault switches in WriteFaults.cpp.
 //
 // Choices where Win32 leaves room or where the system needs more:
 //  - WaitCommEvent reports EV_RXCHAR at once while bytes are queued, and
@@ -18,9 +19,8 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <deque>
+#include <cstring>
 #include <limits>
-#include <map>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -28,9 +28,7 @@
 #include "kernel/Handles.h"
 #include "kernel/Thread.h"
 #include "kernel/Wait.h"
-#include "serial/Driver.h"
 #include "serial/Serial.h"
-#include "serial/Transport.h"
 
 namespace serial {
 
@@ -70,6 +68,49 @@ DCB FreshUartSettings() {
   return dcb;
 }
 
+// The input queue: a ring of bytes that grows only when SetupComm asks for
+// more room than it has, so a pass through a read allocates nothing.
+class ByteQueue {
+ public:
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  void clear() { head_ = count_ = 0; }
+  // Makes room for `capacity` bytes, keeping what is queued.
+  void Reserve(size_t capacity) {
+    if (capacity <= ring_.size()) return;
+    std::vector<uint8_t> bigger(capacity);
+    Take(bigger.data(), count_, true);
+    head_ = 0;
+    ring_.swap(bigger);
+  }
+  // Appends; the caller has made sure the bytes fit.
+  void Append(const uint8_t* data, size_t size) {
+    size_t tail = (head_ + count_) % ring_.size();
+    size_t first = std::min(size, ring_.size() - tail);
+    std::memcpy(ring_.data() + tail, data, first);
+    std::memcpy(ring_.data(), data + first, size - first);
+    count_ += size;
+  }
+  // Copies up to `size` bytes out; `peek`: leaves them queued.
+  size_t Take(uint8_t* out, size_t size, bool peek = false) {
+    size = std::min(size, count_);
+    if (size == 0) return 0;
+    size_t first = std::min(size, ring_.size() - head_);
+    std::memcpy(out, ring_.data() + head_, first);
+    std::memcpy(out + first, ring_.data(), size - first);
+    if (!peek) {
+      head_ = (head_ + size) % ring_.size();
+      count_ -= size;
+    }
+    return size;
+  }
+
+ private:
+  std::vector<uint8_t> ring_;
+  size_t head_ = 0;
+  size_t count_ = 0;
+};
+
 bool ValidSettings(const DCB& dcb) {
   if (dcb.BaudRate == 0) return false;
   if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return false;
@@ -84,26 +125,33 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   explicit ComFile(std::shared_ptr<PortConfig> config) : config_(std::move(config)) {}
 
   ~ComFile() override {
-    if (claimed_) Driver::Release(*config_);
+    if (line_ != nullptr && !closed_) {
+      std::lock_guard<std::mutex> guard(*lock_);
+      ops_.close(line_);
+    }
+    if (claimed_) config_->Release();
   }
 
   // Claims the port and opens its transport with the driver's defaults.
   bool Start(DWORD* error) {
-    if (!Driver::Claim(*config_)) {
+    if (!config_->Claim()) {
       *error = ERROR_ACCESS_DENIED;
       return false;
     }
     claimed_ = true;
-    transport_ = Driver::OpenTransport(*config_, &waiters_, error);
-    if (!transport_) return false;
+    line_ = ops_.open(*config_, &waiters_, error);
+    if (line_ == nullptr) return false;
+    lock_ = &ops_.lock(line_);
     const PortOptions& options = config_->Options();
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     dcb_ = FreshUartSettings();
     timeouts_ = options.timeouts;
     inSize_ = std::clamp<DWORD>(options.inputQueue, 1, kMaxQueue);
-    DWORD result = transport_->Configure(dcb_);
+    in_.Reserve(inSize_);
+    DWORD result = ops_.configure(line_, dcb_);
     if (result != ERROR_SUCCESS) {
-      transport_->Close();
+      ops_.close(line_);
+      closed_ = true;
       *error = result;
       return false;
     }
@@ -112,15 +160,15 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   }
 
   void OnHandleClosed() override {
-    if (!transport_) return;
+    if (line_ == nullptr) return;
     {
-      std::lock_guard<std::mutex> guard(transport_->Lock());
+      std::lock_guard<std::mutex> guard(*lock_);
       if (closed_) return;
       closed_ = true;
-      transport_->Close();
+      ops_.close(line_);
       waiters_.WakeAll();
     }
-    Driver::Release(*config_);
+    config_->Release();
     claimed_ = false;
   }
 
@@ -128,7 +176,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
 
   BOOL Read(void* buffer, DWORD size, DWORD* read) override {
     BOOL ok = ReadBytes(buffer, size, read);
-    if (ok && *read > 0) {
+    if (ok && *read > 0 && config_->Observed()) {
       if (auto observer = config_->Observer()) observer->OnRead({static_cast<const uint8_t*>(buffer), *read});
     }
     return ok;
@@ -136,13 +184,17 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
 
   BOOL Write(const void* data, DWORD size, DWORD* written) override {
     BOOL ok = WriteBytes(data, size, written);
-    if (auto observer = config_->Observer()) observer->OnWrite({static_cast<const uint8_t*>(data), size}, *written, ok);
+    if (config_->Observed()) {
+      if (auto observer = config_->Observer()) {
+        observer->OnWrite({static_cast<const uint8_t*>(data), size}, *written, ok);
+      }
+    }
     return ok;
   }
 
   BOOL Purge(DWORD flags) {
     BOOL ok = PurgeQueues(flags);
-    if (ok) {
+    if (ok && config_->Observed()) {
       if (auto observer = config_->Observer()) observer->OnPurge(flags);
     }
     return ok;
@@ -151,9 +203,15 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   // The calls themselves; the ones above add what the port's observer sees.
   BOOL ReadBytes(void* buffer, DWORD size, DWORD* read) {
     auto* out = static_cast<uint8_t*>(buffer);
-    std::unique_lock<std::mutex> lock(transport_->Lock());
+    std::unique_lock<std::mutex> lock(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     if (size == 0) return TRUE;
+    // What is queued already answers the whole request: no time-out can
+    // matter, and nothing needs to wait.
+    if (in_.size() >= size) {
+      *read = static_cast<DWORD>(in_.Take(out, size));
+      return TRUE;
+    }
 
     const TimePoint start = Clock::now();
     const COMMTIMEOUTS t = timeouts_;
@@ -173,14 +231,11 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     const uint64_t abortGeneration = rxAbortGeneration_;
 
     DWORD taken = 0;
-    short revents = 0;
+    short revents = kNotPolled;
     for (;;) {
       if (closed_) return Fail(ERROR_INVALID_HANDLE);
       bool alive = Pump(revents);
-      while (taken < size && !in_.empty()) {
-        out[taken++] = in_.front();
-        in_.pop_front();
-      }
+      taken += static_cast<DWORD>(in_.Take(out + taken, size - taken));
       if (taken == size) break;
       if (!alive) {
         if (taken > 0) break;
@@ -192,8 +247,8 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
       TimePoint deadline = total;
       if (useInterval && taken > 0) deadline = std::min(deadline, AddMilliseconds(lastArrival_, t.ReadIntervalTimeout));
       if (now >= deadline) break;
-      WaitSpec wait = transport_->InputWait(size - taken, Room() > 0);
-      revents = kernel::WaitOnce(lock, waiters_, std::min(deadline, wait.until), wait.fd, wait.events);
+      WaitSpec wait = ops_.read_wait(line_, size - taken, Room() > 0);
+      revents = WaitForInput(lock, std::min(deadline, wait.until), wait);
     }
     *read = taken;
     return TRUE;
@@ -203,14 +258,14 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
 
   BOOL WriteBytes(const void* data, DWORD size, DWORD* written) {
     WriteFaults::Verdict verdict;
-    if (size > 0) verdict = config_->Faults().TakeNext();
-    std::unique_lock<std::mutex> lock(transport_->Lock());
+    if (size > 0 && config_->Faults().Armed()) verdict = config_->Faults().TakeNext();
+    std::unique_lock<std::mutex> lock(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
-    if (verdict.fail && !verdict.shorten) return Fail(verdict.error);
+    if (verdict.fail) return Fail(verdict.error);
     if (size == 0) return TRUE;
     if (gone_) return Fail(ERROR_DEVICE_NOT_CONNECTED);
     if (verdict.shorten) size = std::min(size, verdict.bytes);
-    if (size == 0) return verdict.fail ? Fail(verdict.error) : TRUE;
+    if (size == 0) return TRUE;
 
     const TimePoint start = Clock::now();
     const COMMTIMEOUTS t = timeouts_;
@@ -223,7 +278,6 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     WriteOp op;
     op.data = static_cast<const uint8_t*>(data);
     op.size = size;
-    transport_->StartWrite(op);
     // Ends the write however the call ends (time-out, abort, termination).
     struct EndGuard {
       ComFile* file;
@@ -233,7 +287,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
       size_t End() {
         if (!ended) {
           ended = true;
-          if (!file->closed_) went = file->transport_->EndWrite(*op, Clock::now());
+          if (!file->closed_) went = file->ops_.end_write(file->line_, *op, Clock::now());
         }
         return went;
       }
@@ -245,12 +299,13 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     for (;;) {
       if (closed_) return Fail(ERROR_INVALID_HANDLE);
       TimePoint now = Clock::now();
-      if (!transport_->PushWrite(op, now, revents)) {
+      if (!ops_.write(line_, op, now, revents)) {
         deviceGone = true;
         break;
       }
-      if (transport_->WriteDone(op, now) || txAbortGeneration_ != abortGeneration || now >= deadline) break;
-      WaitSpec wait = transport_->WriteWait(op);
+      bool done = false;
+      WaitSpec wait = ops_.write_wait(line_, op, now, &done);
+      if (done || txAbortGeneration_ != abortGeneration || now >= deadline) break;
       revents = kernel::WaitOnce(lock, waiters_, std::min(deadline, wait.until), wait.fd, wait.events);
     }
     *written = static_cast<DWORD>(guard.End());
@@ -258,15 +313,16 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
       MarkGone();
       return Fail(ERROR_DEVICE_NOT_CONNECTED);
     }
-    if (transport_->OutputPending(Clock::now()) == 0) RecordEvents(EV_TXEMPTY);
-    if (verdict.fail) return Fail(verdict.error);
+    // Only a wait that asks for it can see EV_TXEMPTY (a new mask clears
+    // what was recorded before), so only then is the device asked.
+    if ((mask_ & EV_TXEMPTY) && ops_.output_pending(line_, Clock::now()) == 0) RecordEvents(EV_TXEMPTY);
     return TRUE;
   }
 
   // ------------------------------------------------------ comm functions
 
   BOOL GetState(DCB* dcb) {
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     *dcb = dcb_;
     dcb->DCBlength = sizeof(DCB);
@@ -275,10 +331,10 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
 
   BOOL SetState(const DCB& requested) {
     if (!ValidSettings(requested)) return Fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     if (gone_) return Fail(ERROR_DEVICE_NOT_CONNECTED);
-    DWORD result = transport_->Configure(requested);
+    DWORD result = ops_.configure(line_, requested);
     if (result != ERROR_SUCCESS) return Fail(result);
     dcb_ = requested;
     ApplyControlLines();
@@ -286,7 +342,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   }
 
   BOOL GetTimeouts(COMMTIMEOUTS* timeouts) {
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     *timeouts = timeouts_;
     return TRUE;
@@ -298,7 +354,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
         timeouts.ReadTotalTimeoutConstant == MAXDWORD) {
       return Fail(ERROR_INVALID_PARAMETER);
     }
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     timeouts_ = timeouts;
     return TRUE;
@@ -308,24 +364,24 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     if ((flags & ~DWORD{PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR}) != 0) {
       return Fail(ERROR_INVALID_PARAMETER);
     }
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     TimePoint now = Clock::now();
-    if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) transport_->DiscardOutput(now);
+    if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) ops_.flush(line_, Queue::Output, now);
     if (flags & PURGE_TXABORT) ++txAbortGeneration_;
     if (flags & PURGE_RXABORT) ++rxAbortGeneration_;
     if (flags & PURGE_RXCLEAR) {
-      Pump(0);
+      Pump(kNotPolled);
       in_.clear();
       history_ &= ~DWORD{EV_RXCHAR | EV_RXFLAG};
-      transport_->DiscardInput();
+      ops_.flush(line_, Queue::Input, now);
     }
     waiters_.WakeAll();
     return TRUE;
   }
 
   BOOL Escape(DWORD function) {
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     switch (function) {
       case SETDTR:
@@ -348,22 +404,22 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     if (gone_) return Fail(ERROR_DEVICE_NOT_CONNECTED);
     switch (function) {
       case SETDTR:
-        transport_->SetDtr(true);
+        ops_.control(line_, LineControl::Dtr, true);
         break;
       case CLRDTR:
-        transport_->SetDtr(false);
+        ops_.control(line_, LineControl::Dtr, false);
         break;
       case SETRTS:
-        transport_->SetRts(true);
+        ops_.control(line_, LineControl::Rts, true);
         break;
       case CLRRTS:
-        transport_->SetRts(false);
+        ops_.control(line_, LineControl::Rts, false);
         break;
       case SETBREAK:
-        transport_->SetBreak(true);
+        ops_.control(line_, LineControl::Break, true);
         break;
       case CLRBREAK:
-        transport_->SetBreak(false);
+        ops_.control(line_, LineControl::Break, false);
         break;
     }
     return TRUE;
@@ -371,19 +427,22 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
 
   BOOL Setup(DWORD inQueue, DWORD outQueue) {
     if (inQueue > kMaxQueue || outQueue > kMaxQueue) return Fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     // Zero keeps the size. A smaller queue keeps what it holds; only new
     // arrivals see the new size. Writes wait for their bytes to go, so the
     // output queue never holds more than the writes in progress.
-    if (inQueue != 0) inSize_ = inQueue;
+    if (inQueue != 0) {
+      inSize_ = inQueue;
+      in_.Reserve(inSize_);
+    }
     waiters_.WakeAll();
     return TRUE;
   }
 
   BOOL SetMask(DWORD mask) {
     if ((mask & ~kKnownEvents) != 0) return Fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     mask_ = mask;
     history_ = 0;
@@ -393,14 +452,14 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   }
 
   BOOL GetMask(DWORD* mask) {
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     *mask = mask_;
     return TRUE;
   }
 
   BOOL WaitEvent(DWORD* events) {
-    std::unique_lock<std::mutex> lock(transport_->Lock());
+    std::unique_lock<std::mutex> lock(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     if (waiting_ || mask_ == 0) return Fail(ERROR_INVALID_PARAMETER);
     waiting_ = true;
@@ -411,7 +470,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
 
     const TimePoint start = Clock::now();
     const uint64_t generation = maskGeneration_;
-    short revents = 0;
+    short revents = kNotPolled;
     for (;;) {
       if (closed_) return Fail(ERROR_INVALID_HANDLE);
       bool alive = Pump(revents);
@@ -429,30 +488,30 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
         if (HoldBeforeFailing(lock, start, kernel::kNever)) continue;
         return Fail(ERROR_DEVICE_NOT_CONNECTED);
       }
-      WaitSpec wait = transport_->InputWait(1, Room() > 0);
-      revents = kernel::WaitOnce(lock, waiters_, wait.until, wait.fd, wait.events);
+      WaitSpec wait = ops_.read_wait(line_, 1, Room() > 0);
+      revents = WaitForInput(lock, wait.until, wait);
     }
   }
 
   BOOL ClearError(DWORD* errors, COMSTAT* stat) {
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
-    Pump(0);
+    Pump(kNotPolled);
     if (errors != nullptr) *errors = errors_;
     errors_ = 0;
     if (stat != nullptr) {
       *stat = COMSTAT{};
       stat->cbInQue = static_cast<DWORD>(in_.size());
-      stat->cbOutQue = gone_ ? 0 : static_cast<DWORD>(transport_->OutputPending(Clock::now()));
+      stat->cbOutQue = gone_ ? 0 : static_cast<DWORD>(ops_.output_pending(line_, Clock::now()));
     }
     return TRUE;
   }
 
   BOOL ModemStatus(DWORD* status) {
-    std::lock_guard<std::mutex> guard(transport_->Lock());
+    std::lock_guard<std::mutex> guard(*lock_);
     if (closed_) return Fail(ERROR_INVALID_HANDLE);
     if (gone_) return Fail(ERROR_DEVICE_NOT_CONNECTED);
-    *status = transport_->ModemStatus();
+    *status = ops_.modem_status(line_);
     return TRUE;
   }
 
@@ -470,9 +529,24 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
       errors_ |= CE_RXOVER;
       return;
     }
-    in_.push_back(value);
+    in_.Append(&value, 1);
     lastArrival_ = arrival;
     RecordEvents(EV_RXCHAR | (value == static_cast<uint8_t>(dcb_.EvtChar) ? EV_RXFLAG : 0));
+  }
+
+  void Bytes(const uint8_t* data, size_t size, TimePoint arrival) override {
+    if (size == 0) return;
+    if (dcb_.fNull) {
+      for (size_t i = 0; i < size; ++i) Byte(data[i], false, arrival);
+      return;
+    }
+    size_t fits = std::min(size, Room());
+    if (fits < size) errors_ |= CE_RXOVER;
+    if (fits == 0) return;
+    in_.Append(data, fits);
+    lastArrival_ = arrival;
+    bool flag = std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), fits) != nullptr;
+    RecordEvents(EV_RXCHAR | (flag ? EV_RXFLAG : 0));
   }
 
   void Condition(LineCondition condition) override {
@@ -511,6 +585,14 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     return events;
   }
 
+  // Waits for input; the revents it returns are kNotPolled when the wait did
+  // not look at the descriptor.
+  short WaitForInput(std::unique_lock<std::mutex>& lock, TimePoint until, const WaitSpec& wait) {
+    bool polled = false;
+    short revents = kernel::WaitOnce(lock, waiters_, until, wait.fd, wait.events, &polled);
+    return wait.fd >= 0 && polled ? revents : kNotPolled;
+  }
+
   // Takes in what has arrived. Wakes the other waiters when that changed
   // anything, since this thread may consume it before they look.
   bool Pump(short revents) {
@@ -518,7 +600,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     size_t queued = in_.size();
     DWORD errors = errors_;
     DWORD history = history_;
-    bool alive = transport_->Receive(*this, Clock::now(), revents);
+    bool alive = ops_.read(line_, *this, Clock::now(), revents);
     if (!alive) {
       MarkGone();
     } else if (in_.size() != queued || errors_ != errors || history_ != history) {
@@ -543,19 +625,22 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   }
 
   void ApplyControlLines() {
-    transport_->SetDtr(dcb_.fDtrControl != DTR_CONTROL_DISABLE);
-    transport_->SetRts(dcb_.fRtsControl != RTS_CONTROL_DISABLE && dcb_.fRtsControl != RTS_CONTROL_TOGGLE);
+    ops_.control(line_, LineControl::Dtr, dcb_.fDtrControl != DTR_CONTROL_DISABLE);
+    ops_.control(line_, LineControl::Rts,
+                 dcb_.fRtsControl != RTS_CONTROL_DISABLE && dcb_.fRtsControl != RTS_CONTROL_TOGGLE);
   }
 
   std::shared_ptr<PortConfig> config_;
+  const PortInterface& ops_ = config_->Interface();
   bool claimed_ = false;
   kernel::WaitQueue waiters_;
-  std::unique_ptr<Transport> transport_;
+  void* line_ = nullptr;        // the back end's, from open until close
+  std::mutex* lock_ = nullptr;  // the back end's lock for line_
 
-  // Guarded by transport_->Lock().
+  // Guarded by *lock_.
   DCB dcb_{};
   COMMTIMEOUTS timeouts_{};
-  std::deque<uint8_t> in_;
+  ByteQueue in_;
   size_t inSize_ = 4096;
   TimePoint lastArrival_{};
   DWORD errors_ = 0;
@@ -569,16 +654,6 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   bool gone_ = false;
 };
 
-struct PortTable {
-  std::mutex lock;
-  std::map<unsigned, std::shared_ptr<PortConfig>> ports;
-};
-
-PortTable& Table() {
-  static auto* table = new PortTable;
-  return *table;
-}
-
 std::shared_ptr<ComFile> PortOf(HANDLE handle) {
   auto port = kernel::Reference<ComFile>(handle);
   if (!port) SetLastError(ERROR_INVALID_HANDLE);
@@ -587,23 +662,7 @@ std::shared_ptr<ComFile> PortOf(HANDLE handle) {
 
 }  // namespace
 
-void Driver::Install(unsigned number, std::shared_ptr<PortConfig> config) {
-  std::shared_ptr<PortConfig> old;
-  {
-    PortTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.lock);
-    auto& slot = table.ports[number];
-    old = std::exchange(slot, std::move(config));
-  }
-  if (old) old->Retire();
-}
-
-std::shared_ptr<kernel::DeviceFile> Driver::Open(unsigned number) {
-  std::shared_ptr<PortConfig> config = FindPort(number);
-  if (!config) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return nullptr;
-  }
+std::shared_ptr<kernel::DeviceFile> OpenComPort(std::shared_ptr<PortConfig> config) {
   auto file = std::make_shared<ComFile>(std::move(config));
   DWORD error = ERROR_GEN_FAILURE;
   if (!file->Start(&error)) {
@@ -614,97 +673,6 @@ std::shared_ptr<kernel::DeviceFile> Driver::Open(unsigned number) {
 }
 
 }  // namespace detail
-
-void InitializeDriver() {
-  kernel::RegisterDeviceDriver(u"COM", [](unsigned index, DWORD, DWORD) { return detail::Driver::Open(index); });
-}
-
-COMMTIMEOUTS BurstReadTimeouts() { return COMMTIMEOUTS{50, 0, 0, 0, 0}; }
-
-std::shared_ptr<VirtualPort> ConfigureVirtualPort(unsigned number, const VirtualPortOptions& options) {
-  auto port = std::make_shared<VirtualPort>(options);
-  detail::Driver::Install(number, port);
-  return port;
-}
-
-std::shared_ptr<PortConfig> FindPort(unsigned number) {
-  detail::PortTable& table = detail::Table();
-  std::lock_guard<std::mutex> guard(table.lock);
-  auto it = table.ports.find(number);
-  return it == table.ports.end() ? nullptr : it->second;
-}
-
-bool RemovePort(unsigned number) {
-  std::shared_ptr<PortConfig> old;
-  {
-    detail::PortTable& table = detail::Table();
-    std::lock_guard<std::mutex> guard(table.lock);
-    auto it = table.ports.find(number);
-    if (it == table.ports.end()) return false;
-    old = std::move(it->second);
-    table.ports.erase(it);
-  }
-  detail::Driver::Retire(*old);
-  return true;
-}
-
-std::vector<unsigned> ConfiguredPorts() {
-  detail::PortTable& table = detail::Table();
-  std::lock_guard<std::mutex> guard(table.lock);
-  std::vector<unsigned> numbers;
-  for (const auto& entry : table.ports) numbers.push_back(entry.first);
-  return numbers;
-}
-
-// ------------------------------------------------------------ WriteFaults
-
-void WriteFaults::FailNext(unsigned count, DWORD error) {
-  std::lock_guard<std::mutex> guard(lock_);
-  failCount_ = count;
-  failError_ = error;
-}
-
-void WriteFaults::FailPartwayNext(unsigned count, DWORD bytes, DWORD error) {
-  std::lock_guard<std::mutex> guard(lock_);
-  partwayCount_ = count;
-  partwayBytes_ = bytes;
-  partwayError_ = error;
-}
-
-void WriteFaults::ShortenNext(unsigned count, DWORD bytes) {
-  std::lock_guard<std::mutex> guard(lock_);
-  shortCount_ = count;
-  shortBytes_ = bytes;
-}
-
-void WriteFaults::Clear() {
-  std::lock_guard<std::mutex> guard(lock_);
-  failCount_ = 0;
-  partwayCount_ = 0;
-  shortCount_ = 0;
-}
-
-WriteFaults::Verdict WriteFaults::TakeNext() {
-  std::lock_guard<std::mutex> guard(lock_);
-  Verdict verdict;
-  if (failCount_ > 0) {
-    --failCount_;
-    verdict.fail = true;
-    verdict.error = failError_;
-  } else if (partwayCount_ > 0) {
-    --partwayCount_;
-    verdict.fail = true;
-    verdict.error = partwayError_;
-    verdict.shorten = true;
-    verdict.bytes = partwayBytes_;
-  } else if (shortCount_ > 0) {
-    --shortCount_;
-    verdict.shorten = true;
-    verdict.bytes = shortBytes_;
-  }
-  return verdict;
-}
-
 }  // namespace serial
 
 // ------------------------------------------------------------------ API

@@ -13,9 +13,7 @@
 #include <mutex>
 
 #include "kernel/Thread.h"
-#include "serial/Driver.h"
 #include "serial/Serial.h"
-#include "serial/Transport.h"
 
 namespace serial {
 
@@ -24,39 +22,12 @@ using kernel::TimePoint;
 // ----------------------------------------------------------- ParmrkDecoder
 
 void ParmrkDecoder::Feed(const uint8_t* data, size_t size, std::vector<Event>& out) {
-  for (size_t i = 0; i < size; ++i) {
-    uint8_t c = data[i];
-    switch (state_) {
-      case State::Plain:
-        if (c == 0xFF) {
-          state_ = State::Escape;
-        } else {
-          out.push_back({Event::Data, c});
-        }
-        break;
-      case State::Escape:
-        if (c == 0xFF) {
-          out.push_back({Event::Data, 0xFF});
-          state_ = State::Plain;
-        } else if (c == 0x00) {
-          state_ = State::Mark;
-        } else {
-          // Not an escape the line discipline makes: keep both bytes.
-          out.push_back({Event::Data, 0xFF});
-          out.push_back({Event::Data, c});
-          state_ = State::Plain;
-        }
-        break;
-      case State::Mark:
-        if (c == 0x00) {
-          out.push_back({Event::Break, 0});
-        } else {
-          out.push_back({Event::Damaged, c});
-        }
-        state_ = State::Plain;
-        break;
-    }
-  }
+  Feed(
+      data, size,
+      [&](const uint8_t* run, size_t count) {
+        for (size_t i = 0; i < count; ++i) out.push_back({Event::Data, run[i]});
+      },
+      [&](const Event& event) { out.push_back(event); });
 }
 
 std::optional<speed_t> HostSpeed(uint32_t baud) {
@@ -219,13 +190,13 @@ struct TtyShared {
   }
 };
 
-class TtyTransport final : public Transport {
+class TtyLine {
  public:
   // `marking`: the descriptor's own line discipline applies our termios, so
   // PARMRK marks breaks and errors. Not so at a pty master, whose termios
   // calls reach the slave's.
   // With shared->lock held.
-  TtyTransport(std::shared_ptr<TtyShared> shared, kernel::WaitQueue* waiters, int fd, bool ownsFd, bool marking)
+  TtyLine(std::shared_ptr<TtyShared> shared, kernel::WaitQueue* waiters, int fd, bool ownsFd, bool marking)
       : shared_(std::move(shared)), waiters_(waiters), fd_(fd), ownsFd_(ownsFd), marking_(marking) {
     shared_->waiters = waiters_;
     serial_icounter_struct counts{};
@@ -233,14 +204,11 @@ class TtyTransport final : public Transport {
     if (countersWork_) counts_ = counts;
   }
 
-  ~TtyTransport() override {
-    std::lock_guard<std::mutex> guard(shared_->lock);
-    CloseLocked();
-  }
+  ~TtyLine() { CloseLocked(); }
 
-  std::mutex& Lock() override { return shared_->lock; }
+  std::mutex& Lock() { return shared_->lock; }
 
-  DWORD Configure(const DCB& dcb) override {
+  DWORD Configure(const DCB& dcb) {
     if (fd_ < 0 || gone_) return ERROR_DEVICE_NOT_CONNECTED;
     if (!HostSpeed(dcb.BaudRate)) return ERROR_INVALID_PARAMETER;
     termios t{};
@@ -252,13 +220,17 @@ class TtyTransport final : public Transport {
   }
 
   // Devices without modem lines (ptys) simply have none to set.
-  void SetDtr(bool on) override { SetModemLine(TIOCM_DTR, on); }
-  void SetRts(bool on) override { SetModemLine(TIOCM_RTS, on); }
-  void SetBreak(bool on) override {
-    if (fd_ >= 0) ioctl(fd_, on ? TIOCSBRK : TIOCCBRK);
+  void Control(LineControl what, bool on) {
+    if (what == LineControl::Dtr) {
+      SetModemLine(TIOCM_DTR, on);
+    } else if (what == LineControl::Rts) {
+      SetModemLine(TIOCM_RTS, on);
+    } else if (fd_ >= 0) {
+      ioctl(fd_, on ? TIOCSBRK : TIOCCBRK);
+    }
   }
 
-  DWORD ModemStatus() override {
+  DWORD ModemStatus() {
     int lines = 0;
     if (fd_ < 0 || ioctl(fd_, TIOCMGET, &lines) != 0) return 0;
     DWORD status = 0;
@@ -269,16 +241,21 @@ class TtyTransport final : public Transport {
     return status;
   }
 
-  bool Receive(InputSink& sink, TimePoint now, short revents) override {
+  bool Receive(InputSink& sink, TimePoint now, short revents) {
     if (shared_->retired || fd_ < 0) gone_ = true;
     if (gone_) return false;
+    // A wait that saw the descriptor idle leaves nothing to read.
+    if (revents != kNotPolled && (revents & (POLLIN | kHangup)) == 0) return true;
     size_t budget = sink.Room();
-    raw_.clear();
-    while (raw_.size() < budget) {
-      uint8_t chunk[1024];
-      ssize_t n = read(fd_, chunk, std::min(sizeof chunk, budget - raw_.size()));
+    size_t taken = 0;
+    ErrorCounts counts;
+    while (taken < budget) {
+      size_t want = std::min(sizeof chunk_, budget - taken);
+      ssize_t n = read(fd_, chunk_, want);
       if (n > 0) {
-        raw_.insert(raw_.end(), chunk, chunk + n);
+        taken += static_cast<size_t>(n);
+        Deliver(sink, chunk_, static_cast<size_t>(n), now, counts);
+        if (static_cast<size_t>(n) < want) break;  // drained: another read now would find nothing
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
@@ -288,24 +265,22 @@ class TtyTransport final : public Transport {
     }
     // A hang-up can leave data we have no room for; the device is gone all
     // the same, and waiting on it again would return at once forever.
-    if (revents & kHangup) gone_ = true;
-    Deliver(sink, now);
+    if (revents != kNotPolled && (revents & kHangup)) gone_ = true;
+    if (counts.Fetch(*this).overruns > 0) sink.Condition(LineCondition::Overrun);
     return !gone_;
   }
 
-  WaitSpec InputWait(size_t, bool canTake) override {
+  WaitSpec InputWait(size_t, bool canTake) {
     // With no room only a hang-up is of interest; ppoll reports it anyway.
     return WaitSpec{kernel::kNever, fd_, static_cast<short>(canTake ? POLLIN : 0)};
   }
 
-  void DiscardInput() override {
+  void DiscardInput() {
     if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
     decoder_.Reset();
   }
 
-  void StartWrite(WriteOp&) override {}
-
-  bool PushWrite(WriteOp& op, TimePoint, short revents) override {
+  bool PushWrite(WriteOp& op, TimePoint, short revents) {
     if (shared_->retired || fd_ < 0) gone_ = true;
     if (gone_) return false;
     while (op.offered < op.size) {
@@ -326,21 +301,21 @@ class TtyTransport final : public Transport {
   }
 
   // Bytes the kernel took count as gone: a tty cannot take them back.
-  bool WriteDone(const WriteOp& op, TimePoint) override { return op.offered == op.size; }
-  WaitSpec WriteWait(const WriteOp&) override { return WaitSpec{kernel::kNever, fd_, POLLOUT}; }
-  size_t EndWrite(WriteOp& op, TimePoint) override { return op.offered; }
+  WaitSpec WriteWait(const WriteOp& op, bool* done) {
+    *done = op.offered == op.size;
+    return WaitSpec{kernel::kNever, fd_, POLLOUT};
+  }
+  size_t EndWrite(WriteOp& op, TimePoint) { return op.offered; }
 
-  size_t OutputPending(TimePoint) override {
+  size_t OutputPending(TimePoint) {
     int pending = 0;
     if (fd_ < 0 || ioctl(fd_, TIOCOUTQ, &pending) != 0 || pending < 0) return 0;
     return static_cast<size_t>(pending);
   }
 
-  void DiscardOutput(TimePoint) override {
+  void DiscardOutput(TimePoint) {
     if (fd_ >= 0) tcflush(fd_, TCOFLUSH);
   }
-
-  void Close() override { CloseLocked(); }
 
  private:
   void SetModemLine(int line, bool on) {
@@ -357,42 +332,51 @@ class TtyTransport final : public Transport {
     fd_ = -1;
   }
 
-  void Deliver(InputSink& sink, TimePoint now) {
-    // What the driver counted since last time tells overruns, and framing
-    // from parity errors.
+  // What the driver counted since the last look tells overruns, and
+  // framing from parity errors. Looked at once per Receive, when needed.
+  struct ErrorCounts {
+    bool fetched = false;
     int frames = 0, parities = 0, overruns = 0;
-    if (countersWork_ && !gone_) {
-      serial_icounter_struct counts{};
-      if (ioctl(fd_, TIOCGICOUNT, &counts) == 0) {
-        frames = counts.frame - counts_.frame;
-        parities = counts.parity - counts_.parity;
-        overruns = (counts.overrun - counts_.overrun) + (counts.buf_overrun - counts_.buf_overrun);
-        counts_ = counts;
+    const ErrorCounts& Fetch(TtyLine& tty) {
+      if (fetched) return *this;
+      fetched = true;
+      serial_icounter_struct now{};
+      if (tty.countersWork_ && !tty.gone_ && ioctl(tty.fd_, TIOCGICOUNT, &now) == 0) {
+        frames = now.frame - tty.counts_.frame;
+        parities = now.parity - tty.counts_.parity;
+        overruns = (now.overrun - tty.counts_.overrun) + (now.buf_overrun - tty.counts_.buf_overrun);
+        tty.counts_ = now;
       }
+      return *this;
     }
+  };
+
+  void Deliver(InputSink& sink, const uint8_t* data, size_t size, TimePoint now, ErrorCounts& counts) {
     if (!marking_) {
-      for (uint8_t c : raw_) sink.Byte(c, false, now);
-    } else {
-      events_.clear();
-      decoder_.Feed(raw_.data(), raw_.size(), events_);
-      for (const ParmrkDecoder::Event& event : events_) {
-        switch (event.kind) {
-          case ParmrkDecoder::Event::Data:
-            sink.Byte(event.value, false, now);
-            break;
-          case ParmrkDecoder::Event::Break:
-            sink.Condition(LineCondition::Break);
-            break;
-          case ParmrkDecoder::Event::Damaged: {
-            bool parity = parities > 0 && frames == 0 ? true : frames > 0 && parities == 0 ? false : parityChecked_;
-            sink.Condition(parity ? LineCondition::ParityError : LineCondition::FramingError);
-            sink.Byte(event.value, true, now);
-            break;
-          }
-        }
-      }
+      sink.Bytes(data, size, now);
+      return;
     }
-    if (overruns > 0) sink.Condition(LineCondition::Overrun);
+    decoder_.Feed(
+        data, size, [&](const uint8_t* run, size_t count) { sink.Bytes(run, count, now); },
+        [&](const ParmrkDecoder::Event& event) {
+          switch (event.kind) {
+            case ParmrkDecoder::Event::Data:
+              sink.Byte(event.value, false, now);
+              break;
+            case ParmrkDecoder::Event::Break:
+              sink.Condition(LineCondition::Break);
+              break;
+            case ParmrkDecoder::Event::Damaged: {
+              const ErrorCounts& c = counts.Fetch(*this);
+              bool parity = c.parities > 0 && c.frames == 0   ? true
+                            : c.frames > 0 && c.parities == 0 ? false
+                                                              : parityChecked_;
+              sink.Condition(parity ? LineCondition::ParityError : LineCondition::FramingError);
+              sink.Byte(event.value, true, now);
+              break;
+            }
+          }
+        });
   }
 
   std::shared_ptr<TtyShared> shared_;
@@ -405,20 +389,32 @@ class TtyTransport final : public Transport {
   bool countersWork_ = false;
   serial_icounter_struct counts_{};
   ParmrkDecoder decoder_;
-  std::vector<uint8_t> raw_;
-  std::vector<ParmrkDecoder::Event> events_;
+  uint8_t chunk_[4096];  // what one read takes from the descriptor
+};
+
+extern const PortInterface kTtyLine;
+
+// A port on a tty: how it opens differs (a device path or the platform's own
+// pty), the rest is the same.
+class TtyPort : public PortConfig {
+ public:
+  TtyPort(std::string description, const PortOptions& options)
+      : PortConfig(kTtyLine, options), description_(std::move(description)) {}
+  virtual TtyLine* Open(kernel::WaitQueue* waiters, DWORD* error) = 0;
+  const std::string& Description() const { return description_; }
+  void Retire() { shared_->Retire(); }
+
+ protected:
+  const std::string description_;
+  std::shared_ptr<TtyShared> shared_ = std::make_shared<TtyShared>();
 };
 
 // A tty device opened by path at each open.
-class HostTtyPort final : public PortConfig {
+class HostTtyPort final : public TtyPort {
  public:
-  HostTtyPort(const std::string& path, const PortOptions& options)
-      : PortConfig(options), path_(path), shared_(std::make_shared<TtyShared>()) {}
+  HostTtyPort(const std::string& path, const PortOptions& options) : TtyPort("tty " + path, options), path_(path) {}
 
-  std::string Describe() const override { return "tty " + path_; }
-
- protected:
-  std::unique_ptr<Transport> OpenTransport(kernel::WaitQueue* waiters, DWORD* error) override {
+  TtyLine* Open(kernel::WaitQueue* waiters, DWORD* error) override {
     int fd = open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       *error = OpenError(errno);
@@ -439,37 +435,27 @@ class HostTtyPort final : public PortConfig {
       *error = ERROR_FILE_NOT_FOUND;
       return nullptr;
     }
-    return std::make_unique<TtyTransport>(shared_, waiters, fd, true, true);
+    return new TtyLine(shared_, waiters, fd, true, true);
   }
-
-  void Retire() override { shared_->Retire(); }
 
  private:
   const std::string path_;
-  std::shared_ptr<TtyShared> shared_;
 };
 
 // A pseudo-terminal the platform made. The port uses the master; the
 // platform also holds the slave open, so a person can attach to it and
 // detach again without the port seeing a hang-up.
-class PtyPort final : public PortConfig {
+class PtyPort final : public TtyPort {
  public:
-  PtyPort(int master, int slave, std::string slavePath, const PortOptions& options)
-      : PortConfig(options),
-        master_(master),
-        slave_(slave),
-        slavePath_(std::move(slavePath)),
-        shared_(std::make_shared<TtyShared>()) {}
+  PtyPort(int master, int slave, const std::string& slavePath, const PortOptions& options)
+      : TtyPort("pty " + slavePath, options), master_(master), slave_(slave) {}
 
   ~PtyPort() override {
     close(slave_);
     close(master_);
   }
 
-  std::string Describe() const override { return "pty " + slavePath_; }
-
- protected:
-  std::unique_ptr<Transport> OpenTransport(kernel::WaitQueue* waiters, DWORD* error) override {
+  TtyLine* Open(kernel::WaitQueue* waiters, DWORD* error) override {
     std::lock_guard<std::mutex> guard(shared_->lock);
     if (shared_->retired) {
       *error = ERROR_FILE_NOT_FOUND;
@@ -478,16 +464,12 @@ class PtyPort final : public PortConfig {
     // What either side sent while the port was closed went nowhere.
     tcflush(slave_, TCIFLUSH);
     tcflush(master_, TCIFLUSH);
-    return std::make_unique<TtyTransport>(shared_, waiters, master_, false, false);
+    return new TtyLine(shared_, waiters, master_, false, false);
   }
-
-  void Retire() override { shared_->Retire(); }
 
  private:
   const int master_;
   const int slave_;
-  const std::string slavePath_;
-  std::shared_ptr<TtyShared> shared_;
 };
 
 void SetError(std::string* error, const std::string& text) {
@@ -513,7 +495,7 @@ std::shared_ptr<PortConfig> ConfigureHostPort(unsigned number, const std::string
     return nullptr;
   }
   auto port = std::make_shared<detail::HostTtyPort>(path, options);
-  detail::Driver::Install(number, port);
+  detail::InstallPort(number, port);
   return port;
 }
 
@@ -544,8 +526,45 @@ std::string ConfigurePtyPort(unsigned number, const PortOptions& options, std::s
   int flags = fcntl(master, F_GETFL);
   fcntl(master, F_SETFL, flags | O_NONBLOCK);
   std::string path = name;
-  detail::Driver::Install(number, std::make_shared<detail::PtyPort>(master, slave, path, options));
+  detail::InstallPort(number, std::make_shared<detail::PtyPort>(master, slave, path, options));
   return path;
 }
 
+namespace detail {
+namespace {
+TtyLine& Tty(void* line) { return *static_cast<TtyLine*>(line); }
+TtyPort& PortOf(PortConfig& port) { return static_cast<TtyPort&>(port); }
+
+// A host tty's (or the platform's pty's) operations.
+const PortInterface kTtyLine = {
+    .open = [](PortConfig& port, kernel::WaitQueue* waiters, DWORD* error) -> void* {
+      return PortOf(port).Open(waiters, error);
+    },
+    .close = [](void* line) { delete &Tty(line); },
+    .retire = [](PortConfig& port) { PortOf(port).Retire(); },
+    .describe = [](const PortConfig& port) { return static_cast<const TtyPort&>(port).Description(); },
+    .lock = [](void* line) -> std::mutex& { return Tty(line).Lock(); },
+    .configure = [](void* line, const DCB& dcb) { return Tty(line).Configure(dcb); },
+    .control = [](void* line, LineControl what, bool on) { Tty(line).Control(what, on); },
+    .modem_status = [](void* line) { return Tty(line).ModemStatus(); },
+    .read = [](void* line, InputSink& sink, TimePoint now,
+               short revents) { return Tty(line).Receive(sink, now, revents); },
+    .read_wait = [](void* line, size_t count, bool canTake) { return Tty(line).InputWait(count, canTake); },
+    .write = [](void* line, WriteOp& op, TimePoint now,
+                short revents) { return Tty(line).PushWrite(op, now, revents); },
+    .write_wait = [](void* line, const WriteOp& op, TimePoint, bool* done) { return Tty(line).WriteWait(op, done); },
+    .end_write = [](void* line, WriteOp& op, TimePoint now) { return Tty(line).EndWrite(op, now); },
+    .output_pending = [](void* line, TimePoint now) { return Tty(line).OutputPending(now); },
+    .flush =
+        [](void* line, Queue queue, TimePoint now) {
+          if (queue == Queue::Input) {
+            Tty(line).DiscardInput();
+          } else {
+            Tty(line).DiscardOutput(now);
+          }
+        },
+};
+
+}  // namespace
+}  // namespace detail
 }  // namespace serial

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "kernel/Wait.h"
-#include "serial/Transport.h"
+#include "serial/Serial.h"
 
 namespace serial {
 
@@ -12,167 +12,169 @@ using kernel::TimePoint;
 
 namespace detail {
 
-// The port end of a virtual line, for one open handle.
-class VirtualHostEnd final : public Transport {
- public:
-  explicit VirtualHostEnd(std::shared_ptr<VirtualPort> line) : line_(std::move(line)) {}
-  ~VirtualHostEnd() override {
-    std::lock_guard<std::mutex> guard(line_->m_);
-    Detach();
+// The port end of a virtual line, for one open handle: the operations of
+// the virtual line's table (at the end of this file).
+struct VirtualLineOps {
+  struct HostEnd {
+    std::shared_ptr<VirtualPort> line;
+    bool attached = false;
+  };
+  static VirtualPort& Of(void* end) { return *static_cast<HostEnd*>(end)->line; }
+
+  static void* Open(PortConfig& port, kernel::WaitQueue* waiters, DWORD* error) {
+    auto& line = static_cast<VirtualPort&>(port);
+    auto end = std::make_unique<HostEnd>(HostEnd{line.shared_from_this()});
+    std::lock_guard<std::mutex> guard(line.m_);
+    if (line.retired_ || line.attached_) {
+      *error = line.retired_ ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+      return nullptr;
+    }
+    line.attached_ = true;
+    line.hostWaiters_ = waiters;
+    line.hostOverrun_ = false;
+    // What arrived while no port was open went nowhere.
+    line.DropArrivedToHostLocked(Clock::now());
+    end->attached = true;
+    return end.release();
   }
 
-  std::mutex& Lock() override { return line_->m_; }
+  static void Close(void* end) {
+    std::unique_ptr<HostEnd> owned(static_cast<HostEnd*>(end));
+    if (!owned->attached) return;
+    VirtualPort& line = *owned->line;
+    // The driver stops transmitting: what has not gone out is dropped.
+    line.TakeBackLocked(Clock::now(), 0);
+    line.writes_.clear();
+    line.attached_ = false;
+    line.hostWaiters_ = nullptr;
+    line.dtr_ = false;
+    line.rts_ = false;
+    line.break_ = false;
+    line.deviceWaiters_.WakeAll();
+  }
 
-  DWORD Configure(const DCB& dcb) override {
+  static void Retire(PortConfig& port) {
+    auto& line = static_cast<VirtualPort&>(port);
+    std::lock_guard<std::mutex> guard(line.m_);
+    line.retired_ = true;
+    if (line.hostWaiters_ != nullptr) line.hostWaiters_->WakeAll();
+    line.deviceWaiters_.WakeAll();
+  }
+
+  static std::string Describe(const PortConfig& port) {
+    return static_cast<const VirtualPort&>(port).Paced() ? "virtual line" : "virtual line (unpaced)";
+  }
+
+  static std::mutex& Lock(void* end) { return Of(end).m_; }
+
+  static DWORD Configure(void* end, const DCB& dcb) {
+    VirtualPort& line = Of(end);
     // A removed line takes no settings, like a vanished device.
-    if (line_->retired_) return ERROR_DEVICE_NOT_CONNECTED;
-    line_->format_ = LineFormat{dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits};
+    if (line.retired_) return ERROR_DEVICE_NOT_CONNECTED;
+    line.format_ = LineFormat{dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits};
     return ERROR_SUCCESS;
   }
-  void SetDtr(bool on) override { line_->dtr_ = on; }
-  void SetRts(bool on) override { line_->rts_ = on; }
-  void SetBreak(bool on) override { line_->break_ = on; }
-  DWORD ModemStatus() override { return line_->virtualOptions_.modemStatus; }
 
-  bool Receive(InputSink& sink, TimePoint now, short) override {
-    if (line_->retired_) return false;
-    if (line_->hostOverrun_) {
-      line_->hostOverrun_ = false;
+  static void Control(void* end, LineControl what, bool on) {
+    VirtualPort& line = Of(end);
+    (what == LineControl::Dtr ? line.dtr_ : what == LineControl::Rts ? line.rts_ : line.break_) = on;
+  }
+
+  static DWORD ModemStatus(void* end) { return Of(end).virtualOptions_.modemStatus; }
+
+  static bool Read(void* end, InputSink& sink, TimePoint now, short) {
+    VirtualPort& line = Of(end);
+    if (line.retired_) return false;
+    if (line.hostOverrun_) {
+      line.hostOverrun_ = false;
       sink.Condition(LineCondition::Overrun);
     }
-    auto& items = line_->toHost_;
+    auto& items = line.toHost_;
     while (!items.empty() && items.front().arrival <= now) {
       const VirtualPort::Item& item = items.front();
       if (item.isCondition) {
         sink.Condition(item.condition);
       } else {
         sink.Byte(item.value, false, item.arrival);
-        ++line_->hostCount_;
+        ++line.hostCount_;
       }
       items.pop_front();
     }
     return true;
   }
 
-  WaitSpec InputWait(size_t count, bool) override {
+  static WaitSpec ReadWait(void* end, size_t count, bool) {
     WaitSpec wait;
-    const auto& items = line_->toHost_;
+    const auto& items = Of(end).toHost_;
     if (items.empty()) return wait;
     size_t index = std::min(count == 0 ? size_t{0} : count - 1, items.size() - 1);
     wait.until = items[index].arrival;
     return wait;
   }
 
-  void DiscardInput() override { line_->DropArrivedToHostLocked(Clock::now()); }
-
-  void StartWrite(WriteOp& op) override {
-    op.id = line_->nextWriteId_++;
-    line_->writes_[op.id] = VirtualPort::ActiveWrite{TimePoint::min(), 0};
-  }
-
-  bool PushWrite(WriteOp& op, TimePoint now, short) override {
-    if (line_->retired_) return false;
+  static bool Write(void* end, WriteOp& op, TimePoint now, short) {
+    VirtualPort& line = Of(end);
+    if (line.retired_) return false;
+    if (op.id == 0) {
+      op.id = line.nextWriteId_++;
+      line.writes_[op.id] = VirtualPort::ActiveWrite{TimePoint::min(), 0};
+    }
     if (op.offered < op.size) {
       for (size_t i = op.offered; i < op.size; ++i) {
-        line_->ScheduleLocked(line_->toDevice_, line_->toDeviceBusy_,
-                              VirtualPort::Item{{}, op.id, op.data[i], false, LineCondition::Break}, now);
+        line.ScheduleLocked(line.toDevice_, line.toDeviceBusy_,
+                            VirtualPort::Item{{}, op.id, op.data[i], false, LineCondition::Break}, now);
       }
       op.offered = op.size;
-      line_->writes_[op.id].last = line_->toDeviceBusy_;
-      line_->deviceWaiters_.WakeAll();
+      line.writes_[op.id].last = line.toDeviceBusy_;
+      line.deviceWaiters_.WakeAll();
     }
     return true;
   }
 
-  bool WriteDone(const WriteOp& op, TimePoint now) override {
-    auto it = line_->writes_.find(op.id);
-    return op.offered == op.size && (it == line_->writes_.end() || it->second.last <= now);
-  }
-
-  WaitSpec WriteWait(const WriteOp& op) override {
+  static WaitSpec WriteWait(void* end, const WriteOp& op, TimePoint now, bool* done) {
+    VirtualPort& line = Of(end);
     WaitSpec wait;
-    auto it = line_->writes_.find(op.id);
-    if (it != line_->writes_.end()) wait.until = it->second.last;
+    auto it = line.writes_.find(op.id);
+    *done = op.offered == op.size && (it == line.writes_.end() || it->second.last <= now);
+    if (it != line.writes_.end()) wait.until = it->second.last;
     return wait;
   }
 
-  size_t EndWrite(WriteOp& op, TimePoint now) override {
-    line_->TakeBackLocked(now, op.id);
-    auto it = line_->writes_.find(op.id);
-    size_t takenBack = it == line_->writes_.end() ? 0 : it->second.takenBack;
-    if (it != line_->writes_.end()) line_->writes_.erase(it);
+  static size_t EndWrite(void* end, WriteOp& op, TimePoint now) {
+    VirtualPort& line = Of(end);
+    line.TakeBackLocked(now, op.id);
+    auto it = line.writes_.find(op.id);
+    size_t takenBack = it == line.writes_.end() ? 0 : it->second.takenBack;
+    if (it != line.writes_.end()) line.writes_.erase(it);
     return op.offered - std::min(takenBack, op.offered);
   }
 
-  size_t OutputPending(TimePoint now) override {
+  static size_t OutputPending(void* end, TimePoint now) {
     size_t pending = 0;
-    const auto& items = line_->toDevice_;
+    const auto& items = Of(end).toDevice_;
     for (auto it = items.rbegin(); it != items.rend() && it->arrival > now; ++it) ++pending;
     return pending;
   }
 
-  void DiscardOutput(TimePoint now) override { line_->TakeBackLocked(now, 0); }
-
-  void Close() override { Detach(); }
-
-  // With the line's lock held.
-  bool Attach(kernel::WaitQueue* waiters) {
-    if (line_->retired_ || line_->attached_) return false;
-    line_->attached_ = true;
-    line_->hostWaiters_ = waiters;
-    line_->hostOverrun_ = false;
-    // What arrived while no port was open went nowhere.
-    line_->DropArrivedToHostLocked(Clock::now());
-    attached_ = true;
-    return true;
+  static void Flush(void* end, Queue queue, TimePoint now) {
+    if (queue == Queue::Input) {
+      Of(end).DropArrivedToHostLocked(now);
+    } else {
+      Of(end).TakeBackLocked(now, 0);
+    }
   }
-
- private:
-  void Detach() {
-    if (!attached_) return;
-    attached_ = false;
-    // The driver stops transmitting: what has not gone out is dropped.
-    line_->TakeBackLocked(Clock::now(), 0);
-    line_->writes_.clear();
-    line_->attached_ = false;
-    line_->hostWaiters_ = nullptr;
-    line_->dtr_ = false;
-    line_->rts_ = false;
-    line_->break_ = false;
-    line_->deviceWaiters_.WakeAll();
-  }
-
-  std::shared_ptr<VirtualPort> line_;
-  bool attached_ = false;
 };
+
+extern const PortInterface kVirtualLine;
 
 }  // namespace detail
 
 VirtualPort::VirtualPort(const VirtualPortOptions& options)
-    : PortConfig(options), virtualOptions_(options), paced_(options.paced) {
+    : PortConfig(detail::kVirtualLine, options), virtualOptions_(options), paced_(options.paced) {
   format_ = LineFormat{9600, 8, NOPARITY, ONESTOPBIT};
 }
 
 VirtualPort::~VirtualPort() = default;
-
-std::unique_ptr<detail::Transport> VirtualPort::OpenTransport(kernel::WaitQueue* waiters, DWORD* error) {
-  auto end = std::make_unique<detail::VirtualHostEnd>(shared_from_this());
-  std::lock_guard<std::mutex> guard(m_);
-  if (!end->Attach(waiters)) {
-    *error = retired_ ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
-    return nullptr;
-  }
-  return end;
-}
-
-void VirtualPort::Retire() {
-  std::lock_guard<std::mutex> guard(m_);
-  retired_ = true;
-  if (hostWaiters_ != nullptr) hostWaiters_->WakeAll();
-  deviceWaiters_.WakeAll();
-}
-
-std::string VirtualPort::Describe() const { return Paced() ? "virtual line" : "virtual line (unpaced)"; }
 
 kernel::Duration VirtualPort::ByteTimeLocked() const { return paced_ ? format_.ByteTime() : kernel::Duration::zero(); }
 
@@ -241,7 +243,8 @@ size_t VirtualPort::Read(uint8_t* buffer, size_t size, TimePoint deadline) {
     deviceCount_ += taken;
     if (count == size || now >= deadline || (count > 0 && toDevice_.empty())) return count;
     TimePoint until = deadline;
-    if (!toDevice_.empty()) until = std::min(deadline, count > 0 ? toDevice_.back().arrival : toDevice_.front().arrival);
+    if (!toDevice_.empty())
+      until = std::min(deadline, count > 0 ? toDevice_.back().arrival : toDevice_.front().arrival);
     kernel::WaitOnce(lock, deviceWaiters_, until);
   }
 }
@@ -329,5 +332,30 @@ uint64_t VirtualPort::BytesToHost() const {
   std::lock_guard<std::mutex> guard(m_);
   return hostCount_;
 }
+
+std::shared_ptr<VirtualPort> ConfigureVirtualPort(unsigned number, const VirtualPortOptions& options) {
+  auto port = std::make_shared<VirtualPort>(options);
+  detail::InstallPort(number, port);
+  return port;
+}
+
+// The virtual line's operations.
+const PortInterface detail::kVirtualLine = {
+    .open = detail::VirtualLineOps::Open,
+    .close = detail::VirtualLineOps::Close,
+    .retire = detail::VirtualLineOps::Retire,
+    .describe = detail::VirtualLineOps::Describe,
+    .lock = detail::VirtualLineOps::Lock,
+    .configure = detail::VirtualLineOps::Configure,
+    .control = detail::VirtualLineOps::Control,
+    .modem_status = detail::VirtualLineOps::ModemStatus,
+    .read = detail::VirtualLineOps::Read,
+    .read_wait = detail::VirtualLineOps::ReadWait,
+    .write = detail::VirtualLineOps::Write,
+    .write_wait = detail::VirtualLineOps::WriteWait,
+    .end_write = detail::VirtualLineOps::EndWrite,
+    .output_pending = detail::VirtualLineOps::OutputPending,
+    .flush = detail::VirtualLineOps::Flush,
+};
 
 }  // namespace serial

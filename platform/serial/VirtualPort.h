@@ -20,21 +20,12 @@
 
 #include "kernel/Clock.h"
 #include "kernel/Thread.h"
-#include "serial/LineDevice.h"
-#include "serial/Port.h"
+#include "serial/Serial.h"
 
 namespace serial {
 
-struct VirtualPortOptions : PortOptions {
-  // Off: an infinitely fast line (unit tests). On: each byte takes its time
-  // on the wire.
-  bool paced = true;
-  // What GetCommModemStatus reports: the device's CTS, DSR, RING, RLSD.
-  DWORD modemStatus = MS_CTS_ON | MS_DSR_ON;
-};
-
 namespace detail {
-class VirtualHostEnd;
+struct VirtualLineOps;
 }
 
 class VirtualPort final : public PortConfig, public LineDevice, public std::enable_shared_from_this<VirtualPort> {
@@ -63,14 +54,8 @@ class VirtualPort final : public PortConfig, public LineDevice, public std::enab
   uint64_t BytesToDevice() const;
   uint64_t BytesToHost() const;
 
-  std::string Describe() const override;
-
- protected:
-  std::unique_ptr<detail::Transport> OpenTransport(kernel::WaitQueue* waiters, DWORD* error) override;
-  void Retire() override;
-
  private:
-  friend class detail::VirtualHostEnd;
+  friend struct detail::VirtualLineOps;
 
   struct Item {
     kernel::TimePoint arrival;

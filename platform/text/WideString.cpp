@@ -12,14 +12,6 @@ int wcscmp(const WCHAR* a, const WCHAR* b) {
   return *a < *b ? -1 : (*a > *b ? 1 : 0);
 }
 
-int wcsncmp(const WCHAR* a, const WCHAR* b, size_t n) {
-  for (; n > 0; --n, ++a, ++b) {
-    if (*a != *b) return *a < *b ? -1 : 1;
-    if (*a == 0) return 0;
-  }
-  return 0;
-}
-
 int _wcsicmp(const WCHAR* a, const WCHAR* b) {
   auto upper = [](WCHAR c) { return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - u'a' + u'A') : c; };
   while (*a && upper(*a) == upper(*b)) ++a, ++b;
@@ -43,18 +35,6 @@ WCHAR* wcsncpy(WCHAR* dst, const WCHAR* src, size_t n) {
   return dst;
 }
 
-WCHAR* wcscat(WCHAR* dst, const WCHAR* src) {
-  wcscpy(dst + wcslen(dst), src);
-  return dst;
-}
-
-WCHAR* wcschr(const WCHAR* s, WCHAR c) {
-  for (;; ++s) {
-    if (*s == c) return const_cast<WCHAR*>(s);
-    if (*s == 0) return nullptr;
-  }
-}
-
 WCHAR* wcsrchr(const WCHAR* s, WCHAR c) {
   const WCHAR* last = nullptr;
   for (;; ++s) {
@@ -63,11 +43,3 @@ WCHAR* wcsrchr(const WCHAR* s, WCHAR c) {
   }
 }
 
-WCHAR* wcsstr(const WCHAR* s, const WCHAR* sub) {
-  size_t n = wcslen(sub);
-  if (n == 0) return const_cast<WCHAR*>(s);
-  for (; *s; ++s) {
-    if (wcsncmp(s, sub, n) == 0) return const_cast<WCHAR*>(s);
-  }
-  return nullptr;
-}

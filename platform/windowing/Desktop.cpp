@@ -26,7 +26,7 @@
 #include <thread>
 
 #include "kernel/Thread.h"
-#include "text/DebugOutput.h"
+#include "kernel/DebugOutput.h"
 #include "text/WideText.h"
 #include "windowing/WindowManager.h"
 

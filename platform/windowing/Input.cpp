@@ -107,10 +107,3 @@ SHORT WINAPI GetKeyState(int nVirtKey) {
   BYTE state = windowing::CurrentQueue().keys[nVirtKey];
   return static_cast<SHORT>(((state & 0x80) ? 0xFF80 : 0) | (state & 0x01));
 }
-
-SHORT WINAPI GetAsyncKeyState(int vKey) {
-  PlatformCall call;
-  if (vKey < 0 || vKey > 255) return 0;
-  std::lock_guard<std::mutex> guard(Wm().lock);
-  return static_cast<SHORT>((Wm().asyncKeys[vKey] & 0x80) ? 0x8000 : 0);
-}

@@ -648,17 +648,6 @@ BOOL WINAPI IsWindow(HWND hWnd) {
   return windowing::RemoteWindowAlive(hWnd).value_or(false) ? TRUE : FALSE;
 }
 
-BOOL WINAPI IsWindowVisible(HWND hWnd) {
-  PlatformCall call;
-  std::lock_guard<std::mutex> guard(Wm().lock);
-  auto w = FindLocked(hWnd);
-  if (!w) return FALSE;
-  for (; w; w = FindLocked(w->parent)) {
-    if (!(w->style & WS_VISIBLE)) return FALSE;
-  }
-  return TRUE;
-}
-
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
   PlatformCall call;
   bool show = nCmdShow != SW_HIDE;
@@ -749,33 +738,6 @@ HWND WINAPI GetParent(HWND hWnd) {
   if (w->parent) return w->parent;
   // A popup's "parent" is its owner.
   return (w->style & WS_POPUP) ? w->owner : nullptr;
-}
-
-HWND WINAPI GetWindow(HWND hWnd, UINT uCmd) {
-  PlatformCall call;
-  std::lock_guard<std::mutex> guard(Wm().lock);
-  auto w = FindLocked(hWnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
-  const std::vector<HWND>* siblings = &Wm().zOrder;
-  if (auto parent = FindLocked(w->parent)) siblings = &parent->children;
-  switch (uCmd) {
-    case GW_OWNER:
-      return w->owner;
-    case GW_CHILD:
-      return w->children.empty() ? nullptr : w->children.front();
-    case GW_HWNDFIRST:
-      return siblings->empty() ? nullptr : siblings->front();
-    case GW_HWNDNEXT: {
-      auto it = std::find(siblings->begin(), siblings->end(), hWnd);
-      return (it == siblings->end() || ++it == siblings->end()) ? nullptr : *it;
-    }
-    default:
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return nullptr;
-  }
 }
 
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {

@@ -39,7 +39,6 @@ struct Geometry {
   int workRows = 0;   // rows of the work area
   int statusRow = 0;
   int helpRow = 0;
-  int InnerRows() const { return workRows + 2; }
   int TitleRow() const { return frameTop + 1; }
   int WorkTop() const { return frameTop + 2; }
   int MenuRow() const { return frameTop + 2 + workRows; }

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "radio/Module.h"
-#include "serial/Port.h"
+#include "serial/Serial.h"
 #include "support/ProcessProbe.h"
 #include "support/PtyModule.h"
 #include "support/TraceHooks.h"

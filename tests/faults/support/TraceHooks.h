@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "text/DebugOutput.h"
+#include "kernel/DebugOutput.h"
 
 namespace faulttest {
 

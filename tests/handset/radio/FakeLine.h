@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "kernel/Wait.h"
-#include "serial/LineDevice.h"
+#include "serial/Serial.h"
 
 namespace radiotest {
 

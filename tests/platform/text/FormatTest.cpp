@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "text/DebugOutput.h"
+#include "kernel/DebugOutput.h"
 #include "text/Format.h"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include "frontends/headless/ScriptedUser.h"
 #include "handset/Handset.h"
-#include "text/DebugOutput.h"
+#include "kernel/DebugOutput.h"
 
 namespace systemtest {
 

@@ -22,9 +22,8 @@
 #include "handset/Handset.h"
 #include "kernel/Clock.h"
 #include "kernel/Thread.h"
-#include "serial/Port.h"
 #include "serial/Serial.h"
-#include "text/DebugOutput.h"
+#include "kernel/DebugOutput.h"
 
 namespace systemtest {
 

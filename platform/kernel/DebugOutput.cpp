@@ -1,4 +1,4 @@
-#include "text/DebugOutput.h"
+#include "kernel/DebugOutput.h"
 
 #include <cstdarg>
 #include <cstdio>

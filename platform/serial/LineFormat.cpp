@@ -1,4 +1,4 @@
-#include "serial/LineDevice.h"
+#include "serial/Serial.h"
 
 #include <cmath>
 
