@@ -198,15 +198,20 @@ static BOOL WaitLineEvent(HANDLE line, DWORD* events) {
 
 static BOOL TimeIsUp(DWORD started, DWORD limit) { return limit != AWAIT_NO_LIMIT && GetTickCount() - started >= limit; }
 
+// The time limit ends a wait only while nothing is queued: a waiter that
+// comes late to an answer that arrived in time still takes it.
 static DWORD AwaitOnLine(HANDLE line, BYTE wanted, DWORD started, DWORD limit) {
   for (;;) {
-    if (TimeIsUp(started, limit)) return AWAIT_TIMED_OUT;
     DWORD events = 0;
     if (!WaitLineEvent(line, &events)) {
       NKDbgPrintfW(TEXT("None byte got from KRX5 !!\r\n"));
       return AWAIT_LINE_FAILED;
     }
-    if (events == 0) continue;  // woken for the time limit
+    if (events == 0) {
+      // Woken for the time limit (the helper may also come a little early).
+      if (TimeIsUp(started, limit)) return AWAIT_TIMED_OUT;
+      continue;
+    }
     // A break or a line error with nothing received ends the wait, also
     // after stray bytes: a module that refuses after answering a wake-up
     // byte twice is not waited on for ever.
