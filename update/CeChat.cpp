@@ -99,24 +99,36 @@ BOOL OpenUpdatePort(void) {
 #define LIMIT_THREAD_END 5000
 
 static std::atomic<HANDLE> limitThread{NULL};
-static std::atomic<HANDLE> limitEvent{NULL};  // wakes the helper: a new limit, or its end
+static std::atomic<HANDLE> limitEvent{NULL};  // wakes the helper: a sooner limit, or its end
 static std::atomic<DWORD> limitArmed{0};      // 1 while a limited wait runs
 static std::atomic<DWORD> limitEnds{0};       // its end, in ticks
+static std::atomic<DWORD> limitIdle{1};       // 1 while the helper sleeps without a deadline
+static std::atomic<DWORD> limitWakeAt{0};     // otherwise when it looks again
 static std::atomic<DWORD> limitStop{0};
 static std::atomic<DWORD> lineError{0};
 
+// The helper sleeps until the limit of the wait in progress and looks
+// again then; most waits end long before their limit, and a new wait whose
+// limit ends later than the helper's next look needs no wake-up of its own.
 static DWORD WINAPI WaitLimitThread(LPVOID parameter) {
   (void)parameter;
   while (limitStop == 0) {
+    limitIdle = 1;
     DWORD pause = INFINITE;
     if (limitArmed != 0) {
-      LONG left = (LONG)(limitEnds - GetTickCount());
+      DWORD ends = limitEnds;
+      DWORD now = GetTickCount();
+      LONG left = (LONG)(ends - now);
       if (left <= 0) {
         SetCommMask(UpdatePortHandle(), LINE_EVENTS);
         pause = LIMIT_NUDGE_PAUSE;
       } else {
         pause = (DWORD)left;
       }
+      limitWakeAt = now + pause;
+      limitIdle = 0;
+      // A wait that began meanwhile may end sooner: look again.
+      if (limitEnds != ends) continue;
     }
     WaitForSingleObject(limitEvent, pause);
   }
@@ -127,12 +139,13 @@ static DWORD WINAPI WaitLimitThread(LPVOID parameter) {
 static void ArmLimit(DWORD ends) {
   if (limitThread == NULL) {
     limitStop = 0;
+    limitIdle = 1;
     limitEvent = CreateEventW(NULL, FALSE, FALSE, NULL);
     limitThread = CreateThread(NULL, 0, WaitLimitThread, NULL, 0, NULL);
   }
   limitEnds = ends;
   limitArmed = 1;
-  SetEvent(limitEvent);
+  if (limitIdle != 0 || (LONG)(limitWakeAt - ends) > 0) SetEvent(limitEvent);
 }
 
 static void StopWaitLimit(void) {
@@ -185,15 +198,20 @@ static BOOL WaitLineEvent(HANDLE line, DWORD* events) {
 
 static BOOL TimeIsUp(DWORD started, DWORD limit) { return limit != AWAIT_NO_LIMIT && GetTickCount() - started >= limit; }
 
+// The time limit ends a wait only while nothing is queued: a waiter that
+// comes late to an answer that arrived in time still takes it.
 static DWORD AwaitOnLine(HANDLE line, BYTE wanted, DWORD started, DWORD limit) {
   for (;;) {
-    if (TimeIsUp(started, limit)) return AWAIT_TIMED_OUT;
     DWORD events = 0;
     if (!WaitLineEvent(line, &events)) {
       NKDbgPrintfW(TEXT("None byte got from KRX5 !!\r\n"));
       return AWAIT_LINE_FAILED;
     }
-    if (events == 0) continue;  // woken for the time limit
+    if (events == 0) {
+      // Woken for the time limit (the helper may also come a little early).
+      if (TimeIsUp(started, limit)) return AWAIT_TIMED_OUT;
+      continue;
+    }
     // A break or a line error with nothing received ends the wait, also
     // after stray bytes: a module that refuses after answering a wake-up
     // byte twice is not waited on for ever.

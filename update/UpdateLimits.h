@@ -16,9 +16,9 @@
 
 // The loader answers the first 0x55 after the module reset; a module
 // needs well under a second to come out of its reset and the wake-up byte
-// goes every 10 ms. Four seconds more leave room for a module that boots
-// slowly (the emulated one listens for two seconds).
-#define WAKE_UP_LIMIT (LINE_TIME(2) + 4000)
+// goes every 10 ms. Ten seconds leave room for a module that boots slowly
+// (the emulated one listens for two seconds) and for a busy handset.
+#define WAKE_UP_LIMIT (LINE_TIME(2) + 10000)
 
 // Wake-up attempts, each with a module reset: the first one, and the new
 // ones after an attempt without answer or a refused boot stage. A module
@@ -26,8 +26,8 @@
 #define WAKE_UP_ATTEMPTS 5
 
 // The boot stages are checked in the loader's RAM: their answers come as
-// soon as the last byte is in. Three seconds for a busy module.
-#define STAGE_MARGIN 3000
+// soon as the last byte is in. Ten seconds for a busy module and handset.
+#define STAGE_MARGIN 10000
 // Boot stage 1: the 186-byte frame out, 0xA5 back.
 #define BOOT1_ANSWER_LIMIT (LINE_TIME(186 + 1) + STAGE_MARGIN)
 // A full 1000-byte section of boot stage 2 out, 0xAA back.
