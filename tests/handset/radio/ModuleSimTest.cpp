@@ -264,6 +264,40 @@ TEST_F(ModuleSimTest, SwitchesFromOptionsAndControlChannel) {
   EXPECT_TRUE(sim->WaitForText("unknown command 'bogus'"));
 }
 
+// With --line-events, the conditions a pty cannot carry go to a file, one
+// line each, in order and only after the bytes before them have left: a
+// reader that counts them (the pty helper under Wine) sees a break where the
+// refusal was, and a line error where a line-event switch replaced an answer.
+TEST_F(ModuleSimTest, LineEventsGoToTheSideChannelOnAPty) {
+  std::string events = dir + "/line-events";
+  StartSim({"--line-events", events, "--switch", "refuse@stage1=1", "--switch", "framing@stage2-sections=1"});
+  Control("reset\n");
+  ASSERT_TRUE(WakeUp());
+  auto wire = radiotest::UpdateWire(radiotest::TheImages());
+  Write(wire[0].bytes);
+  ASSERT_TRUE(sim->WaitForText("refusal switch -> refused (break)"));
+  auto ReadEvents = [&] {
+    std::ifstream in(events);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  auto until = Clock::now() + 5s;
+  while (ReadEvents().empty() && Clock::now() < until) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(ReadEvents(), "break\n");
+  EXPECT_EQ(sim->Output().find("could not travel"), std::string::npos) << sim->Output();
+
+  // After a reset stage 1 goes through; the first stage-2 section's answer
+  // is a framing error instead of 0xAA.
+  Control("reset\n");
+  received.clear();
+  ASSERT_TRUE(WakeUp());
+  Write(wire[0].bytes);
+  ASSERT_TRUE(WaitFor(0xA5));
+  Write(wire[1].bytes);
+  until = Clock::now() + 5s;
+  while (ReadEvents() == "break\n" && Clock::now() < until) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(ReadEvents(), "break\nframing\n");
+}
+
 TEST_F(ModuleSimTest, IdleAndOrphanedSimulatorDoesNotSpin) {
   StartSim();
   double before = sim->CpuSeconds();
