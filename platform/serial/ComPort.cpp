@@ -132,7 +132,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     if (claimed_) config_->Release();
   }
 
-  // Claims the port and opens its transport with the driver's defaults.
+  // Claims the port and opens its back end with the driver's defaults.
   bool Start(DWORD* error) {
     if (!config_->Claim()) {
       *error = ERROR_ACCESS_DENIED;
@@ -521,7 +521,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     return FALSE;
   }
 
-  // --- InputSink, called by the transport inside Pump ---
+  // --- InputSink, called by the back end inside Pump ---
   void Byte(uint8_t value, bool damaged, TimePoint arrival) override {
     if (damaged && dcb_.fErrorChar) value = static_cast<uint8_t>(dcb_.ErrorChar);
     if (value == 0 && dcb_.fNull) return;

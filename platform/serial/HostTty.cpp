@@ -176,7 +176,7 @@ DWORD OpenError(int error) {
   }
 }
 
-// What the configuration and its open transport share: the port's lock,
+// What the configuration and its open line share: the port's lock,
 // whether the port was removed, and whom to wake when it is.
 struct TtyShared {
   std::mutex lock;

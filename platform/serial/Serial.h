@@ -98,7 +98,7 @@ struct WaitSpec {
   short events = 0;
 };
 
-// Where a transport hands over what arrived from the line, in line order.
+// Where a back end hands over what arrived from the line, in line order.
 class InputSink {
  public:
   // A received byte; `damaged` when it came with a framing or parity error.
@@ -107,7 +107,7 @@ class InputSink {
   // Byte for each, in one call.
   virtual void Bytes(const uint8_t* data, size_t size, kernel::TimePoint arrival) = 0;
   virtual void Condition(LineCondition condition) = 0;
-  // How many more bytes the input queue holds. A transport that can leave
+  // How many more bytes the input queue holds. A back end that can leave
   // bytes with the device takes no more than this; the virtual line hands
   // over everything and the queue overflows as a UART's would.
   virtual size_t Room() const = 0;
@@ -120,8 +120,8 @@ class InputSink {
 struct WriteOp {
   const uint8_t* data = nullptr;
   size_t size = 0;
-  size_t offered = 0;  // bytes handed to the transport so far
-  uint64_t id = 0;     // the transport's own tag
+  size_t offered = 0;  // bytes handed to the back end so far
+  uint64_t id = 0;     // the back end's own tag (0 until its first write)
 };
 
 class PortConfig;

@@ -141,6 +141,7 @@ struct VirtualLineOps {
   }
 
   static size_t EndWrite(void* end, WriteOp& op, TimePoint now) {
+    if (op.id == 0) return 0;  // nothing of it was offered (0 would mean every write)
     VirtualPort& line = Of(end);
     line.TakeBackLocked(now, op.id);
     auto it = line.writes_.find(op.id);

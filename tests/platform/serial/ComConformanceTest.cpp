@@ -486,6 +486,33 @@ TEST_P(ComConformance, TheInputQueueHoldsWhatSetupCommSays) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
+// The input queue is a ring: bytes that wrap around its end, and a queue
+// that grows while it holds wrapped bytes, still come out in line order.
+TEST_P(ComConformance, BytesComeOutInOrderAcrossTheQueuesEndAndAGrowth) {
+  ASSERT_TRUE(SetupComm(port_, 16, 16));
+  ASSERT_TRUE(SetTimeouts(port_, MAXDWORD, 0, 0));
+  std::vector<uint8_t> sent;
+  auto send = [&](size_t count) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < count; ++i) bytes.push_back(static_cast<uint8_t>(sent.size() + i + 1));
+    sent.insert(sent.end(), bytes.begin(), bytes.end());
+    peer_->Send(bytes);
+  };
+  send(10);
+  ASSERT_TRUE(QueuedReaches(10));
+  std::vector<uint8_t> got = ReadNow(7);
+  ASSERT_EQ(got.size(), 7u);
+  send(10);  // 13 queued: past the end of a 16-byte ring
+  ASSERT_TRUE(QueuedReaches(13));
+  ASSERT_TRUE(SetupComm(port_, 64, 16));
+  send(20);
+  ASSERT_TRUE(QueuedReaches(33));
+  for (std::vector<uint8_t> more = ReadNow(5); !more.empty(); more = ReadNow(5)) {
+    got.insert(got.end(), more.begin(), more.end());
+  }
+  EXPECT_EQ(got, sent);
+}
+
 TEST_P(ComConformance, EscapeCommFunctionTakesTheLineFunctions) {
   for (DWORD f : {SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK}) {
     EXPECT_TRUE(EscapeCommFunction(port_, f)) << f;
