@@ -278,8 +278,8 @@ std::string FlashVerifyText(const radio::FlashContents& flash, std::span<const u
   if (differing == 0) return "flash holds the firmware image (" + std::to_string(image.size()) + " bytes)";
   char offset[32];
   std::snprintf(offset, sizeof offset, "0x%06zX", first.value_or(common));
-  std::string line = "flash differs from the firmware image: first difference at offset " + std::string(offset) +
-                     ", " + std::to_string(differing) + (differing == 1 ? " byte differs" : " bytes differ");
+  std::string line = "flash differs from the firmware image: first difference at offset " + std::string(offset) + ", " +
+                     std::to_string(differing) + (differing == 1 ? " byte differs" : " bytes differ");
   if (bytes.size() != image.size()) {
     line += " (flash " + std::to_string(bytes.size()) + " bytes, image " + std::to_string(image.size()) + " bytes)";
   }

@@ -54,10 +54,10 @@ struct BoxTexts {
 
 // What a `dialog` step did.
 enum class DialogPress {
-  kClosed,      // pressed; the dialog has closed (or something opened over it)
-  kNoDialog,    // no dialog came to the front in time
-  kNoButton,    // the dialog has no button with that text
-  kStillOpen,   // pressed, but the dialog stayed open
+  kClosed,     // pressed; the dialog has closed (or something opened over it)
+  kNoDialog,   // no dialog came to the front in time
+  kNoButton,   // the dialog has no button with that text
+  kStillOpen,  // pressed, but the dialog stayed open
 };
 
 class ScriptedUser {

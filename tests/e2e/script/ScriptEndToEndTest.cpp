@@ -56,24 +56,31 @@ TEST_P(RacingScript, WorksTenTimesInARow) {
 
 INSTANTIATE_TEST_SUITE_P(
     FirstSteps, RacingScript,
-    ::testing::Values(Racing{"DoneButton", {"done", "wait-exit 5s"}, false, "wait-exit 5s -> exit code 0"},
-                      Racing{"CtrlQWithTheLogWrittenOut", {"key ctrl+q", "wait-exit 5s"}, true,
-                             "wait-exit 5s -> exit code 0"},
-                      // A box raised from the utility's own window (a partner
-                      // chosen while the relay holds the ports), answered; the
-                      // key right after it closes the utility.
-                      Racing{"CtrlQAfterAnAnsweredBox",
-                             {"command 153", "command 110", "answer ok", "key ctrl+q", "wait-exit 5s"},
-                             false,
-                             "answer ok -> \"Error\": \"COMs should be released first\"\n"}),
+    ::testing::Values(
+        Racing{"DoneButton", {"done", "wait-exit 5s"}, false, "wait-exit 5s -> exit code 0"},
+        Racing{"CtrlQWithTheLogWrittenOut", {"key ctrl+q", "wait-exit 5s"}, true, "wait-exit 5s -> exit code 0"},
+        // A box raised from the utility's own window (a partner
+        // chosen while the relay holds the ports), answered; the
+        // key right after it closes the utility.
+        Racing{"CtrlQAfterAnAnsweredBox",
+               {"command 153", "command 110", "answer ok", "key ctrl+q", "wait-exit 5s"},
+               false,
+               "answer ok -> \"Error\": \"COMs should be released first\"\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AboutBox, WaitedForByItsCaptionAndClosedWithOk) {
   TempDir dir;
   ASSERT_FALSE(dir.Path().empty());
-  Child child({FWUTIL_PATH, "--headless", "--desktop", dir / "desktop", "--trace", "none", "--do", "command 120",
-               "--do", "wait-window \"About\" 10s", "--do", "save-screen " + (dir / "about.txt"), "--do", "dialog ok",
-               "--do", "wait-window \"Firmware Utility\" 10s", "--do", "key ctrl+q", "--do", "wait-exit 0 10s"},
+  Child child({FWUTIL_PATH, "--headless",
+               "--desktop", dir / "desktop",
+               "--trace",   "none",
+               "--do",      "command 120",
+               "--do",      "wait-window \"About\" 10s",
+               "--do",      "save-screen " + (dir / "about.txt"),
+               "--do",      "dialog ok",
+               "--do",      "wait-window \"Firmware Utility\" 10s",
+               "--do",      "key ctrl+q",
+               "--do",      "wait-exit 0 10s"},
               dir / "stderr.txt");
   ASSERT_TRUE(child.Started());
   auto status = child.Wait(60s);
