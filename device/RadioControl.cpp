@@ -1,8 +1,8 @@
 // Suspend, resume and reset of the radio module through its interface driver.
 #include <windows.h>
 
+#include "common/Common.h"
 #include "device/Device.h"
-#include "shell/Shell.h"
 
 struct RadioRequest {
   DWORD controlCode;
@@ -11,25 +11,21 @@ struct RadioRequest {
   LPCWSTR successText;  // NULL: none
 };
 
-static void ShowText(HWND window, LPCWSTR text) {
-  SendDlgItemMessageW(window, IDC_LOGVIEW, EM_REPLACESEL, 0, (LPARAM)text);
-}
-
 static LRESULT SendRadioRequest(HWND window, const RadioRequest* request) {
   WCHAR text[512];
   HANDLE driver = CreateFileW(TEXT("RIL1:"), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
   if (driver == INVALID_HANDLE_VALUE) {
     wsprintfW(text, request->openFailureText, GetLastError());
-    ShowText(window, text);
+    ShowLogText(window, text);
     return 1;
   }
   if (!DeviceIoControl(driver, request->controlCode, NULL, 0, NULL, 0, NULL, NULL)) {
     wsprintfW(text, request->requestFailureText, GetLastError());
-    ShowText(window, text);
+    ShowLogText(window, text);
     CloseHandle(driver);
     return 1;
   }
-  if (request->successText != NULL) ShowText(window, request->successText);
+  if (request->successText != NULL) ShowLogText(window, request->successText);
   CloseHandle(driver);
   return 0;
 }

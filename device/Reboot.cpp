@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <pkfuncs.h>
 
+#include "common/Common.h"
 #include "device/Device.h"
-#include "shell/Shell.h"
 
 typedef BOOL (*KernelIoControlProc)(DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
                                     LPDWORD returned);

@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <string.h>
 
+#include "common/Common.h"
 #include "relay/Relay.h"
-#include "shell/Shell.h"
 
 std::atomic<HANDLE> ModulePort{INVALID_HANDLE_VALUE};
 std::atomic<HANDLE> PartnerPort{INVALID_HANDLE_VALUE};
@@ -12,10 +12,6 @@ std::atomic<DWORD> RelayPartner{PARTNER_IRDA};
 std::atomic<DWORD> RelayRunning{1};
 std::atomic<HANDLE> ModuleToPartnerHandle{INVALID_HANDLE_VALUE};
 std::atomic<HANDLE> PartnerToModuleHandle{INVALID_HANDLE_VALUE};
-
-static void ShowText(HWND window, LPCWSTR text) {
-  SendDlgItemMessageW(window, IDC_LOGVIEW, EM_REPLACESEL, 0, (LPARAM)text);
-}
 
 static HANDLE OpenPortForReadWrite(LPCWSTR deviceName) {
   return CreateFileW(deviceName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
@@ -44,11 +40,11 @@ BOOL OpenRelayPort(HWND window, LPCWSTR settingsName) {
   HANDLE opened = OpenPortForReadWrite(deviceName);
   if (opened == INVALID_HANDLE_VALUE) {
     wsprintfW(text, failureText, deviceName);
-    ShowText(window, text);
+    ShowLogText(window, text);
     return FALSE;
   }
   wsprintfW(text, TEXT("%s opened\r\n"), deviceName);
-  ShowText(window, text);
+  ShowLogText(window, text);
   port = opened;
 
   // Settings that fail to apply are not fatal: the port is used as it is.
@@ -84,11 +80,11 @@ static BOOL OpenFixedPartnerPort(HWND window, LPCWSTR deviceName, LPCWSTR failur
   HANDLE opened = OpenPortForReadWrite(deviceName);
   if (opened == INVALID_HANDLE_VALUE) {
     wsprintfW(text, failureText, deviceName);
-    ShowText(window, text);
+    ShowLogText(window, text);
     return FALSE;
   }
   wsprintfW(text, successText, deviceName);
-  ShowText(window, text);
+  ShowLogText(window, text);
   PartnerPort = opened;
   return TRUE;
 }
@@ -104,9 +100,8 @@ BOOL OpenIrdaPort(HWND window) {
 // Starts a copy thread unless the last one still runs. The handle of a
 // finished thread is released before it is replaced.
 static void StartCopyThread(std::atomic<HANDLE>& handle, LPTHREAD_START_ROUTINE copyThread, HWND window) {
-  DWORD exitCode = 0;
   HANDLE previous = handle;
-  if (GetExitCodeThread(previous, &exitCode) && exitCode == STILL_ACTIVE) return;
+  if (ThreadStillActive(previous)) return;
   if (previous != INVALID_HANDLE_VALUE && previous != NULL) CloseHandle(previous);
   handle = CreateThread(NULL, 0, copyThread, (LPVOID)window, 0, NULL);
 }
@@ -126,7 +121,7 @@ LRESULT StartRelay(HWND window, WORD command, HWND control, WORD notification) {
       break;
   }
   if (PartnerPort == INVALID_HANDLE_VALUE || ModulePort == INVALID_HANDLE_VALUE) {
-    ShowText(window, TEXT("one of the handles is INVALID_HANDLE_VALUE\r\n"));
+    ShowLogText(window, TEXT("one of the handles is INVALID_HANDLE_VALUE\r\n"));
     return 1;
   }
 
@@ -137,7 +132,7 @@ LRESULT StartRelay(HWND window, WORD command, HWND control, WORD notification) {
   if (ModuleToPartnerHandle != NULL && PartnerToModuleHandle != NULL) {
     WCHAR text[512];
     wsprintfW(text, TEXT("Baudrate:115200,Parity:none\r\nStopbits:1,Databits:8\r\n"));
-    ShowText(window, text);
+    ShowLogText(window, text);
   }
   return 0;
 }

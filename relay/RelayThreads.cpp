@@ -1,8 +1,8 @@
 // The relay's copy threads, one per direction, and its release.
 #include <windows.h>
 
+#include "common/Common.h"
 #include "relay/Relay.h"
-#include "shell/Shell.h"
 
 #define RELAY_CHUNK 1024
 
@@ -29,7 +29,7 @@ static DWORD CopyBytes(HWND window, const CopyDirection* direction) {
       }
       if (written != 0 && (LogLevel & direction->logLevelBit) != 0) {
         wsprintfW(text, direction->progressText, direction->countBytesWritten ? written : read);
-        SendDlgItemMessageW(window, IDC_LOGVIEW, EM_REPLACESEL, 0, (LPARAM)text);
+        ShowLogText(window, text);
       }
     }
     if (ModulePort == INVALID_HANDLE_VALUE || PartnerPort == INVALID_HANDLE_VALUE) break;
@@ -51,8 +51,7 @@ DWORD WINAPI PartnerToModuleThread(LPVOID window) {
 
 // Stops a copy thread that still runs; its handle stays where it is.
 static void StopCopyThread(HANDLE thread) {
-  DWORD exitCode = 0;
-  if (GetExitCodeThread(thread, &exitCode) && exitCode == STILL_ACTIVE) TerminateThread(thread, 0);
+  if (ThreadStillActive(thread)) TerminateThread(thread, 0);
 }
 
 void ReleaseRelay(void) {
@@ -73,6 +72,6 @@ LRESULT StopRelay(HWND window, WORD command, HWND control, WORD notification) {
   ReleaseRelay();
   WCHAR text[512];
   wsprintfW(text, TEXT("COMs released, R/W threads stopped\r\n"));
-  SendDlgItemMessageW(window, IDC_LOGVIEW, EM_REPLACESEL, 0, (LPARAM)text);
+  ShowLogText(window, text);
   return 0;
 }

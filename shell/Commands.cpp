@@ -50,7 +50,7 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 void AppendLog(HWND window, LPCWSTR text) {
   if (LogLevel == 0) return;
-  SendDlgItemMessageW(window, IDC_LOGVIEW, EM_REPLACESEL, 0, (LPARAM)text);
+  ShowLogText(window, text);
 }
 
 LRESULT CloseMainWindow(HWND window, WORD command, HWND control, WORD notification) {

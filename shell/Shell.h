@@ -7,20 +7,14 @@
 
 #include <atomic>
 
-// Child identifiers of the main window.
+// The handler type, the log view (IDC_LOGVIEW, AppendLog) and the globals
+// that the other parts share with the shell.
+#include "common/Common.h"
+
+// The main window's other child.
 #define IDC_COMMANDBAR 4
-#define IDC_LOGVIEW 5
 
-// Every command handler has this shape; its result becomes the window
-// procedure's result.
-typedef LRESULT (*CommandHandler)(HWND window, WORD command, HWND control, WORD notification);
-
-// Globals of the shell. Worker threads read some of them, so the single
-// words are atomic.
-extern std::atomic<HINSTANCE> AppInstance;
 extern std::atomic<HWND> MenuBar;
-extern std::atomic<DWORD> KeepInFront;
-extern std::atomic<DWORD> LogLevel;
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR commandLine, int showCommand);
 
@@ -29,9 +23,6 @@ HWND CreateMainWindow(HINSTANCE instance, LPWSTR commandLine, int showCommand);
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Shows `text` in the log view of `window` while LogLevel is not 0.
-void AppendLog(HWND window, LPCWSTR text);
 
 LRESULT CloseMainWindow(HWND window, WORD command, HWND control, WORD notification);
 LRESULT ShowAboutBox(HWND window, WORD command, HWND control, WORD notification);

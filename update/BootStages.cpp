@@ -6,8 +6,6 @@
 #include "update/UpdateImages.h"
 #include "update/UpdateLimits.h"
 
-#define ACCEPTED 0xA5
-#define SECTION_ACKNOWLEDGED 0xAA
 #define BOOT2_SECTION 1000
 
 BOOL SendBootStage1(void) {

@@ -66,7 +66,7 @@ BOOL OpenUpdatePort(void) {
   }
   port->handle = handle;
 
-  PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  PurgeComm(handle, PURGE_ALL);
   if (!SetCommState(handle, &port->settings)) return FailConfiguration(port, TEXT("Error (%d) configuring %s"));
 
   COMMTIMEOUTS timeouts;
@@ -165,7 +165,7 @@ void CloseUpdatePort(void) {
   StopWaitLimit();
   UpdatePort* port = CurrentUpdatePort;
   if (port == NULL || port->handle == NULL) return;
-  PurgeComm(port->handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  PurgeComm(port->handle, PURGE_ALL);
   CloseHandle(port->handle);
   port->handle = NULL;
 }

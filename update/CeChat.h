@@ -17,6 +17,15 @@ struct UpdatePort {
 // each use.
 extern std::atomic<UpdatePort*> CurrentUpdatePort;
 
+// The module loader's answers: a stage, record or image accepted, and an
+// image section received.
+#define ACCEPTED 0xA5
+#define SECTION_ACKNOWLEDGED 0xAA
+
+// What the update purges when it opens, closes or hands over the line:
+// both queues emptied and pending transfers aborted.
+#define PURGE_ALL (PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)
+
 // How a wait for a byte of the module ended (AwaitByte).
 #define AWAIT_LINE_EVENT 0   // a break or a line error, no byte received
 #define AWAIT_GOT_BYTE 1     // the awaited byte has been read

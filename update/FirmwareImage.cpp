@@ -1,8 +1,8 @@
 // The firmware image transfer, the last and longest step of an update.
 #include <windows.h>
 
+#include "common/Common.h"
 #include "device/Device.h"
-#include "shell/Shell.h"
 #include "update/CeChat.h"
 #include "update/Update.h"
 #include "update/UpdateImages.h"
@@ -10,8 +10,6 @@
 
 #define CONFIGURE_BAUD_RATE 0x50
 #define SIZE_RECORD_FOLLOWS 0x54
-#define ACCEPTED 0xA5
-#define SECTION_ACKNOWLEDGED 0xAA
 #define IMAGE_SECTION 4000
 #define MARKS_PER_LINE 23
 

@@ -1,7 +1,7 @@
 // The module images are resources of the type "HEX" inside the program.
 #include "update/UpdateImages.h"
 
-#include "shell/Shell.h"
+#include "common/Common.h"
 #include "shell/resources/resource.h"
 
 struct ImageResource {

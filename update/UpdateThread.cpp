@@ -2,14 +2,13 @@
 // boot-strap loader, the boot stages and the image transfer.
 #include <windows.h>
 
+#include "common/Common.h"
 #include "device/Device.h"
-#include "shell/Shell.h"
 #include "update/CeChat.h"
 #include "update/Update.h"
 #include "update/UpdateLimits.h"
 
 #define WAKE_UP_ANSWER 0xA0
-#define PURGE_ALL (PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)
 // At most this much of what arrived before the module reset is looked at.
 #define EARLIER_BYTES_LIMIT 0x8000
 
@@ -21,17 +20,12 @@ std::atomic<HANDLE> CastThreadHandle{INVALID_HANDLE_VALUE};
 // start that follows them finds the update over.
 static std::atomic<DWORD> updateActive{0};
 
-static BOOL ThreadStillRuns(HANDLE thread) {
-  DWORD exitCode = 0;
-  return GetExitCodeThread(thread, &exitCode) && exitCode == STILL_ACTIVE;
-}
-
 LRESULT StartUpdate(HWND window, WORD command, HWND control, WORD notification) {
   (void)command, (void)control, (void)notification;
   // One update at a time: a second one would share the line, the wake-up
   // thread and their handles with the first.
   HANDLE previous = UpdateThreadHandle;
-  if (updateActive != 0 && ThreadStillRuns(previous)) {
+  if (updateActive != 0 && ThreadStillActive(previous)) {
     NKDbgPrintfW(TEXT("Update is running already, start ignored !!\r\n"));
     AppendLog(window, TEXT("An update is running already; this start is ignored.\r\n"));
     return 1;
@@ -49,7 +43,7 @@ LRESULT StartUpdate(HWND window, WORD command, HWND control, WORD notification) 
 // Ends the wake-up thread if it still runs and releases its handle.
 static void StopCastThread(void) {
   HANDLE cast = CastThreadHandle;
-  if (ThreadStillRuns(cast)) TerminateThread(cast, 0);
+  if (ThreadStillActive(cast)) TerminateThread(cast, 0);
   CloseHandle(cast);
   CastThreadHandle = INVALID_HANDLE_VALUE;
 }
