@@ -170,6 +170,9 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     }
     config_->Release();
     claimed_ = false;
+    if (config_->Observed()) {
+      if (auto observer = config_->Observer()) observer->OnClose();
+    }
   }
 
   // ------------------------------------------------------------ ReadFile

@@ -237,6 +237,8 @@ class PortObserver {
   virtual void OnRead(std::span<const uint8_t> bytes) { (void)bytes; }
   // PurgeComm that succeeded, with its flags.
   virtual void OnPurge(DWORD flags) { (void)flags; }
+  // CloseHandle of the port's handle, once the line is let go.
+  virtual void OnClose() {}
 };
 
 // A configured port number. Stays valid after RemovePort, but opens of the

@@ -11,8 +11,12 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
+#include <mutex>
+#include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kernel/Handles.h"
 #include "RelayFixture.h"
@@ -383,24 +387,77 @@ TEST_F(RelayThreadsTest, StopWhileBytesStreamBothWaysEndsPromptly) {
   EXPECT_GT(LogLinesWith(u"<-BT").size(), 10u);
 }
 
-// Why the release clears the flag before it closes the ports: a thread
-// blocked in a read with no time limit (the IrDA port waits for its first
-// byte) leaves on its own once its port closes under it, as does the other,
-// with no one terminating them.
-TEST_F(RelayThreadsTest, ThreadsLeaveOnTheirOwnOnceTheFlagIsClearedAndThePortsClosed) {
-  options_.ports[handset::kIrdaPort] = {handset::PortChoice::Kind::Virtual, ""};
-  StartRelayOrFail();
-  HANDLE threads[] = {ModuleToPartnerHandle.load(), PartnerToModuleHandle.load()};
-  Sleep(100);  // both in their reads by now
+// Sees each close of a relay port and what the copy threads would find in
+// the relay's globals at that moment: the close runs on the window's
+// thread, inside the release, so this is the release's own order.
+class CloseWitness : public serial::PortObserver {
+ public:
+  struct Seen {
+    DWORD running;
+    HANDLE module;
+    HANDLE partner;
+  };
+  void OnWrite(std::span<const uint8_t>, DWORD, bool) override {}
+  void OnClose() override {
+    std::lock_guard<std::mutex> guard(lock_);
+    seen_.push_back({RelayRunning.load(), ModulePort.load(), PartnerPort.load()});
+  }
+  std::vector<Seen> Closes() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return seen_;
+  }
 
-  RelayRunning = 0;
-  CloseHandle(ModulePort);
-  CloseHandle(PartnerPort);
+ private:
+  std::mutex lock_;
+  std::vector<Seen> seen_;
+};
+
+// The release's order, seen from the ports: the flag is already cleared
+// when a port closes, so a copy thread whose read fails under it (the IrDA
+// thread waits for its first byte without a limit) leaves at its next test;
+// and the port globals still hold both handles at both closes, becoming -1
+// only afterwards. Both the stop command and the destroy handler release so.
+class ReleaseOrderTest : public RelayThreadsTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ReleaseOrderTest, FlagIsClearedBeforeThePortsCloseAndTheGlobalsLetGoAfter) {
+  bool byDestroy = GetParam();
+  PlayBothEnds(handset::kIrdaPort);
+  StartRelayOrFail();
+  auto witness = std::make_shared<CloseWitness>();
+  serial::FindPort(kTestModulePort)->SetObserver(witness);
+  serial::FindPort(handset::kIrdaPort)->SetObserver(witness);
+  HANDLE module = ModulePort.load();
+  HANDLE partner = PartnerPort.load();
+  HANDLE threads[] = {ModuleToPartnerHandle.load(), PartnerToModuleHandle.load()};
+  Sleep(100);  // both copy threads in their reads by now
+
+  if (byDestroy) {
+    // Run on this thread; the quit message it posts comes here and is dropped.
+    EXPECT_EQ(MainWindowProc(Window(), WM_DESTROY, 0, 0), 0);
+    MSG quit{};
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, 0, 0, PM_REMOVE));
+  } else {
+    EXPECT_EQ(Send(155), 0);
+  }
+
+  std::vector<CloseWitness::Seen> closes = witness->Closes();
+  ASSERT_EQ(closes.size(), 2u);
+  for (const CloseWitness::Seen& seen : closes) {
+    EXPECT_EQ(seen.running, 0u) << "a port closed while RelayRunning was still set";
+    EXPECT_EQ(seen.module, module) << "ModulePort let go before the ports were closed";
+    EXPECT_EQ(seen.partner, partner) << "PartnerPort let go before the ports were closed";
+  }
+  EXPECT_EQ(ModulePort.load(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(PartnerPort.load(), INVALID_HANDLE_VALUE);
   for (HANDLE thread : threads) EXPECT_EQ(WaitThreadEnd(thread), 0u);
-  ModulePort = INVALID_HANDLE_VALUE;
-  PartnerPort = INVALID_HANDLE_VALUE;
-  EXPECT_EQ(Send(155), 0);
+  serial::FindPort(kTestModulePort)->SetObserver(nullptr);
+  serial::FindPort(handset::kIrdaPort)->SetObserver(nullptr);
 }
+
+INSTANTIATE_TEST_SUITE_P(StopAndDestroy, ReleaseOrderTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "OnDestroy" : "StopRelay");
+                         });
 
 // The partner cannot change while the relay holds its ports; after the
 // release the new choice is the one the next start opens.
