@@ -40,19 +40,6 @@ TEST(MenuTest, CheckByCommandSearchesPopupsAndReturnsThePreviousState) {
   DestroyMenu(top);
 }
 
-TEST(MenuTest, AGroupKeepsOneMark) {
-  HMENU top = BuildSystemMenu();
-  const UINT group[] = {110, 111, 116};
-  for (UINT chosen : {110u, 116u}) {
-    for (UINT id : group) CheckMenuItem(top, id, MF_UNCHECKED);
-    CheckMenuItem(top, chosen, MF_CHECKED);
-  }
-  EXPECT_EQ(GetMenuState(top, 110, MF_BYCOMMAND) & MF_CHECKED, 0u);
-  EXPECT_EQ(GetMenuState(top, 111, MF_BYCOMMAND) & MF_CHECKED, 0u);
-  EXPECT_EQ(GetMenuState(top, 116, MF_BYCOMMAND) & MF_CHECKED, static_cast<UINT>(MF_CHECKED));
-  DestroyMenu(top);
-}
-
 TEST(MenuTest, MissingItemsYieldAllOnes) {
   HMENU top = BuildSystemMenu();
   // The shipped menu has no log-level items: checking them changes nothing.

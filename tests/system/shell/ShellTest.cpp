@@ -2,6 +2,7 @@
 // exits, the log view's gate, the settings commands, the keep-awake tick,
 // and what closing the window releases.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -72,6 +73,43 @@ TEST_F(ShellTest, PartnerChangeIsRefusedWhileARelayPortIsHeld) {
   EXPECT_EQ(RelayPartner.load(), 2u);
   EXPECT_EQ(Send(116), 0);
   EXPECT_EQ(RelayPartner.load(), 3u);
+}
+
+// The settings commands move the check mark within their group of the menu
+// bar's menu. The shipped menu holds none of the seven items, so the test
+// adds them; before each command every item of both groups carries a mark,
+// so any item of the group the command leaves marked shows, and the other
+// group must keep its marks.
+TEST_F(ShellTest, SettingsKeepOneMarkInTheirGroupAndLeaveTheOtherGroupAlone) {
+  StartUtility();
+  HMENU menu = CommandBar_GetMenu(MenuBar, 0);
+  ASSERT_NE(menu, nullptr);
+  const UINT partnerGroup[] = {110, 111, 116};
+  const UINT levelGroup[] = {112, 113, 114, 115};
+  HMENU settings = CreatePopupMenu();
+  for (UINT id : partnerGroup) AppendMenuW(settings, MF_STRING, id, u"partner");
+  for (UINT id : levelGroup) AppendMenuW(settings, MF_STRING, id, u"level");
+  ASSERT_TRUE(AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(settings), u"Settings"));
+  auto marked = [&](UINT id) { return (GetMenuState(menu, id, MF_BYCOMMAND) & MF_CHECKED) != 0; };
+  auto markAll = [&] {
+    for (UINT id : partnerGroup) CheckMenuItem(menu, id, MF_CHECKED);
+    for (UINT id : levelGroup) CheckMenuItem(menu, id, MF_CHECKED);
+  };
+  for (UINT id : partnerGroup) EXPECT_FALSE(marked(id)) << id;  // nothing marks at start-up
+  for (UINT id : levelGroup) EXPECT_FALSE(marked(id)) << id;
+
+  for (UINT chosen : levelGroup) {
+    markAll();
+    EXPECT_EQ(Send(chosen), 0);
+    for (UINT id : levelGroup) EXPECT_EQ(marked(id), id == chosen) << "chose " << chosen << ", item " << id;
+    for (UINT id : partnerGroup) EXPECT_TRUE(marked(id)) << "chose " << chosen << ", item " << id;
+  }
+  for (UINT chosen : partnerGroup) {
+    markAll();
+    EXPECT_EQ(Send(chosen), 0);
+    for (UINT id : partnerGroup) EXPECT_EQ(marked(id), id == chosen) << "chose " << chosen << ", item " << id;
+    for (UINT id : levelGroup) EXPECT_TRUE(marked(id)) << "chose " << chosen << ", item " << id;
+  }
 }
 
 TEST_F(ShellTest, TicksRaiseTheWindowOnlyWhileKeepInFront) {
