@@ -5,10 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <string>
+#include <vector>
 
+#include "kernel/Clock.h"
 #include "kernel/Handles.h"
 #include "RelayFixture.h"
+#include "support/LineTiming.h"
 
 namespace systemtest {
 namespace {
@@ -258,6 +265,72 @@ TEST_F(RelayPortsTest, BluetoothUartIsFoundThroughSerial2AndGetsTheLineSettings)
     EXPECT_TRUE(line->HostDtr()) << port;
     EXPECT_TRUE(line->HostRts()) << port;
   }
+}
+
+// -------------------------------------------------------- the line in use
+
+// What the relay's settings do on the module UART's line, taken from the
+// far end rather than read back: each byte takes 10 bit times (start bit,
+// 8 data bits, one stop bit) at 115200 bits per second, and a read with
+// nothing to take returns after its 1 ms, neither at once nor never.
+class RelayLineTimingTest : public RelayFixture {
+ protected:
+  void SetUp() override {
+    RelayFixture::SetUp();
+    // A slow platform clock: a stall of the test's threads counts for less
+    // against the line's time.
+    options_.clockSpeed = 0.25;
+    PlayBothEnds(handset::kIrdaPort, /*paced=*/true);
+  }
+  // The module UART opened and set up by the relay, without copy threads.
+  HANDLE OpenModuleUart() {
+    StartUtility();
+    EXPECT_TRUE(OpenRelayPort(Window(), TEXT("FFUART")));
+    return ModulePort;
+  }
+  void TearDown() override {
+    Send(155);
+    RelayFixture::TearDown();
+  }
+};
+
+TEST_F(RelayLineTimingTest, AByteTakesTenBitTimes) {
+  HANDLE port = OpenModuleUart();
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  auto line = Line(kTestModulePort);
+  ASSERT_TRUE(line->Paced());
+  ExpectBitsPerByte(MeasureBitsPerByte(*line, port, 115200, 0.3), 10.0);
+}
+
+TEST_F(RelayLineTimingTest, AReadWithNothingToTakeReturnsAfterItsMillisecond) {
+  HANDLE port = OpenModuleUart();
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  using kernel::Clock;
+  std::atomic<bool> stop{false};
+  auto reads = std::async(std::launch::async, [port, &stop] {
+    std::vector<double> elapsed;
+    for (int i = 0; i < 10 && !stop; ++i) {
+      uint8_t buffer[64];
+      DWORD got = 0xFFFF;
+      Clock::time_point begin = Clock::now();
+      BOOL ok = ReadFile(port, buffer, sizeof buffer, &got, nullptr);
+      Clock::time_point end = Clock::now();
+      if (!ok || got != 0) return std::vector<double>{};
+      elapsed.push_back(std::chrono::duration<double, std::milli>(end - begin).count());
+    }
+    return elapsed;
+  });
+  if (reads.wait_for(30s) != std::future_status::ready) {
+    ADD_FAILURE() << "a read with nothing to take did not return";
+    stop = true;
+    while (reads.wait_for(10ms) != std::future_status::ready) PurgeComm(port, PURGE_RXABORT);  // lets it go
+  }
+  std::vector<double> elapsed = reads.get();
+  ASSERT_EQ(elapsed.size(), 10u) << "a read failed or returned bytes";
+  // Platform milliseconds: the time-out has passed when a read returns; the
+  // quickest of ten shows it is about 1 ms, not a second or more.
+  for (double ms : elapsed) EXPECT_GE(ms, 1.0);
+  EXPECT_LT(*std::min_element(elapsed.begin(), elapsed.end()), 100.0);
 }
 
 // --------------------------------------------------------------- log level
