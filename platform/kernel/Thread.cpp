@@ -71,6 +71,12 @@ void ThreadControl::EnsureWakeFd() {
   if (wakeFd_ < 0) wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
+void ThreadControl::UnwindLocked() {
+  unwinding_ = true;
+  cv_.notify_all();
+  throw ThreadTermination{terminateCode_};
+}
+
 void ThreadControl::ParkLocked(std::unique_lock<std::mutex>& lock) {
   blocked_ = true;
   cv_.notify_all();
@@ -84,12 +90,12 @@ uint32_t ThreadControl::Suspend() {
   uint32_t previous = static_cast<uint32_t>(suspendCount_++);
   if (tlsSelf.get() == this) {
     ParkLocked(lock);
-    if (terminateRequested_) throw ThreadTermination{terminateCode_};
+    if (terminateRequested_) UnwindLocked();
     return previous;
   }
   // Wait until the target is between calls, blocked or parked: from then on
   // it cannot get through another platform call without parking first.
-  while (callDepth_ > 0 && !blocked_ && !ended_) cv_.wait(lock);
+  while (callDepth_ > 0 && !blocked_ && !unwinding_ && !ended_) cv_.wait(lock);
   return previous;
 }
 
@@ -108,6 +114,7 @@ bool ThreadControl::Terminate(uint32_t exitCode) {
       if (ended_) return false;
       terminateRequested_ = true;
       terminateCode_ = exitCode;
+      unwinding_ = true;
     }
     throw ThreadTermination{exitCode};
   }
@@ -122,7 +129,10 @@ bool ThreadControl::Terminate(uint32_t exitCode) {
   }
   // A call in progress finishes its current step first, as it would under a
   // real kernel that only stops a thread between instructions.
-  while (callDepth_ > 0 && !blocked_ && !ended_) cv_.wait(lock);
+  // A thread already unwinding runs none of its own code any more, and its
+  // clean-up may itself wait for others (a sent message's handler, say):
+  // waiting for it here could close a circle.
+  while (callDepth_ > 0 && !blocked_ && !unwinding_ && !ended_) cv_.wait(lock);
   // From here on the thread runs none of its own code that could reach the
   // platform: it reports the exit code it was given.
   if (!ended_) {
@@ -162,7 +172,7 @@ void ThreadControl::EnterCall() {
   std::unique_lock<std::mutex> lock(m_);
   if (callDepth_ == 0) {
     if (suspendCount_ > 0 && !terminateRequested_) ParkLocked(lock);
-    if (terminateRequested_ && platformThread_) throw ThreadTermination{terminateCode_};
+    if (terminateRequested_ && platformThread_) UnwindLocked();
   }
   ++callDepth_;
 }
@@ -175,7 +185,7 @@ void ThreadControl::LeaveCall() {
 void ThreadControl::CheckPoint() {
   std::unique_lock<std::mutex> lock(m_);
   if (suspendCount_ > 0 && !terminateRequested_) ParkLocked(lock);
-  if (terminateRequested_ && platformThread_) throw ThreadTermination{terminateCode_};
+  if (terminateRequested_ && platformThread_) UnwindLocked();
 }
 
 short ThreadControl::Block(TimePoint deadline, int fd, short events, bool* polled) {
@@ -207,7 +217,7 @@ short ThreadControl::Block(TimePoint deadline, int fd, short events, bool* polle
   std::unique_lock<std::mutex> lock(m_);
   while (suspendCount_ > 0 && !terminateRequested_) cv_.wait(lock);
   blocked_ = false;
-  if (terminateRequested_ && platformThread_) throw ThreadTermination{terminateCode_};
+  if (terminateRequested_ && platformThread_) UnwindLocked();
   return fd >= 0 ? fds[1].revents : 0;
 }
 

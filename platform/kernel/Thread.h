@@ -99,6 +99,8 @@ class ThreadControl {
 
  private:
   void ParkLocked(std::unique_lock<std::mutex>& lock);
+  // Marks the thread as unwinding from its termination and throws.
+  [[noreturn]] void UnwindLocked();
   void EnsureWakeFd();
 
   const uint32_t id_;
@@ -110,6 +112,7 @@ class ThreadControl {
   uint32_t terminateCode_ = 0;
   int callDepth_ = 0;
   bool blocked_ = false;  // inside Block or parked: cannot act until it passes a check
+  bool unwinding_ = false;  // has seen its termination and is unwinding to its entry
   bool ended_ = false;
   bool finished_ = false;
   uint32_t exitCode_ = kStillActive;

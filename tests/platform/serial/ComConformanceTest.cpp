@@ -10,6 +10,7 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <tuple>
 
 #include "SerialTestSupport.h"
 #include "kernel/Clock.h"
@@ -316,28 +317,43 @@ TEST_P(ComConformance, WaitCommEventBlocksUntilAByteArrives) {
 
 TEST_P(ComConformance, SetCommMaskReleasesAWaiterWithNoEvents) {
   ASSERT_TRUE(SetCommMask(port_, EV_BREAK));
-  auto waiter = std::async(std::launch::async, [&] {
+  // Two threads race to wait. One wait at a time: whichever comes second is
+  // refused at once, and that refusal shows the other is inside its wait, so
+  // the SetCommMask below cannot come before it however slowly threads start.
+  auto wait = [&] {
     DWORD events = 0xDEAD;
     BOOL ok = WaitCommEvent(port_, &events, nullptr);
-    return std::make_pair(ok, events);
-  });
-  std::this_thread::sleep_for(100ms);
-  ASSERT_EQ(waiter.wait_for(0s), std::future_status::timeout);
-
-  // One wait at a time.
-  DWORD events = 0;
-  EXPECT_FALSE(WaitCommEvent(port_, &events, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    DWORD error = ok ? 0 : GetLastError();
+    return std::make_tuple(ok, events, error);
+  };
+  auto first = std::async(std::launch::async, wait);
+  auto second = std::async(std::launch::async, wait);
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (first.wait_for(10ms) != std::future_status::ready && second.wait_for(0s) != std::future_status::ready) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "neither wait was refused";
+  }
+  const bool firstRefused = first.wait_for(0s) == std::future_status::ready;
+  auto& refused = firstRefused ? first : second;
+  auto& waiter = firstRefused ? second : first;
+  {
+    auto [ok, events, error] = refused.get();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    (void)events;
+  }
+  std::this_thread::sleep_for(50ms);
+  ASSERT_EQ(waiter.wait_for(0s), std::future_status::timeout) << "no event is due, the wait must go on";
 
   ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR | EV_BREAK));
-  ASSERT_EQ(waiter.wait_for(2s), std::future_status::ready);
-  auto [ok, got] = waiter.get();
-  EXPECT_TRUE(ok);
+  ASSERT_EQ(waiter.wait_for(30s), std::future_status::ready);
+  auto [ok, got, error] = waiter.get();
+  EXPECT_TRUE(ok) << error;
   EXPECT_EQ(got, 0u);
   DWORD mask = 0;
   ASSERT_TRUE(GetCommMask(port_, &mask));
   EXPECT_EQ(mask, static_cast<DWORD>(EV_RXCHAR | EV_BREAK));
 
+  DWORD events = 0;
   ASSERT_TRUE(SetCommMask(port_, 0));
   EXPECT_FALSE(WaitCommEvent(port_, &events, nullptr)) << "a wait with an empty mask would never end";
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));

@@ -343,6 +343,11 @@ TEST_F(CeChatTest, SendByteTracesTheCountTheWriteReported) {
 }
 
 TEST_F(CeChatTest, CastThreadWritesTheWakeUpByteEveryTenMillisecondsUntilSuspended) {
+  // The platform clock at a tenth of real speed: a 10 ms pause is 100 ms of
+  // real time, so the few milliseconds a loaded machine takes to run a woken
+  // thread shrink tenfold against the pause, while a doubled pause would
+  // still double every step.
+  kernel::SetClockSpeed(0.1);
   ASSERT_TRUE(OpenUpdatePort());
   auto journal = WireJournal::AttachToPort(*line_, trace_);
   HANDLE cast = CreateThread(nullptr, 0, CastThread, nullptr, 0, nullptr);
