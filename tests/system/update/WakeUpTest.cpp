@@ -28,48 +28,46 @@ constexpr double kTimingClock = 0.5;
 
 class WakeUpTest : public UpdateFixture {
  protected:
-  // Runs an update to its end on an infinitely fast line, answering the
-  // success box.
-  void RunUpdate(std::vector<std::string> switches, double clockSpeed = 50) {
+  // Boots the handset on an infinitely fast line with the module's
+  // `switches`, lets `before` act on it, and chooses the update.
+  void BeginUpdate(std::vector<std::string> switches, double clockSpeed, const std::function<void()>& before) {
     options_.pacedLines = false;
     options_.clockSpeed = clockSpeed;
-    options_.moduleSwitches = std::move(switches);
-    StartWithJournal();
-    ASSERT_FALSE(HasFatalFailure());
-    ril::ClearRequests();
-    ASSERT_EQ(Send(IDM_UPDATE_GO), 1);
-    ASSERT_TRUE(NoteAndAnswerBox(120s));
-    ASSERT_TRUE(WaitUpdateEnd());
-    events_ = journal_->Events();
-    updateThread_ = ThreadOfTrace(events_, u"Open : COM1:");
-  }
-
-  // Runs an update that does not succeed, to the end of the update thread;
-  // `before` acts on the booted handset before the update starts.
-  void RunFailingUpdate(std::vector<std::string> switches, double clockSpeed = 50) {
-    options_.pacedLines = false;
-    options_.clockSpeed = clockSpeed;
-    options_.moduleSwitches = std::move(switches);
-    StartWithJournal();
-    ASSERT_FALSE(HasFatalFailure());
-    ril::ClearRequests();
-    ASSERT_EQ(Send(IDM_UPDATE_GO), 1);
-    ASSERT_EQ(WaitForSingleObject(UpdateThreadHandle.load(), static_cast<DWORD>(120000 * clockSpeed)), WAIT_OBJECT_0);
-    events_ = journal_->Events();
-    updateThread_ = ThreadOfTrace(events_, u"Open : COM1:");
-  }
-  // As RunUpdate, with `before` run on the booted handset first.
-  void RunPlainUpdate(std::vector<std::string> switches, const std::function<void()>& before) {
-    options_.pacedLines = false;
     options_.moduleSwitches = std::move(switches);
     StartWithJournal();
     ASSERT_FALSE(HasFatalFailure());
     before();
     ASSERT_EQ(Send(IDM_UPDATE_GO), 1);
-    ASSERT_TRUE(NoteAndAnswerBox(120s));
-    ASSERT_TRUE(WaitUpdateEnd());
+  }
+  void TakeEvents() {
     events_ = journal_->Events();
     updateThread_ = ThreadOfTrace(events_, u"Open : COM1:");
+  }
+
+  // Runs an update to its end, answering the success box.
+  void RunUpdate(std::vector<std::string> switches, double clockSpeed = 50) {
+    BeginUpdate(std::move(switches), clockSpeed, [] { ril::ClearRequests(); });
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(NoteAndAnswerBox(120s));
+    ASSERT_TRUE(WaitUpdateEnd());
+    TakeEvents();
+  }
+
+  // Runs an update that does not succeed, to the end of the update thread.
+  void RunFailingUpdate(std::vector<std::string> switches, double clockSpeed = 50) {
+    BeginUpdate(std::move(switches), clockSpeed, [] { ril::ClearRequests(); });
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(WaitForSingleObject(UpdateThreadHandle.load(), static_cast<DWORD>(120000 * clockSpeed)), WAIT_OBJECT_0);
+    TakeEvents();
+  }
+
+  // As RunUpdate, with `before` run on the booted handset first.
+  void RunPlainUpdate(std::vector<std::string> switches, const std::function<void()>& before) {
+    BeginUpdate(std::move(switches), options_.clockSpeed, before);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(NoteAndAnswerBox(120s));
+    ASSERT_TRUE(WaitUpdateEnd());
+    TakeEvents();
   }
 
   bool IsTrace(size_t i, std::u16string_view needle) const {
