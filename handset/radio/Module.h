@@ -215,6 +215,8 @@ class Module {
   std::string StatusLine() const;
 
  private:
+  // Where the exchange is, one step per kind of byte awaited. Each step has
+  // one handler for its bytes (the table kSteps in Module.cpp).
   enum class Step : uint8_t {
     Firmware,
     BootWindow,
@@ -237,10 +239,47 @@ class Module {
     Refused,
     Silent,
   };
+  static constexpr size_t kStepCount = static_cast<size_t>(Step::Silent) + 1;
+
+  using StepHandler = void (Module::*)(uint8_t byte, kernel::TimePoint now, Output& out);
+  struct StepEntry {
+    Step step;                      // the entry's own step (the table is in this order)
+    State state;                    // how the record shows it
+    std::optional<Phase> countsTo;  // the phase its bytes are counted to (none: the handler counts)
+    StepHandler take;
+  };
+  static const std::array<StepEntry, kStepCount> kSteps;
 
   void RunTimers(kernel::TimePoint now, Output& out);
   void Take(uint8_t byte, kernel::TimePoint now, Output& out);
   void Enter(Step step, Phase phase);
+
+  // The step handlers, in the order of the exchange.
+  void TakeAtByte(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeWakeByte(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeStage1Length(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeStage1Body(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeStage1Check(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeStage2LengthHigh(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeStage2LengthLow(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeStage2Body(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeStage2Check(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeMemoryCommand(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeSizeCommand(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeSizeRecord(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeImageLength(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeImageBody(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeImageEvenCheck(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeImageOddCheck(uint8_t byte, kernel::TimePoint now, Output& out);
+  void TakeIgnored(uint8_t byte, kernel::TimePoint now, Output& out);
+
+  // What several steps share.
+  void RepeatWakeAnswer(kernel::TimePoint now, Output& out);
+  bool CheckMatches(Phase phase, uint8_t received, uint8_t computed, Output& out);
+  bool SectionByte(Phase phase, uint32_t section, kernel::TimePoint now, Output& out);
+  bool RecordByte(uint8_t byte);
+  uint32_t RecordValue() const;
+
   // Sends `answer` for the phase, subject to its switches; true when the
   // exchange goes on (answered, or a line event took the answer's place).
   // `summary` (what was received) is logged with the answer; empty: only
@@ -251,7 +290,6 @@ class Module {
   uint8_t NoiseByte(uint8_t avoid);
   bool Consume(uint32_t& count);
   PhaseRecord& Rec(Phase phase) { return record_.phases[static_cast<size_t>(phase)]; }
-  void AtByte(uint8_t byte, Output& out);
   void AtLine(std::string line, Output& out);
   std::string FirmwareRevision() const;
 
