@@ -12,113 +12,198 @@ bool ParseNumber(std::string_view text, uint32_t& value) {
   return ec == std::errc() && end == text.data() + text.size();
 }
 
-bool ParseCount(std::string_view text, bool hasValue, uint32_t& count) {
-  if (!hasValue) {
-    count = 1;
+// A switch as written: KIND[@PHASE][=VALUE].
+struct Spec {
+  std::string_view kind, phase, value;
+  bool hasPhase = false;
+  bool hasValue = false;
+};
+
+Spec Split(std::string_view text) {
+  Spec spec;
+  std::string_view name = text;
+  if (auto eq = text.find('='); eq != std::string_view::npos) {
+    name = text.substr(0, eq);
+    spec.value = text.substr(eq + 1);
+    spec.hasValue = true;
+  }
+  spec.kind = name;
+  if (auto at = name.find('@'); at != std::string_view::npos) {
+    spec.kind = name.substr(0, at);
+    spec.phase = name.substr(at + 1);
+    spec.hasPhase = true;
+  }
+  return spec;
+}
+
+constexpr std::string_view kUnknown = "unknown switch (see the list of switches)";
+
+// ------------------------------------------------- switches of the module
+
+// Each applies its value, or says why it cannot (nullptr: applied).
+struct ModuleSwitch {
+  std::string_view name;
+  bool bare;  // takes no value: with one it is no such switch
+  const char* (*apply)(Module& module, std::string_view value);
+};
+
+const char* Clear(Module& module, std::string_view) {
+  module.ClearFaults();
+  return nullptr;
+}
+
+const char* RefuseImage(Module& module, std::string_view) {
+  PhaseFaults f = module.Faults(Phase::FinalCheck);
+  f.refuse = kAlways;
+  module.SetFaults(Phase::FinalCheck, f);
+  return nullptr;
+}
+
+const char* Refusal(Module& module, std::string_view value) {
+  auto condition = ConditionFromName(value);
+  if (!condition) return "the refusal is one of break, framing, parity, overrun";
+  module.SetRefusal(*condition);
+  return nullptr;
+}
+
+const char* WakeAnswer(Module& module, std::string_view value) {
+  if (value != "once" && value != "repeat") return "the wake-up answer is 'once' or 'repeat'";
+  module.SetRepeatWakeAnswer(value == "repeat");
+  return nullptr;
+}
+
+const char* BootWindow(Module& module, std::string_view value) {
+  uint32_t ms = 0;
+  if (!ParseNumber(value, ms) || ms == 0) return "the boot window is a number of milliseconds above 0";
+  module.SetBootWindow(std::chrono::milliseconds(ms));
+  return nullptr;
+}
+
+constexpr ModuleSwitch kModuleSwitches[] = {
+    {"clear", true, Clear},
+    {"refuse-image", true, RefuseImage},
+    {"refusal", false, Refusal},
+    {"wake-answer", false, WakeAnswer},
+    {"boot-window", false, BootWindow},
+};
+
+bool ApplyModuleSwitch(Module& module, const Spec& spec, std::string& why) {
+  for (const ModuleSwitch& s : kModuleSwitches) {
+    if (s.name != spec.kind || (s.bare && spec.hasValue)) continue;
+    if (const char* failed = s.apply(module, spec.value)) {
+      why = failed;
+      return false;
+    }
     return true;
   }
-  if (text == "always") {
-    count = kAlways;
+  why = kUnknown;
+  return false;
+}
+
+// -------------------------------------------------- switches of a phase
+
+// What the value of a phase switch counts.
+enum class Value : uint8_t {
+  Number,   // required: noise@PHASE=N, delay@PHASE=MS
+  Answers,  // required, never 'always': stop@PHASE=N
+  Times,    // optional (1), or 'always': refuse@PHASE[=N]
+};
+
+struct PhaseSwitch {
+  std::string_view kind;
+  Value value;
+  void (*set)(PhaseFaults& faults, uint32_t number);
+};
+
+template <LineCondition kCondition>
+void SetLineEvent(PhaseFaults& f, uint32_t n) {
+  f.lineEvent = kCondition;
+  f.lineEvents = n;
+}
+
+constexpr PhaseSwitch kPhaseSwitches[] = {
+    {"noise", Value::Number, [](PhaseFaults& f, uint32_t n) { f.noiseBytes = n; }},
+    {"delay", Value::Number, [](PhaseFaults& f, uint32_t n) { f.delay = std::chrono::milliseconds(n); }},
+    {"refuse", Value::Times, [](PhaseFaults& f, uint32_t n) { f.refuse = n; }},
+    {"silent", Value::Times, [](PhaseFaults& f, uint32_t n) { f.silent = n; }},
+    {"stop", Value::Answers, [](PhaseFaults& f, uint32_t n) { f.silentAt = n + 1; }},
+    {"break", Value::Times, SetLineEvent<LineCondition::Break>},
+    {"framing", Value::Times, SetLineEvent<LineCondition::FramingError>},
+    {"parity", Value::Times, SetLineEvent<LineCondition::ParityError>},
+    {"overrun", Value::Times, SetLineEvent<LineCondition::Overrun>},
+};
+
+bool ParsePhases(std::string_view name, std::vector<Phase>& phases, std::string& why) {
+  if (name == "all") {
+    phases.assign(kAllPhases.begin(), kAllPhases.end());
     return true;
   }
-  return ParseNumber(text, count) && count != kAlways;
+  auto phase = PhaseFromName(name);
+  if (!phase) {
+    why = "unknown phase '" + std::string(name) +
+          "' (wake-up, stage1, stage2-sections, stage2, memory-check, size-record, image-length, "
+          "image-sections, final-check, all)";
+    return false;
+  }
+  if (*phase == Phase::ImageLength) {
+    why = "the image length gets no answer, so no answer can be changed";
+    return false;
+  }
+  phases.push_back(*phase);
+  return true;
+}
+
+bool ParseValue(const PhaseSwitch& s, const Spec& spec, uint32_t& number, std::string& why) {
+  switch (s.value) {
+    case Value::Number:
+    case Value::Answers:
+      if (spec.hasValue && ParseNumber(spec.value, number) && (s.value == Value::Number || number != kAlways)) {
+        return true;
+      }
+      why = "needs a number: " + std::string(s.kind) + "@PHASE=N";
+      return false;
+    case Value::Times:
+      if (!spec.hasValue) {
+        number = 1;
+        return true;
+      }
+      if (spec.value == "always") {
+        number = kAlways;
+        return true;
+      }
+      if (ParseNumber(spec.value, number) && number != kAlways) return true;
+      why = "the count is a number or 'always'";
+      return false;
+  }
+  return false;
+}
+
+bool ApplyPhaseSwitch(Module& module, const Spec& spec, std::string& why) {
+  std::vector<Phase> phases;
+  if (!ParsePhases(spec.phase, phases, why)) return false;
+  for (const PhaseSwitch& s : kPhaseSwitches) {
+    if (s.kind != spec.kind) continue;
+    uint32_t number = 0;
+    if (!ParseValue(s, spec, number, why)) return false;
+    for (Phase p : phases) {
+      PhaseFaults f = module.Faults(p);
+      s.set(f, number);
+      module.SetFaults(p, f);
+    }
+    return true;
+  }
+  why = kUnknown;
+  return false;
 }
 
 }  // namespace
 
-bool ApplySwitch(Module& module, std::string_view spec, std::string* error) {
-  auto fail = [&](const std::string& why) {
-    if (error) *error = "module switch '" + std::string(spec) + "': " + why;
-    return false;
-  };
-  std::string_view name = spec, value;
-  bool hasValue = false;
-  if (auto eq = spec.find('='); eq != std::string_view::npos) {
-    name = spec.substr(0, eq);
-    value = spec.substr(eq + 1);
-    hasValue = true;
-  }
-  std::string_view kind = name, phaseName;
-  bool hasPhase = false;
-  if (auto at = name.find('@'); at != std::string_view::npos) {
-    kind = name.substr(0, at);
-    phaseName = name.substr(at + 1);
-    hasPhase = true;
-  }
-
-  if (!hasPhase) {
-    if (kind == "clear" && !hasValue) {
-      module.ClearFaults();
-      return true;
-    }
-    if (kind == "refuse-image" && !hasValue) {
-      PhaseFaults f = module.Faults(Phase::FinalCheck);
-      f.refuse = kAlways;
-      module.SetFaults(Phase::FinalCheck, f);
-      return true;
-    }
-    if (kind == "refusal") {
-      auto condition = ConditionFromName(value);
-      if (!condition) return fail("the refusal is one of break, framing, parity, overrun");
-      module.SetRefusal(*condition);
-      return true;
-    }
-    if (kind == "wake-answer") {
-      if (value != "once" && value != "repeat") return fail("the wake-up answer is 'once' or 'repeat'");
-      module.SetRepeatWakeAnswer(value == "repeat");
-      return true;
-    }
-    if (kind == "boot-window") {
-      uint32_t ms = 0;
-      if (!ParseNumber(value, ms) || ms == 0) return fail("the boot window is a number of milliseconds above 0");
-      module.SetBootWindow(std::chrono::milliseconds(ms));
-      return true;
-    }
-    return fail("unknown switch (see the list of switches)");
-  }
-
-  std::vector<Phase> phases;
-  if (phaseName == "all") {
-    phases.assign(kAllPhases.begin(), kAllPhases.end());
-  } else if (auto phase = PhaseFromName(phaseName)) {
-    if (*phase == Phase::ImageLength) return fail("the image length gets no answer, so no answer can be changed");
-    phases.push_back(*phase);
-  } else {
-    return fail("unknown phase '" + std::string(phaseName) +
-                "' (wake-up, stage1, stage2-sections, stage2, memory-check, size-record, image-length, "
-                "image-sections, final-check, all)");
-  }
-
-  uint32_t number = 0;
-  auto lineEvent = ConditionFromName(kind);
-  if (kind == "noise" || kind == "delay") {
-    if (!hasValue || !ParseNumber(value, number)) return fail("needs a number: " + std::string(kind) + "@PHASE=N");
-  } else if (kind == "stop") {
-    if (!hasValue || !ParseNumber(value, number) || number == kAlways) return fail("needs a number: stop@PHASE=N");
-  } else if (kind == "refuse" || kind == "silent" || lineEvent) {
-    if (!ParseCount(value, hasValue, number)) return fail("the count is a number or 'always'");
-  } else {
-    return fail("unknown switch (see the list of switches)");
-  }
-  for (Phase p : phases) {
-    PhaseFaults f = module.Faults(p);
-    if (kind == "noise") {
-      f.noiseBytes = number;
-    } else if (kind == "delay") {
-      f.delay = std::chrono::milliseconds(number);
-    } else if (kind == "refuse") {
-      f.refuse = number;
-    } else if (kind == "silent") {
-      f.silent = number;
-    } else if (kind == "stop") {
-      f.silentAt = number + 1;
-    } else {
-      f.lineEvent = *lineEvent;
-      f.lineEvents = number;
-    }
-    module.SetFaults(p, f);
-  }
-  return true;
+bool ApplySwitch(Module& module, std::string_view text, std::string* error) {
+  Spec spec = Split(text);
+  std::string why;
+  bool applied = spec.hasPhase ? ApplyPhaseSwitch(module, spec, why) : ApplyModuleSwitch(module, spec, why);
+  if (!applied && error) *error = "module switch '" + std::string(text) + "': " + why;
+  return applied;
 }
 
 std::string SwitchHelp() {

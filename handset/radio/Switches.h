@@ -5,11 +5,13 @@
 //   delay@PHASE=MS     wait MS ms of platform time before each answer
 //   refuse@PHASE[=N]   refuse the next N times (default 1; "always")
 //   silent@PHASE[=N]   go silent the next N times (default 1; "always")
+//   stop@PHASE=N       answer N more times, then go silent until a reset
 //   break@PHASE[=N]    a break replaces the next N answers (default 1);
 //                      framing@, parity@, overrun@ likewise with a line error
 //   refusal=KIND       refusals show as break, framing, parity or overrun
 //   refuse-image       the final check is always refused
 //   boot-window=MS     the loader's boot window after a reset
+//   wake-answer=once   a lost wake-up answer is never sent again ("repeat")
 //   clear              every switch off
 //
 // PHASE: wake-up, stage1, stage2-sections, stage2, memory-check,

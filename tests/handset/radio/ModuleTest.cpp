@@ -614,6 +614,52 @@ TEST(ModuleSwitchText, BadSpecsChangeNothingAndSayWhy) {
   for (Phase p : radio::kAllPhases) EXPECT_EQ(m.Faults(p), PhaseFaults{});
 }
 
+// Every kind of phase switch reaches its own field, with its own condition.
+TEST(ModuleSwitchText, EachKindSetsItsOwnField) {
+  struct Kind {
+    const char* spec;
+    PhaseFaults expected;
+  };
+  PhaseFaults breaks, framing, overrun;
+  breaks.lineEvents = 3;
+  framing.lineEvent = LineCondition::FramingError;
+  framing.lineEvents = 1;
+  overrun.lineEvent = LineCondition::Overrun;
+  overrun.lineEvents = radio::kAlways;
+  for (Kind kind :
+       {Kind{"noise@stage2=7", {.noiseBytes = 7}}, Kind{"delay@stage2=9", {.delay = 9ms}},
+        Kind{"refuse@stage2=3", {.refuse = 3}}, Kind{"silent@stage2", {.silent = 1}},
+        Kind{"stop@stage2=0", {.silentAt = 1}}, Kind{"stop@stage2=4", {.silentAt = 5}}, Kind{"break@stage2=3", breaks},
+        Kind{"framing@stage2", framing}, Kind{"overrun@stage2=always", overrun}}) {
+    Module m;
+    std::string error;
+    ASSERT_TRUE(radio::ApplySwitch(m, kind.spec, &error)) << kind.spec << ": " << error;
+    for (Phase p : radio::kAllPhases) {
+      EXPECT_EQ(m.Faults(p), p == Phase::Stage2Check ? kind.expected : PhaseFaults{}) << kind.spec;
+    }
+  }
+}
+
+TEST(ModuleSwitchText, KindsAndValuesThatDoNotFitAreRefused) {
+  Module m;
+  struct Bad {
+    const char* spec;
+    const char* why;
+  };
+  for (Bad bad : {Bad{"refuse-image=1", "unknown switch"}, Bad{"frobnicate@stage1=1", "unknown switch"},
+                  Bad{"frobnicate@nowhere=1", "unknown phase 'nowhere'"}, Bad{"frobnicate@image-length", "no answer"},
+                  Bad{"wake-answer=twice", "'once' or 'repeat'"}, Bad{"wake-answer", "'once' or 'repeat'"},
+                  Bad{"refusal", "break, framing, parity, overrun"}, Bad{"break@stage1=x", "count"},
+                  Bad{"noise@all", "needs a number: noise@PHASE=N"}, Bad{"stage1@noise=1", "unknown phase 'noise'"}}) {
+    std::string error;
+    EXPECT_FALSE(radio::ApplySwitch(m, bad.spec, &error)) << bad.spec;
+    EXPECT_EQ(error.rfind(std::string("module switch '") + bad.spec + "': ", 0), 0u) << error;
+    EXPECT_NE(error.find(bad.why), std::string::npos) << bad.spec << ": " << error;
+  }
+  for (Phase p : radio::kAllPhases) EXPECT_EQ(m.Faults(p), PhaseFaults{});
+  EXPECT_EQ(m.Refusal(), LineCondition::Break);
+}
+
 // ------------------------------------------------------------------ flash
 
 TEST(ModuleFlash, SavesTheImageOrNothing) {
