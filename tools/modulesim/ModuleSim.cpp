@@ -147,6 +147,16 @@ class Simulator {
   int Run();
 
  private:
+  int CreateModule();
+  bool OpenLines();
+  void Announce();
+  void Turn();
+  void MoveOutput(kernel::TimePoint now);
+  void StatusWhileBusy(kernel::TimePoint now);
+  bool Wait(pollfd (&fds)[3]);
+  void TakeSignals(kernel::TimePoint now);
+  void TakeTty(short revents, kernel::TimePoint now);
+  void Finish();
   void Log(const std::string& line);
   void PrintStatus(bool phases);
   void Error(const std::string& line);
@@ -168,6 +178,11 @@ class Simulator {
   std::string controlBuffer_;
   kernel::TimePoint start_ = kernel::Clock::now();
   kernel::TimePoint reopenAt_ = kernel::kNever;
+  int signalFd_ = -1;
+  bool running_ = true;
+  // The status line comes while bytes move; an idle simulator sets no timer.
+  kernel::TimePoint nextStatus_ = kernel::kNever;
+  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(4096);
   uint32_t imagesWritten_ = 0;
   uint64_t statusBytes_ = 0;
   unsigned droppedReported_ = 0;
@@ -293,6 +308,17 @@ void Simulator::TtyGone(kernel::TimePoint now) {
 constexpr const char* kStopMidImage = "stop@image-sections=311";
 
 int Simulator::Run() {
+  if (int failed = CreateModule()) return failed;
+  if (!OpenLines()) return 1;
+  Announce();
+  while (running_) Turn();
+  Finish();
+  return 0;
+}
+
+// The module with its flash, loader variant and switches; 0, or the exit
+// code.
+int Simulator::CreateModule() {
   radio::ModuleConfig config;
   if (!o_.flashIn.empty()) {
     std::ifstream in(o_.flashIn, std::ios::binary);
@@ -321,110 +347,142 @@ int Simulator::Run() {
     }
   }
   module_->SetRadioSuspended(o_.suspended);
+  return 0;
+}
 
+// The tty, the control FIFO and the signals, each read by the loop.
+bool Simulator::OpenLines() {
   std::string error;
   tty_.SetLineEventFile(o_.lineEvents);
   if (!tty_.Open(o_.tty, &error)) {
     Error(error);
-    return 1;
+    return false;
   }
-  if (!o_.control.empty() && !OpenControl()) return 1;
+  if (!o_.control.empty() && !OpenControl()) return false;
 
   sigset_t signals;
   sigemptyset(&signals);
   for (int s : {SIGUSR1, SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, s);
   sigprocmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
-  int signalFd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
-  if (signalFd < 0) {
+  signalFd_ = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (signalFd_ < 0) {
     Error(std::string("signalfd: ") + strerror(errno));
-    return 1;
+    return false;
   }
+  return true;
+}
 
+void Simulator::Announce() {
   Log("running on " + o_.tty + " (115200 8N1)" + (o_.control.empty() ? "" : ", control FIFO " + o_.control) +
       (o_.loader == "normal" ? "" : ", loader " + o_.loader) + ", " + module_->StatusLine());
   if (tty_.IsPseudoTerminal()) {
     Log(o_.lineEvents.empty() ? "note: a pseudo-terminal carries no breaks or line errors"
                               : "note: breaks and line errors go to " + o_.lineEvents + " (a pseudo-terminal carries none)");
   }
+}
 
-  // The status line comes while bytes move; an idle simulator sets no timer.
-  kernel::TimePoint nextStatus = kernel::kNever;
-  const auto statusEvery = std::chrono::seconds(o_.statusSeconds);
-  bool running = true;
-  std::vector<uint8_t> buffer(4096);
-  while (running) {
-    kernel::TimePoint now = kernel::Clock::now();
-    // Timers, then output that has come due.
-    Handle(module_->Tick(now), now);
-    if (tty_.IsOpen()) {
-      for (radio::Emission& e : queue_.TakeDue(now)) tty_.Queue(std::move(e));
-      if (tty_.Flush() < 0) TtyGone(now);
-      if (tty_.DroppedConditions() != droppedReported_) {
-        droppedReported_ = tty_.DroppedConditions();
-        Log("a break or line error could not travel over the pseudo-terminal");
-      }
-    } else if (now >= reopenAt_) {
-      if (tty_.Open(o_.tty, nullptr)) {
-        reopenAt_ = kernel::kNever;
-        Log("the tty is back: " + o_.tty);
-      } else {
-        reopenAt_ = now + std::chrono::seconds(1);
-      }
-    }
-    if (now >= nextStatus) {
-      uint64_t bytes = module_->GetRecord().bytesReceived;
-      if (bytes != statusBytes_) PrintStatus(false);
-      nextStatus = bytes != statusBytes_ ? now + statusEvery : kernel::kNever;
-      statusBytes_ = bytes;
-    }
+// One turn of the loop: timers, output that has come due and the status
+// line, then a wait for a signal, the control FIFO or the tty.
+void Simulator::Turn() {
+  kernel::TimePoint now = kernel::Clock::now();
+  Handle(module_->Tick(now), now);
+  MoveOutput(now);
+  StatusWhileBusy(now);
+  pollfd fds[3];
+  if (!Wait(fds)) {
+    running_ = false;
+    return;
+  }
+  now = kernel::Clock::now();
+  if (fds[0].revents & POLLIN) TakeSignals(now);
+  if (fds[2].revents & POLLIN) ReadControl(now);
+  if (tty_.IsOpen() && fds[1].revents) TakeTty(fds[1].revents, now);
+}
 
-    kernel::TimePoint deadline = std::min({queue_.NextDue(), module_->NextTimer(), reopenAt_, nextStatus});
-    if (!tty_.IsOpen()) deadline = std::min(deadline, reopenAt_);
-    pollfd fds[3] = {{signalFd, POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}};
-    if (tty_.IsOpen()) fds[1] = {tty_.Fd(), static_cast<short>(POLLIN | (tty_.HasPending() ? POLLOUT : 0)), 0};
-    if (controlFd_ >= 0) fds[2] = {controlFd_, POLLIN, 0};
-    int timeout = -1;
-    if (deadline != kernel::kNever) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - kernel::Clock::now()).count() + 1;
-      timeout = static_cast<int>(std::clamp<long long>(left, 0, 60000));
+// Due output to the tty, or, while it is gone, an attempt to open it again.
+void Simulator::MoveOutput(kernel::TimePoint now) {
+  if (tty_.IsOpen()) {
+    for (radio::Emission& e : queue_.TakeDue(now)) tty_.Queue(std::move(e));
+    if (tty_.Flush() < 0) TtyGone(now);
+    if (tty_.DroppedConditions() != droppedReported_) {
+      droppedReported_ = tty_.DroppedConditions();
+      Log("a break or line error could not travel over the pseudo-terminal");
     }
-    if (poll(fds, 3, timeout) < 0 && errno != EINTR) {
-      Error(std::string("poll: ") + strerror(errno));
-      break;
-    }
-    now = kernel::Clock::now();
-
-    if (fds[0].revents & POLLIN) {
-      signalfd_siginfo info{};
-      while (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        if (info.ssi_signo == SIGUSR1) {
-          Log("SIGUSR1: reset");
-          Reset(now);
-        } else {
-          Log(std::string("signal ") + strsignal(static_cast<int>(info.ssi_signo)) + ": ending");
-          running = false;
-        }
-      }
-    }
-    if (fds[2].revents & POLLIN) ReadControl(now);
-    if (tty_.IsOpen() && fds[1].revents) {
-      if (fds[1].revents & POLLIN) {
-        long n;
-        while ((n = tty_.Read(buffer.data(), buffer.size())) > 0) {
-          Handle(module_->Receive(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)), now), now);
-          if (o_.statusSeconds > 0 && nextStatus == kernel::kNever) nextStatus = now + statusEvery;
-        }
-        if (n < 0) TtyGone(now);
-      } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        TtyGone(now);
-      }
+  } else if (now >= reopenAt_) {
+    if (tty_.Open(o_.tty, nullptr)) {
+      reopenAt_ = kernel::kNever;
+      Log("the tty is back: " + o_.tty);
+    } else {
+      reopenAt_ = now + std::chrono::seconds(1);
     }
   }
+}
+
+void Simulator::StatusWhileBusy(kernel::TimePoint now) {
+  if (now < nextStatus_) return;
+  uint64_t bytes = module_->GetRecord().bytesReceived;
+  if (bytes != statusBytes_) PrintStatus(false);
+  nextStatus_ = bytes != statusBytes_ ? now + std::chrono::seconds(o_.statusSeconds) : kernel::kNever;
+  statusBytes_ = bytes;
+}
+
+// Waits until the next timer, output or reopening is due, or something
+// comes; false when polling failed.
+bool Simulator::Wait(pollfd (&fds)[3]) {
+  kernel::TimePoint deadline = std::min({queue_.NextDue(), module_->NextTimer(), reopenAt_, nextStatus_});
+  fds[0] = {signalFd_, POLLIN, 0};
+  fds[1] = {-1, 0, 0};
+  fds[2] = {-1, 0, 0};
+  if (tty_.IsOpen()) fds[1] = {tty_.Fd(), static_cast<short>(POLLIN | (tty_.HasPending() ? POLLOUT : 0)), 0};
+  if (controlFd_ >= 0) fds[2] = {controlFd_, POLLIN, 0};
+  int timeout = -1;
+  if (deadline != kernel::kNever) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - kernel::Clock::now()).count() + 1;
+    timeout = static_cast<int>(std::clamp<long long>(left, 0, 60000));
+  }
+  if (poll(fds, 3, timeout) < 0 && errno != EINTR) {
+    Error(std::string("poll: ") + strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+// SIGUSR1 resets the module; the others end the simulator.
+void Simulator::TakeSignals(kernel::TimePoint now) {
+  signalfd_siginfo info{};
+  while (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    if (info.ssi_signo == SIGUSR1) {
+      Log("SIGUSR1: reset");
+      Reset(now);
+    } else {
+      Log(std::string("signal ") + strsignal(static_cast<int>(info.ssi_signo)) + ": ending");
+      running_ = false;
+    }
+  }
+}
+
+// Everything the tty holds goes to the module; a hang-up or an error closes
+// it until it can be opened again.
+void Simulator::TakeTty(short revents, kernel::TimePoint now) {
+  if (revents & POLLIN) {
+    long n;
+    while ((n = tty_.Read(buffer_.data(), buffer_.size())) > 0) {
+      Handle(module_->Receive(std::span<const uint8_t>(buffer_.data(), static_cast<size_t>(n)), now), now);
+      if (o_.statusSeconds > 0 && nextStatus_ == kernel::kNever) {
+        nextStatus_ = now + std::chrono::seconds(o_.statusSeconds);
+      }
+    }
+    if (n < 0) TtyGone(now);
+  } else if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+    TtyGone(now);
+  }
+}
+
+void Simulator::Finish() {
   SaveFlash();
   if (!o_.quiet) PrintStatus(true);
   if (createdControl_) unlink(o_.control.c_str());
-  return 0;
 }
 
 }  // namespace
