@@ -157,11 +157,8 @@ bool Handset::SetUpPorts(const HandsetOptions& options, std::string* error) {
   if (moduleLine_) {
     auto module = std::make_shared<radio::Module>();
     for (const std::string& spec : options.moduleSwitches) {
-      std::string reason;
-      if (!radio::ApplySwitch(*module, spec, &reason)) {
-        if (error) *error = "module switch '" + spec + "': " + reason;
-        return false;
-      }
+      // The reason names the switch already.
+      if (!radio::ApplySwitch(*module, spec, error)) return false;
     }
     moduleRunner_ = std::make_shared<radio::LineRunner>(module, moduleLine_);
     moduleRunner_->Start();
