@@ -13,7 +13,7 @@ namespace windowing {
 namespace {
 
 // ------------------------------------------------------------- WM_SETTEXT
-LRESULT DefSetText(HWND hwnd, LPARAM lParam) {
+LRESULT DefWmSetText(HWND hwnd, LPARAM lParam) {
   std::lock_guard<std::mutex> guard(Wm().lock);
   auto w = FindLocked(hwnd);
   if (!w) return FALSE;
@@ -25,7 +25,7 @@ LRESULT DefSetText(HWND hwnd, LPARAM lParam) {
 }
 
 // ------------------------------------------------------------- WM_GETTEXT
-LRESULT DefGetText(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+LRESULT DefWmGetText(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   std::lock_guard<std::mutex> guard(Wm().lock);
   auto w = FindLocked(hwnd);
   auto* buffer = reinterpret_cast<LPWSTR>(lParam);
@@ -37,7 +37,7 @@ LRESULT DefGetText(HWND hwnd, WPARAM wParam, LPARAM lParam) {
 }
 
 // ------------------------------------------------------- WM_GETTEXTLENGTH
-LRESULT DefGetTextLength(HWND hwnd) {
+LRESULT DefWmGetTextLength(HWND hwnd) {
   std::lock_guard<std::mutex> guard(Wm().lock);
   auto w = FindLocked(hwnd);
   return w ? static_cast<LRESULT>(w->title.size()) : 0;
@@ -57,11 +57,11 @@ LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
       DestroyWindow(hWnd);
       return 0;
     case WM_SETTEXT:
-      return windowing::DefSetText(hWnd, lParam);
+      return windowing::DefWmSetText(hWnd, lParam);
     case WM_GETTEXT:
-      return windowing::DefGetText(hWnd, wParam, lParam);
+      return windowing::DefWmGetText(hWnd, wParam, lParam);
     case WM_GETTEXTLENGTH:
-      return windowing::DefGetTextLength(hWnd);
+      return windowing::DefWmGetTextLength(hWnd);
     default:
       return 0;
   }

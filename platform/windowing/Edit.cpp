@@ -4,7 +4,8 @@
 // appends (the usual case) and never copies the text already there.
 //
 // Each message the control handles has a helper of its own below, under a
-// banner naming it; EditProc only dispatches and reports the outcome.
+// banner naming it (EditEmReplaceSel under EM_REPLACESEL); EditProc only
+// dispatches and reports the outcome.
 #include "windowing/Edit.h"
 
 #include <algorithm>
@@ -175,7 +176,7 @@ Reply Answer(LRESULT result) { return Reply{result, false, false}; }
 Reply Redrawn(LRESULT result = 0, bool textChanged = false) { return Reply{result, true, textChanged}; }
 
 // ---------------------------------------------------------------- WM_CREATE
-Reply WmCreate(EditControl& e, LPARAM lParam) {
+Reply EditWmCreate(EditControl& e, LPARAM lParam) {
   auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
   std::lock_guard<std::mutex> guard(e.lock);
   if (create && create->lpszName) e.buffer.Replace(0, 0, create->lpszName);
@@ -183,7 +184,7 @@ Reply WmCreate(EditControl& e, LPARAM lParam) {
 }
 
 // ------------------------------------------------------------------ WM_SIZE
-Reply WmSize(EditControl& e, LPARAM lParam) {
+Reply EditWmSize(EditControl& e, LPARAM lParam) {
   std::lock_guard<std::mutex> guard(e.lock);
   e.visibleLines = std::max<size_t>(1, HIWORD(lParam) / screen::kLineHeight);
   e.firstVisible = std::min(e.firstVisible, MaxFirstLocked(e));
@@ -191,7 +192,7 @@ Reply WmSize(EditControl& e, LPARAM lParam) {
 }
 
 // --------------------------------------------------------------- WM_SETTEXT
-Reply WmSetText(EditControl& e, LPARAM lParam) {
+Reply EditWmSetText(EditControl& e, LPARAM lParam) {
   std::lock_guard<std::mutex> guard(e.lock);
   ++e.rewrites;
   e.buffer.Replace(0, e.buffer.Length(), text::View(reinterpret_cast<LPCWSTR>(lParam)));
@@ -201,7 +202,7 @@ Reply WmSetText(EditControl& e, LPARAM lParam) {
 }
 
 // --------------------------------------------------------------- WM_GETTEXT
-Reply WmGetText(EditControl& e, WPARAM wParam, LPARAM lParam) {
+Reply EditWmGetText(EditControl& e, WPARAM wParam, LPARAM lParam) {
   auto* buffer = reinterpret_cast<LPWSTR>(lParam);
   if (!buffer || wParam == 0) return Answer(0);
   std::lock_guard<std::mutex> guard(e.lock);
@@ -212,13 +213,13 @@ Reply WmGetText(EditControl& e, WPARAM wParam, LPARAM lParam) {
 }
 
 // --------------------------------------------------------- WM_GETTEXTLENGTH
-Reply WmGetTextLength(const EditControl& e) {
+Reply EditWmGetTextLength(const EditControl& e) {
   std::lock_guard<std::mutex> guard(e.lock);
   return Answer(static_cast<LRESULT>(e.buffer.Length()));
 }
 
 // ---------------------------------------------------------------- EM_GETSEL
-Reply EmGetSel(const EditControl& e, WPARAM wParam, LPARAM lParam) {
+Reply EditEmGetSel(const EditControl& e, WPARAM wParam, LPARAM lParam) {
   std::lock_guard<std::mutex> guard(e.lock);
   size_t start = std::min(e.anchor, e.caret), end = std::max(e.anchor, e.caret);
   if (wParam) *reinterpret_cast<LPDWORD>(wParam) = static_cast<DWORD>(start);
@@ -228,7 +229,7 @@ Reply EmGetSel(const EditControl& e, WPARAM wParam, LPARAM lParam) {
 }
 
 // ---------------------------------------------------------------- EM_SETSEL
-Reply EmSetSel(EditControl& e, WPARAM wParam, LPARAM lParam) {
+Reply EditEmSetSel(EditControl& e, WPARAM wParam, LPARAM lParam) {
   std::lock_guard<std::mutex> guard(e.lock);
   auto start = static_cast<intptr_t>(static_cast<int>(wParam));
   auto end = static_cast<intptr_t>(static_cast<int>(lParam));
@@ -243,7 +244,7 @@ Reply EmSetSel(EditControl& e, WPARAM wParam, LPARAM lParam) {
 }
 
 // ------------------------------------------------------------ EM_REPLACESEL
-Reply EmReplaceSel(EditControl& e, LPARAM lParam) {
+Reply EditEmReplaceSel(EditControl& e, LPARAM lParam) {
   std::lock_guard<std::mutex> guard(e.lock);
   ReplaceSelectionLocked(e, text::View(reinterpret_cast<LPCWSTR>(lParam)));
   ScrollToCaretLocked(e);
@@ -251,13 +252,13 @@ Reply EmReplaceSel(EditControl& e, LPARAM lParam) {
 }
 
 // ---------------------------------------------------------- EM_GETLINECOUNT
-Reply EmGetLineCount(const EditControl& e) {
+Reply EditEmGetLineCount(const EditControl& e) {
   std::lock_guard<std::mutex> guard(e.lock);
   return Answer(static_cast<LRESULT>(e.buffer.LineCount()));
 }
 
 // ------------------------------------------------------------- EM_LINEINDEX
-Reply EmLineIndex(const EditControl& e, WPARAM wParam) {
+Reply EditEmLineIndex(const EditControl& e, WPARAM wParam) {
   std::lock_guard<std::mutex> guard(e.lock);
   intptr_t line = static_cast<int>(wParam);
   if (line == -1) line = static_cast<intptr_t>(e.buffer.LineOf(e.caret));
@@ -266,7 +267,7 @@ Reply EmLineIndex(const EditControl& e, WPARAM wParam) {
 }
 
 // ------------------------------------------------------------ EM_LINELENGTH
-Reply EmLineLength(const EditControl& e, WPARAM wParam) {
+Reply EditEmLineLength(const EditControl& e, WPARAM wParam) {
   std::lock_guard<std::mutex> guard(e.lock);
   intptr_t index = static_cast<int>(wParam);
   const EditBuffer& b = e.buffer;
@@ -283,7 +284,7 @@ Reply EmLineLength(const EditControl& e, WPARAM wParam) {
 }
 
 // --------------------------------------------------------------- EM_GETLINE
-Reply EmGetLine(const EditControl& e, WPARAM wParam, LPARAM lParam) {
+Reply EditEmGetLine(const EditControl& e, WPARAM wParam, LPARAM lParam) {
   auto* buffer = reinterpret_cast<LPWSTR>(lParam);
   if (!buffer) return Answer(0);
   std::lock_guard<std::mutex> guard(e.lock);
@@ -296,7 +297,7 @@ Reply EmGetLine(const EditControl& e, WPARAM wParam, LPARAM lParam) {
 }
 
 // ---------------------------------------------------------- EM_LINEFROMCHAR
-Reply EmLineFromChar(const EditControl& e, WPARAM wParam) {
+Reply EditEmLineFromChar(const EditControl& e, WPARAM wParam) {
   std::lock_guard<std::mutex> guard(e.lock);
   intptr_t index = static_cast<int>(wParam);
   size_t pos =
@@ -305,13 +306,13 @@ Reply EmLineFromChar(const EditControl& e, WPARAM wParam) {
 }
 
 // --------------------------------------------------- EM_GETFIRSTVISIBLELINE
-Reply EmGetFirstVisibleLine(const EditControl& e) {
+Reply EditEmGetFirstVisibleLine(const EditControl& e) {
   std::lock_guard<std::mutex> guard(e.lock);
   return Answer(static_cast<LRESULT>(e.firstVisible));
 }
 
 // ------------------------------------------------------------ EM_LINESCROLL
-Reply EmLineScroll(EditControl& e, LPARAM lParam) {
+Reply EditEmLineScroll(EditControl& e, LPARAM lParam) {
   std::lock_guard<std::mutex> guard(e.lock);
   if (!e.multiLine) return Answer(FALSE);
   auto lines = static_cast<intptr_t>(static_cast<int>(lParam));
@@ -321,7 +322,7 @@ Reply EmLineScroll(EditControl& e, LPARAM lParam) {
 }
 
 // ---------------------------------------------------------------- EM_SCROLL
-Reply EmScroll(EditControl& e, WPARAM wParam) {
+Reply EditEmScroll(EditControl& e, WPARAM wParam) {
   std::lock_guard<std::mutex> guard(e.lock);
   size_t before = e.firstVisible;
   size_t page = std::max<size_t>(e.visibleLines, 1);
@@ -346,21 +347,21 @@ Reply EmScroll(EditControl& e, WPARAM wParam) {
 }
 
 // ----------------------------------------------------------- EM_SCROLLCARET
-Reply EmScrollCaret(EditControl& e) {
+Reply EditEmScrollCaret(EditControl& e) {
   std::lock_guard<std::mutex> guard(e.lock);
   ScrollToCaretLocked(e);
   return Redrawn(TRUE);
 }
 
 // ----------------------------------------------------------- EM_SETREADONLY
-Reply EmSetReadOnly(EditControl& e, WPARAM wParam) {
+Reply EditEmSetReadOnly(EditControl& e, WPARAM wParam) {
   std::lock_guard<std::mutex> guard(e.lock);
   e.readOnly = wParam != 0;
   return Redrawn(TRUE);
 }
 
 // --------------------------------------------------------------- WM_KEYDOWN
-Reply WmKeyDown(EditControl& e, WPARAM vk) {
+Reply EditWmKeyDown(EditControl& e, WPARAM vk) {
   // The key state is the window manager's: read it before taking the edit's lock.
   bool shift = KeyDown(VK_SHIFT), control = KeyDown(VK_CONTROL);
   std::lock_guard<std::mutex> guard(e.lock);
@@ -368,58 +369,58 @@ Reply WmKeyDown(EditControl& e, WPARAM vk) {
 }
 
 // ------------------------------------------------------------------ WM_CHAR
-Reply WmChar(EditControl& e, WPARAM ch) {
+Reply EditWmChar(EditControl& e, WPARAM ch) {
   std::lock_guard<std::mutex> guard(e.lock);
   return Redrawn(0, OnCharLocked(e, static_cast<char16_t>(ch)));
 }
 
 // The control's own handling of `message`; nullopt for DefWindowProcW's.
-std::optional<Reply> Handle(EditControl& e, UINT message, WPARAM wParam, LPARAM lParam) {
+std::optional<Reply> EditHandle(EditControl& e, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
-      return WmCreate(e, lParam);
+      return EditWmCreate(e, lParam);
     case WM_SIZE:
-      return WmSize(e, lParam);
+      return EditWmSize(e, lParam);
     case WM_SETTEXT:
-      return WmSetText(e, lParam);
+      return EditWmSetText(e, lParam);
     case WM_GETTEXT:
-      return WmGetText(e, wParam, lParam);
+      return EditWmGetText(e, wParam, lParam);
     case WM_GETTEXTLENGTH:
-      return WmGetTextLength(e);
+      return EditWmGetTextLength(e);
     case EM_GETSEL:
-      return EmGetSel(e, wParam, lParam);
+      return EditEmGetSel(e, wParam, lParam);
     case EM_SETSEL:
-      return EmSetSel(e, wParam, lParam);
+      return EditEmSetSel(e, wParam, lParam);
     case EM_REPLACESEL:
-      return EmReplaceSel(e, lParam);
+      return EditEmReplaceSel(e, lParam);
     case EM_GETLINECOUNT:
-      return EmGetLineCount(e);
+      return EditEmGetLineCount(e);
     case EM_LINEINDEX:
-      return EmLineIndex(e, wParam);
+      return EditEmLineIndex(e, wParam);
     case EM_LINELENGTH:
-      return EmLineLength(e, wParam);
+      return EditEmLineLength(e, wParam);
     case EM_GETLINE:
-      return EmGetLine(e, wParam, lParam);
+      return EditEmGetLine(e, wParam, lParam);
     case EM_LINEFROMCHAR:
-      return EmLineFromChar(e, wParam);
+      return EditEmLineFromChar(e, wParam);
     case EM_GETFIRSTVISIBLELINE:
-      return EmGetFirstVisibleLine(e);
+      return EditEmGetFirstVisibleLine(e);
     case EM_LINESCROLL:
-      return EmLineScroll(e, lParam);
+      return EditEmLineScroll(e, lParam);
     case EM_SCROLL:
-      return EmScroll(e, wParam);
+      return EditEmScroll(e, wParam);
     case EM_SCROLLCARET:
-      return EmScrollCaret(e);
+      return EditEmScrollCaret(e);
     case EM_SETREADONLY:
-      return EmSetReadOnly(e, wParam);
+      return EditEmSetReadOnly(e, wParam);
     case EM_CANUNDO:
       return Answer(FALSE);  // no undo buffer
     case EM_LIMITTEXT:
       return Answer(0);  // no limit: the log view holds whatever it is given
     case WM_KEYDOWN:
-      return WmKeyDown(e, wParam);
+      return EditWmKeyDown(e, wParam);
     case WM_CHAR:
-      return WmChar(e, wParam);
+      return EditWmChar(e, wParam);
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
       return Redrawn();  // the caret shows or hides
@@ -433,7 +434,7 @@ std::optional<Reply> Handle(EditControl& e, UINT message, WPARAM wParam, LPARAM 
 LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   std::shared_ptr<EditControl> edit = EditOf(hwnd);
   if (!edit) return DefWindowProcW(hwnd, message, wParam, lParam);
-  std::optional<Reply> reply = Handle(*edit, message, wParam, lParam);
+  std::optional<Reply> reply = EditHandle(*edit, message, wParam, lParam);
   if (!reply) return DefWindowProcW(hwnd, message, wParam, lParam);
   if (reply->redrawn) NoteChange();
   if (reply->textChanged) NotifyChange(hwnd);
