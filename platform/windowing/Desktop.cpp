@@ -1,23 +1,20 @@
-// The desktop shared with the user's other processes (see Desktop.h), and
-// the calls that look beyond this process: FindWindowW and
-// SetForegroundWindow.
+// The desktop shared with the user's other processes (see Desktop.h): its
+// directory, this process's request socket, and the calls that look beyond
+// this process: FindWindowW and SetForegroundWindow. The entry files are
+// read and written in DesktopEntries.cpp.
 #include "windowing/Desktop.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -28,6 +25,7 @@
 #include "kernel/Thread.h"
 #include "kernel/DebugOutput.h"
 #include "text/WideText.h"
+#include "windowing/DesktopEntries.h"
 #include "windowing/WindowManager.h"
 
 namespace windowing {
@@ -83,45 +81,6 @@ std::string DirectoryLocked(DesktopState& d) {
     MakeDirectories(d.directory);
   }
   return d.directory;
-}
-
-std::string Escape(std::u16string_view value) {
-  std::string utf8 = text::ToUtf8(value), out;
-  for (char c : utf8) {
-    if (c == '%') {
-      out += "%25";
-    } else if (c == '\r') {
-      out += "%0D";
-    } else if (c == '\n') {
-      out += "%0A";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::u16string Unescape(const std::string& value) {
-  std::string out;
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == '%' && i + 2 < value.size()) {
-      std::string hex = value.substr(i + 1, 2);
-      if (hex.size() == 2 && std::isxdigit(static_cast<unsigned char>(hex[0])) &&
-          std::isxdigit(static_cast<unsigned char>(hex[1]))) {
-        out += static_cast<char>(std::stoi(hex, nullptr, 16));
-        i += 2;
-        continue;
-      }
-    }
-    out += value[i];
-  }
-  return text::FromUtf8(out);
-}
-
-std::string Hex(uintptr_t value) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%lx", static_cast<unsigned long>(value));
-  return buffer;
 }
 
 // Fills `addr` for a socket name: a path, or "@name" for an abstract socket.
@@ -208,47 +167,6 @@ void StartServerLocked(DesktopState& d) {
   }).detach();
 }
 
-std::string EntryPath(const std::string& directory, HWND hwnd) {
-  return directory + "/" + std::to_string(getpid()) + "-" + Hex(reinterpret_cast<uintptr_t>(hwnd)) + ".window";
-}
-
-struct Entry {
-  std::string file;
-  pid_t pid = 0;
-  uintptr_t hwnd = 0;
-  std::u16string cls;
-  std::u16string title;
-  std::string socket;
-};
-
-std::optional<Entry> ReadEntry(const std::string& file) {
-  std::ifstream in(file);
-  if (!in) return std::nullopt;
-  Entry entry;
-  entry.file = file;
-  std::string line;
-  while (std::getline(in, line)) {
-    size_t space = line.find(' ');
-    std::string key = line.substr(0, space);
-    std::string value = space == std::string::npos ? "" : line.substr(space + 1);
-    if (key == "pid") {
-      entry.pid = static_cast<pid_t>(std::atoi(value.c_str()));
-    } else if (key == "hwnd") {
-      entry.hwnd = static_cast<uintptr_t>(std::strtoull(value.c_str(), nullptr, 16));
-    } else if (key == "class") {
-      entry.cls = Unescape(value);
-    } else if (key == "title") {
-      entry.title = Unescape(value);
-    } else if (key == "socket") {
-      entry.socket = value;
-    }
-  }
-  if (entry.pid <= 0 || entry.hwnd == 0 || entry.socket.empty()) return std::nullopt;
-  return entry;
-}
-
-bool ProcessGone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
-
 // Connects to a process's request socket; -1 if nobody listens there.
 int Connect(const std::string& name) {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -260,49 +178,6 @@ int Connect(const std::string& name) {
     return -1;
   }
   return fd;
-}
-
-void RemoveStale(const Entry& entry) {
-  unlink(entry.file.c_str());
-  if (!entry.socket.empty() && entry.socket[0] != '@' && ProcessGone(entry.pid)) unlink(entry.socket.c_str());
-}
-
-// The entries of other processes, oldest file name first; stale ones are
-// removed on the way.
-std::vector<Entry> OtherEntries(const std::string& directory) {
-  std::vector<std::string> files;
-  if (DIR* dir = opendir(directory.c_str())) {
-    while (dirent* d = readdir(dir)) {
-      std::string name = d->d_name;
-      if (name.size() > 7 && name.compare(name.size() - 7, 7, ".window") == 0) files.push_back(directory + "/" + name);
-      // The request socket of a process that is gone.
-      if (name.size() > 5 && name.compare(name.size() - 5, 5, ".sock") == 0 &&
-          name.find_first_not_of("0123456789") == name.size() - 5) {
-        auto pid = static_cast<pid_t>(std::atol(name.c_str()));
-        if (pid != getpid() && ProcessGone(pid)) unlink((directory + "/" + name).c_str());
-      }
-    }
-    closedir(dir);
-  }
-  std::sort(files.begin(), files.end());
-  std::vector<Entry> entries;
-  for (const std::string& file : files) {
-    std::optional<Entry> entry = ReadEntry(file);
-    if (!entry) continue;
-    if (entry->pid == getpid()) {
-      // Ours are found locally; one we do not know is a leftover of a process
-      // that had our pid before.
-      std::lock_guard<std::mutex> guard(Wm().lock);
-      if (!FindLocked(reinterpret_cast<HWND>(entry->hwnd))) RemoveStale(*entry);
-      continue;
-    }
-    if (ProcessGone(entry->pid)) {
-      RemoveStale(*entry);
-      continue;
-    }
-    entries.push_back(std::move(*entry));
-  }
-  return entries;
 }
 
 bool NameMatches(LPCWSTR wanted, const std::u16string& actual) {
@@ -379,25 +254,10 @@ void PublishWindowLocked(const Window& window) {
   std::lock_guard<std::mutex> guard(d.lock);
   StartServerLocked(d);
   if (d.socketName.empty()) return;
-  std::string directory = DirectoryLocked(d);
-  std::string file = EntryPath(directory, window.handle);
-  std::string temporary =
-      directory + "/." + std::to_string(getpid()) + "-" + Hex(reinterpret_cast<uintptr_t>(window.handle)) + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    out << "pid " << getpid() << "\n"
-        << "hwnd " << Hex(reinterpret_cast<uintptr_t>(window.handle)) << "\n"
-        << "class " << Escape(window.cls->name) << "\n"
-        << "title " << Escape(window.title) << "\n"
-        << "socket " << d.socketName << "\n";
-    if (!out) {
-      if (!d.warned) debugout::Write(u"desktop: cannot publish a window for other processes\r\n");
-      d.warned = true;
-      unlink(temporary.c_str());
-      return;
-    }
+  if (!WriteEntry(DirectoryLocked(d), window, d.socketName)) {
+    if (!d.warned) debugout::Write(u"desktop: cannot publish a window for other processes\r\n");
+    d.warned = true;
   }
-  rename(temporary.c_str(), file.c_str());
 }
 
 void WithdrawWindowLocked(HWND hwnd) {
@@ -441,7 +301,7 @@ HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
       }
     }
   }
-  for (const windowing::Entry& entry : windowing::OtherEntries(windowing::DesktopDirectory())) {
+  for (const windowing::DesktopEntry& entry : windowing::OtherEntries(windowing::DesktopDirectory())) {
     if (!windowing::NameMatches(lpClassName, entry.cls) || !windowing::NameMatches(lpWindowName, entry.title)) continue;
     int fd = windowing::Connect(entry.socket);
     if (fd < 0) {

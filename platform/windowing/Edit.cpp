@@ -2,104 +2,20 @@
 // read-only or not, scrolled by lines. EM_REPLACESEL, the way every log line
 // of the utility arrives, costs the length of the text it inserts when it
 // appends (the usual case) and never copies the text already there.
+//
+// Each message the control handles has a helper of its own below, under a
+// banner naming it (EditEmReplaceSel under EM_REPLACESEL); EditProc only
+// dispatches and reports the outcome.
 #include "windowing/Edit.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "kernel/Thread.h"
 #include "text/WideText.h"
 #include "windowing/WindowManager.h"
 
 namespace windowing {
-
-// ------------------------------------------------------------- EditBuffer
-
-size_t EditBuffer::LineLength(size_t line) const {
-  size_t start = starts_[line];
-  if (line + 1 == starts_.size()) return text_.size() - start;
-  size_t end = starts_[line + 1] - 1;  // at the "\n"
-  if (end > start && text_[end - 1] == u'\r') --end;
-  return end - start;
-}
-
-size_t EditBuffer::LineOf(size_t pos) const {
-  auto it = std::upper_bound(starts_.begin(), starts_.end(), pos);
-  return static_cast<size_t>(it - starts_.begin()) - 1;
-}
-
-void EditBuffer::Replace(size_t start, size_t end, std::u16string_view text) {
-  start = std::min(start, text_.size());
-  end = std::clamp(end, start, text_.size());
-  if (start == text_.size()) {
-    // Appending: only new line starts.
-    text_.append(text);
-    for (size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == u'\n') starts_.push_back(start + i + 1);
-    }
-    return;
-  }
-  text_.replace(start, end - start, text);
-  // Starts up to `start` stay; those that came from a removed "\n" go; the
-  // rest move by the change in length; the new text adds its own.
-  auto first = std::upper_bound(starts_.begin(), starts_.end(), start);
-  auto last = std::upper_bound(first, starts_.end(), end);
-  std::vector<size_t> added;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == u'\n') added.push_back(start + i + 1);
-  }
-  ptrdiff_t delta = static_cast<ptrdiff_t>(text.size()) - static_cast<ptrdiff_t>(end - start);
-  for (auto it = last; it != starts_.end(); ++it) *it = static_cast<size_t>(static_cast<ptrdiff_t>(*it) + delta);
-  size_t firstIndex = static_cast<size_t>(first - starts_.begin());
-  starts_.erase(first, last);
-  starts_.insert(starts_.begin() + static_cast<ptrdiff_t>(firstIndex), added.begin(), added.end());
-}
-
-// ------------------------------------------------------------ EditControl
-
-EditControl::EditControl(DWORD style) : readOnly((style & ES_READONLY) != 0), multiLine((style & ES_MULTILINE) != 0) {}
-
-std::u16string EditControl::Text() const {
-  std::lock_guard<std::mutex> guard(lock);
-  return std::u16string(buffer.Text());
-}
-
-size_t EditControl::Length() const {
-  std::lock_guard<std::mutex> guard(lock);
-  return buffer.Length();
-}
-
-screen::EditState EditControl::State() const {
-  std::lock_guard<std::mutex> guard(lock);
-  screen::EditState state;
-  state.length = buffer.Length();
-  state.lineCount = buffer.LineCount();
-  state.firstVisibleLine = firstVisible;
-  state.visibleLines = visibleLines;
-  state.selectionStart = std::min(anchor, caret);
-  state.selectionEnd = std::max(anchor, caret);
-  state.caret = caret;
-  state.readOnly = readOnly;
-  state.multiLine = multiLine;
-  state.rewrites = rewrites;
-  return state;
-}
-
-std::vector<std::u16string> EditControl::Lines(size_t first, size_t count) const {
-  std::lock_guard<std::mutex> guard(lock);
-  std::vector<std::u16string> lines;
-  for (size_t line = first; line < buffer.LineCount() && line - first < count; ++line) {
-    lines.emplace_back(buffer.Line(line));
-  }
-  return lines;
-}
-
-std::optional<size_t> EditControl::Find(std::u16string_view needle, size_t from) const {
-  std::lock_guard<std::mutex> guard(lock);
-  size_t at = buffer.Text().find(needle, from);
-  if (at == std::u16string_view::npos) return std::nullopt;
-  return at;
-}
-
 namespace {
 
 constexpr UINT kEnChange = EN_CHANGE;
@@ -245,194 +161,284 @@ void NotifyChange(HWND hwnd) {
   Send(parent, WM_COMMAND, MAKEWPARAM(id, kEnChange), reinterpret_cast<LPARAM>(hwnd));
 }
 
+// What a message did: its answer, whether the control looks different now
+// (the screen model is told) and whether its text changed (the parent is
+// told, EN_CHANGE).
+struct Reply {
+  LRESULT result = 0;
+  bool redrawn = false;
+  bool textChanged = false;
+};
+
+// A question answered; the control is as it was.
+Reply Answer(LRESULT result) { return Reply{result, false, false}; }
+
+Reply Redrawn(LRESULT result = 0, bool textChanged = false) { return Reply{result, true, textChanged}; }
+
+// ---------------------------------------------------------------- WM_CREATE
+Reply EditWmCreate(EditControl& e, LPARAM lParam) {
+  auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+  std::lock_guard<std::mutex> guard(e.lock);
+  if (create && create->lpszName) e.buffer.Replace(0, 0, create->lpszName);
+  return Redrawn();
+}
+
+// ------------------------------------------------------------------ WM_SIZE
+Reply EditWmSize(EditControl& e, LPARAM lParam) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  e.visibleLines = std::max<size_t>(1, HIWORD(lParam) / screen::kLineHeight);
+  e.firstVisible = std::min(e.firstVisible, MaxFirstLocked(e));
+  return Redrawn();
+}
+
+// --------------------------------------------------------------- WM_SETTEXT
+Reply EditWmSetText(EditControl& e, LPARAM lParam) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  ++e.rewrites;
+  e.buffer.Replace(0, e.buffer.Length(), text::View(reinterpret_cast<LPCWSTR>(lParam)));
+  e.anchor = e.caret = 0;
+  e.firstVisible = 0;
+  return Redrawn(TRUE, !e.multiLine);  // a multi-line edit does not report WM_SETTEXT
+}
+
+// --------------------------------------------------------------- WM_GETTEXT
+Reply EditWmGetText(EditControl& e, WPARAM wParam, LPARAM lParam) {
+  auto* buffer = reinterpret_cast<LPWSTR>(lParam);
+  if (!buffer || wParam == 0) return Answer(0);
+  std::lock_guard<std::mutex> guard(e.lock);
+  size_t n = std::min<size_t>(e.buffer.Length(), wParam - 1);
+  std::copy_n(e.buffer.Text().data(), n, buffer);
+  buffer[n] = 0;
+  return Answer(static_cast<LRESULT>(n));
+}
+
+// --------------------------------------------------------- WM_GETTEXTLENGTH
+Reply EditWmGetTextLength(const EditControl& e) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  return Answer(static_cast<LRESULT>(e.buffer.Length()));
+}
+
+// ---------------------------------------------------------------- EM_GETSEL
+Reply EditEmGetSel(const EditControl& e, WPARAM wParam, LPARAM lParam) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  size_t start = std::min(e.anchor, e.caret), end = std::max(e.anchor, e.caret);
+  if (wParam) *reinterpret_cast<LPDWORD>(wParam) = static_cast<DWORD>(start);
+  if (lParam) *reinterpret_cast<LPDWORD>(lParam) = static_cast<DWORD>(end);
+  if (start > 0xFFFF || end > 0xFFFF) return Answer(-1);
+  return Answer(MAKELONG(start, end));
+}
+
+// ---------------------------------------------------------------- EM_SETSEL
+Reply EditEmSetSel(EditControl& e, WPARAM wParam, LPARAM lParam) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  auto start = static_cast<intptr_t>(static_cast<int>(wParam));
+  auto end = static_cast<intptr_t>(static_cast<int>(lParam));
+  size_t length = e.buffer.Length();
+  if (start == -1) {
+    e.anchor = e.caret;  // deselect
+  } else {
+    e.anchor = std::min(static_cast<size_t>(std::max<intptr_t>(start, 0)), length);
+    e.caret = end < 0 ? length : std::min(static_cast<size_t>(end), length);
+  }
+  return Redrawn();
+}
+
+// ------------------------------------------------------------ EM_REPLACESEL
+Reply EditEmReplaceSel(EditControl& e, LPARAM lParam) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  ReplaceSelectionLocked(e, text::View(reinterpret_cast<LPCWSTR>(lParam)));
+  ScrollToCaretLocked(e);
+  return Redrawn(0, true);
+}
+
+// ---------------------------------------------------------- EM_GETLINECOUNT
+Reply EditEmGetLineCount(const EditControl& e) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  return Answer(static_cast<LRESULT>(e.buffer.LineCount()));
+}
+
+// ------------------------------------------------------------- EM_LINEINDEX
+Reply EditEmLineIndex(const EditControl& e, WPARAM wParam) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  intptr_t line = static_cast<int>(wParam);
+  if (line == -1) line = static_cast<intptr_t>(e.buffer.LineOf(e.caret));
+  if (line < 0 || static_cast<size_t>(line) >= e.buffer.LineCount()) return Answer(-1);
+  return Answer(static_cast<LRESULT>(e.buffer.LineStart(static_cast<size_t>(line))));
+}
+
+// ------------------------------------------------------------ EM_LINELENGTH
+Reply EditEmLineLength(const EditControl& e, WPARAM wParam) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  intptr_t index = static_cast<int>(wParam);
+  const EditBuffer& b = e.buffer;
+  if (index == -1) {
+    // The characters of the selection's lines that are not selected.
+    size_t start = std::min(e.anchor, e.caret), end = std::max(e.anchor, e.caret);
+    size_t first = b.LineOf(start), last = b.LineOf(end);
+    size_t before = start - b.LineStart(first);
+    size_t after = b.LineStart(last) + b.LineLength(last) - std::min(end, b.LineStart(last) + b.LineLength(last));
+    return Answer(static_cast<LRESULT>(before + after));
+  }
+  if (index < 0 || static_cast<size_t>(index) > b.Length()) return Answer(0);
+  return Answer(static_cast<LRESULT>(b.LineLength(b.LineOf(static_cast<size_t>(index)))));
+}
+
+// --------------------------------------------------------------- EM_GETLINE
+Reply EditEmGetLine(const EditControl& e, WPARAM wParam, LPARAM lParam) {
+  auto* buffer = reinterpret_cast<LPWSTR>(lParam);
+  if (!buffer) return Answer(0);
+  std::lock_guard<std::mutex> guard(e.lock);
+  if (wParam >= e.buffer.LineCount()) return Answer(0);
+  WORD room = *reinterpret_cast<const WORD*>(buffer);  // the caller puts its size in the first word
+  std::u16string_view line = e.buffer.Line(wParam);
+  size_t n = std::min<size_t>(line.size(), room);
+  std::copy_n(line.data(), n, buffer);  // no terminating null, as Win32
+  return Answer(static_cast<LRESULT>(n));
+}
+
+// ---------------------------------------------------------- EM_LINEFROMCHAR
+Reply EditEmLineFromChar(const EditControl& e, WPARAM wParam) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  intptr_t index = static_cast<int>(wParam);
+  size_t pos =
+      index < 0 ? std::min(e.anchor, e.caret) : std::min<size_t>(static_cast<size_t>(index), e.buffer.Length());
+  return Answer(static_cast<LRESULT>(e.buffer.LineOf(pos)));
+}
+
+// --------------------------------------------------- EM_GETFIRSTVISIBLELINE
+Reply EditEmGetFirstVisibleLine(const EditControl& e) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  return Answer(static_cast<LRESULT>(e.firstVisible));
+}
+
+// ------------------------------------------------------------ EM_LINESCROLL
+Reply EditEmLineScroll(EditControl& e, LPARAM lParam) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  if (!e.multiLine) return Answer(FALSE);
+  auto lines = static_cast<intptr_t>(static_cast<int>(lParam));
+  intptr_t target = static_cast<intptr_t>(e.firstVisible) + lines;
+  e.firstVisible = static_cast<size_t>(std::clamp<intptr_t>(target, 0, static_cast<intptr_t>(MaxFirstLocked(e))));
+  return Redrawn(TRUE);
+}
+
+// ---------------------------------------------------------------- EM_SCROLL
+Reply EditEmScroll(EditControl& e, WPARAM wParam) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  size_t before = e.firstVisible;
+  size_t page = std::max<size_t>(e.visibleLines, 1);
+  switch (wParam) {
+    case 0:  // SB_LINEUP
+      e.firstVisible = before > 0 ? before - 1 : 0;
+      break;
+    case 1:  // SB_LINEDOWN
+      e.firstVisible = std::min(before + 1, MaxFirstLocked(e));
+      break;
+    case 2:  // SB_PAGEUP
+      e.firstVisible = before > page ? before - page : 0;
+      break;
+    case 3:  // SB_PAGEDOWN
+      e.firstVisible = std::min(before + page, MaxFirstLocked(e));
+      break;
+    default:
+      return Answer(FALSE);
+  }
+  return Redrawn(
+      MAKELONG(static_cast<WORD>(static_cast<intptr_t>(e.firstVisible) - static_cast<intptr_t>(before)), TRUE));
+}
+
+// ----------------------------------------------------------- EM_SCROLLCARET
+Reply EditEmScrollCaret(EditControl& e) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  ScrollToCaretLocked(e);
+  return Redrawn(TRUE);
+}
+
+// ----------------------------------------------------------- EM_SETREADONLY
+Reply EditEmSetReadOnly(EditControl& e, WPARAM wParam) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  e.readOnly = wParam != 0;
+  return Redrawn(TRUE);
+}
+
+// --------------------------------------------------------------- WM_KEYDOWN
+Reply EditWmKeyDown(EditControl& e, WPARAM vk) {
+  // The key state is the window manager's: read it before taking the edit's lock.
+  bool shift = KeyDown(VK_SHIFT), control = KeyDown(VK_CONTROL);
+  std::lock_guard<std::mutex> guard(e.lock);
+  return Redrawn(0, OnKeyDownLocked(e, vk, shift, control));
+}
+
+// ------------------------------------------------------------------ WM_CHAR
+Reply EditWmChar(EditControl& e, WPARAM ch) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  return Redrawn(0, OnCharLocked(e, static_cast<char16_t>(ch)));
+}
+
+// The control's own handling of `message`; nullopt for DefWindowProcW's.
+std::optional<Reply> EditHandle(EditControl& e, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      return EditWmCreate(e, lParam);
+    case WM_SIZE:
+      return EditWmSize(e, lParam);
+    case WM_SETTEXT:
+      return EditWmSetText(e, lParam);
+    case WM_GETTEXT:
+      return EditWmGetText(e, wParam, lParam);
+    case WM_GETTEXTLENGTH:
+      return EditWmGetTextLength(e);
+    case EM_GETSEL:
+      return EditEmGetSel(e, wParam, lParam);
+    case EM_SETSEL:
+      return EditEmSetSel(e, wParam, lParam);
+    case EM_REPLACESEL:
+      return EditEmReplaceSel(e, lParam);
+    case EM_GETLINECOUNT:
+      return EditEmGetLineCount(e);
+    case EM_LINEINDEX:
+      return EditEmLineIndex(e, wParam);
+    case EM_LINELENGTH:
+      return EditEmLineLength(e, wParam);
+    case EM_GETLINE:
+      return EditEmGetLine(e, wParam, lParam);
+    case EM_LINEFROMCHAR:
+      return EditEmLineFromChar(e, wParam);
+    case EM_GETFIRSTVISIBLELINE:
+      return EditEmGetFirstVisibleLine(e);
+    case EM_LINESCROLL:
+      return EditEmLineScroll(e, lParam);
+    case EM_SCROLL:
+      return EditEmScroll(e, wParam);
+    case EM_SCROLLCARET:
+      return EditEmScrollCaret(e);
+    case EM_SETREADONLY:
+      return EditEmSetReadOnly(e, wParam);
+    case EM_CANUNDO:
+      return Answer(FALSE);  // no undo buffer
+    case EM_LIMITTEXT:
+      return Answer(0);  // no limit: the log view holds whatever it is given
+    case WM_KEYDOWN:
+      return EditWmKeyDown(e, wParam);
+    case WM_CHAR:
+      return EditWmChar(e, wParam);
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      return Redrawn();  // the caret shows or hides
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace
 
 LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   std::shared_ptr<EditControl> edit = EditOf(hwnd);
   if (!edit) return DefWindowProcW(hwnd, message, wParam, lParam);
-  EditControl& e = *edit;
-  bool changed = false;
-  LRESULT result = 0;
-  switch (message) {
-    case WM_CREATE: {
-      auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-      std::lock_guard<std::mutex> guard(e.lock);
-      if (create && create->lpszName) e.buffer.Replace(0, 0, create->lpszName);
-      break;
-    }
-    case WM_SIZE: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      e.visibleLines = std::max<size_t>(1, HIWORD(lParam) / screen::kLineHeight);
-      e.firstVisible = std::min(e.firstVisible, MaxFirstLocked(e));
-      break;
-    }
-    case WM_SETTEXT: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      ++e.rewrites;
-      e.buffer.Replace(0, e.buffer.Length(), text::View(reinterpret_cast<LPCWSTR>(lParam)));
-      e.anchor = e.caret = 0;
-      e.firstVisible = 0;
-      changed = !e.multiLine;  // a multi-line edit does not report WM_SETTEXT
-      result = TRUE;
-      break;
-    }
-    case WM_GETTEXT: {
-      auto* buffer = reinterpret_cast<LPWSTR>(lParam);
-      if (!buffer || wParam == 0) return 0;
-      std::lock_guard<std::mutex> guard(e.lock);
-      size_t n = std::min<size_t>(e.buffer.Length(), wParam - 1);
-      std::copy_n(e.buffer.Text().data(), n, buffer);
-      buffer[n] = 0;
-      return static_cast<LRESULT>(n);
-    }
-    case WM_GETTEXTLENGTH: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      return static_cast<LRESULT>(e.buffer.Length());
-    }
-    case EM_GETSEL: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      size_t start = std::min(e.anchor, e.caret), end = std::max(e.anchor, e.caret);
-      if (wParam) *reinterpret_cast<LPDWORD>(wParam) = static_cast<DWORD>(start);
-      if (lParam) *reinterpret_cast<LPDWORD>(lParam) = static_cast<DWORD>(end);
-      if (start > 0xFFFF || end > 0xFFFF) return -1;
-      return MAKELONG(start, end);
-    }
-    case EM_SETSEL: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      auto start = static_cast<intptr_t>(static_cast<int>(wParam));
-      auto end = static_cast<intptr_t>(static_cast<int>(lParam));
-      size_t length = e.buffer.Length();
-      if (start == -1) {
-        e.anchor = e.caret;  // deselect
-      } else {
-        e.anchor = std::min(static_cast<size_t>(std::max<intptr_t>(start, 0)), length);
-        e.caret = end < 0 ? length : std::min(static_cast<size_t>(end), length);
-      }
-      break;
-    }
-    case EM_REPLACESEL: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      ReplaceSelectionLocked(e, text::View(reinterpret_cast<LPCWSTR>(lParam)));
-      ScrollToCaretLocked(e);
-      changed = true;
-      break;
-    }
-    case EM_GETLINECOUNT: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      return static_cast<LRESULT>(e.buffer.LineCount());
-    }
-    case EM_LINEINDEX: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      intptr_t line = static_cast<int>(wParam);
-      if (line == -1) line = static_cast<intptr_t>(e.buffer.LineOf(e.caret));
-      if (line < 0 || static_cast<size_t>(line) >= e.buffer.LineCount()) return -1;
-      return static_cast<LRESULT>(e.buffer.LineStart(static_cast<size_t>(line)));
-    }
-    case EM_LINELENGTH: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      intptr_t index = static_cast<int>(wParam);
-      const EditBuffer& b = e.buffer;
-      if (index == -1) {
-        // The characters of the selection's lines that are not selected.
-        size_t start = std::min(e.anchor, e.caret), end = std::max(e.anchor, e.caret);
-        size_t first = b.LineOf(start), last = b.LineOf(end);
-        size_t before = start - b.LineStart(first);
-        size_t after = b.LineStart(last) + b.LineLength(last) - std::min(end, b.LineStart(last) + b.LineLength(last));
-        return static_cast<LRESULT>(before + after);
-      }
-      if (index < 0 || static_cast<size_t>(index) > b.Length()) return 0;
-      return static_cast<LRESULT>(b.LineLength(b.LineOf(static_cast<size_t>(index))));
-    }
-    case EM_GETLINE: {
-      auto* buffer = reinterpret_cast<LPWSTR>(lParam);
-      if (!buffer) return 0;
-      std::lock_guard<std::mutex> guard(e.lock);
-      if (wParam >= e.buffer.LineCount()) return 0;
-      WORD room = *reinterpret_cast<const WORD*>(buffer);  // the caller puts its size in the first word
-      std::u16string_view line = e.buffer.Line(wParam);
-      size_t n = std::min<size_t>(line.size(), room);
-      std::copy_n(line.data(), n, buffer);  // no terminating null, as Win32
-      return static_cast<LRESULT>(n);
-    }
-    case EM_LINEFROMCHAR: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      intptr_t index = static_cast<int>(wParam);
-      size_t pos =
-          index < 0 ? std::min(e.anchor, e.caret) : std::min<size_t>(static_cast<size_t>(index), e.buffer.Length());
-      return static_cast<LRESULT>(e.buffer.LineOf(pos));
-    }
-    case EM_GETFIRSTVISIBLELINE: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      return static_cast<LRESULT>(e.firstVisible);
-    }
-    case EM_LINESCROLL: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      if (!e.multiLine) return FALSE;
-      auto lines = static_cast<intptr_t>(static_cast<int>(lParam));
-      intptr_t target = static_cast<intptr_t>(e.firstVisible) + lines;
-      e.firstVisible = static_cast<size_t>(std::clamp<intptr_t>(target, 0, static_cast<intptr_t>(MaxFirstLocked(e))));
-      result = TRUE;
-      break;
-    }
-    case EM_SCROLL: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      size_t before = e.firstVisible;
-      size_t page = std::max<size_t>(e.visibleLines, 1);
-      switch (wParam) {
-        case 0:  // SB_LINEUP
-          e.firstVisible = before > 0 ? before - 1 : 0;
-          break;
-        case 1:  // SB_LINEDOWN
-          e.firstVisible = std::min(before + 1, MaxFirstLocked(e));
-          break;
-        case 2:  // SB_PAGEUP
-          e.firstVisible = before > page ? before - page : 0;
-          break;
-        case 3:  // SB_PAGEDOWN
-          e.firstVisible = std::min(before + page, MaxFirstLocked(e));
-          break;
-        default:
-          return FALSE;
-      }
-      result = MAKELONG(static_cast<WORD>(static_cast<intptr_t>(e.firstVisible) - static_cast<intptr_t>(before)), TRUE);
-      break;
-    }
-    case EM_SCROLLCARET: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      ScrollToCaretLocked(e);
-      result = TRUE;
-      break;
-    }
-    case EM_SETREADONLY: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      e.readOnly = wParam != 0;
-      result = TRUE;
-      break;
-    }
-    case EM_CANUNDO:
-      return FALSE;
-    case EM_LIMITTEXT:
-      return 0;  // no limit: the log view holds whatever it is given
-    case WM_KEYDOWN: {
-      bool shift = KeyDown(VK_SHIFT), control = KeyDown(VK_CONTROL);
-      std::lock_guard<std::mutex> guard(e.lock);
-      changed = OnKeyDownLocked(e, wParam, shift, control);
-      break;
-    }
-    case WM_CHAR: {
-      std::lock_guard<std::mutex> guard(e.lock);
-      changed = OnCharLocked(e, static_cast<char16_t>(wParam));
-      break;
-    }
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-      break;
-    default:
-      return DefWindowProcW(hwnd, message, wParam, lParam);
-  }
-  NoteChange();
-  if (changed) NotifyChange(hwnd);
-  return result;
+  std::optional<Reply> reply = EditHandle(*edit, message, wParam, lParam);
+  if (!reply) return DefWindowProcW(hwnd, message, wParam, lParam);
+  if (reply->redrawn) NoteChange();
+  if (reply->textChanged) NotifyChange(hwnd);
+  return reply->result;
 }
 
 std::shared_ptr<EditControl> FindEditLocked(HWND hwnd) {

@@ -2,7 +2,8 @@
 // owns the focus window (or the foreground window when nothing has the
 // focus). While a message box is the topmost thing on the screen, it takes
 // the keys itself; once answered, it holds them for what is in front after
-// it (type-ahead).
+// it (type-ahead). TranslateMessage turns the keys a thread takes into
+// characters.
 #include <windows.h>
 
 #include "board/Board.h"
@@ -64,6 +65,55 @@ void DeliverKeyLocked(const KeyEvent& key) {
   WakeLocked(*target->queue);
 }
 
+// The character a key makes on a US layout; 0 for none.
+char16_t CharacterOf(BYTE vk, bool shift, bool control) {
+  if (vk >= 'A' && vk <= 'Z') {
+    if (control) return static_cast<char16_t>(vk - 'A' + 1);
+    return static_cast<char16_t>(shift ? vk : vk - 'A' + 'a');
+  }
+  if (control) {
+    if (vk == VK_RETURN) return u'\n';
+    return 0;
+  }
+  if (vk >= '0' && vk <= '9') return shift ? u")!@#$%^&*("[vk - '0'] : static_cast<char16_t>(vk);
+  switch (vk) {
+    case VK_SPACE:
+      return u' ';
+    case VK_RETURN:
+      return u'\r';
+    case VK_BACK:
+      return 8;
+    case VK_TAB:
+      return 9;
+    case VK_ESCAPE:
+      return 27;
+    case 0xBA:
+      return shift ? u':' : u';';
+    case 0xBB:
+      return shift ? u'+' : u'=';
+    case 0xBC:
+      return shift ? u'<' : u',';
+    case 0xBD:
+      return shift ? u'_' : u'-';
+    case 0xBE:
+      return shift ? u'>' : u'.';
+    case 0xBF:
+      return shift ? u'?' : u'/';
+    case 0xC0:
+      return shift ? u'~' : u'`';
+    case 0xDB:
+      return shift ? u'{' : u'[';
+    case 0xDC:
+      return shift ? u'|' : u'\\';
+    case 0xDD:
+      return shift ? u'}' : u']';
+    case 0xDE:
+      return shift ? u'"' : u'\'';
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
 
 void RouteKeyEvent(BYTE vk, bool down) {
@@ -106,4 +156,26 @@ SHORT WINAPI GetKeyState(int nVirtKey) {
   std::lock_guard<std::mutex> guard(Wm().lock);
   BYTE state = windowing::CurrentQueue().keys[nVirtKey];
   return static_cast<SHORT>(((state & 0x80) ? 0xFF80 : 0) | (state & 0x01));
+}
+
+BOOL WINAPI TranslateMessage(const MSG* lpMsg) {
+  PlatformCall call;
+  if (lpMsg == nullptr) return FALSE;
+  if (lpMsg->message != WM_KEYDOWN && lpMsg->message != WM_SYSKEYDOWN && lpMsg->message != WM_KEYUP &&
+      lpMsg->message != WM_SYSKEYUP) {
+    return FALSE;
+  }
+  if (lpMsg->message == WM_KEYUP || lpMsg->message == WM_SYSKEYUP) return TRUE;
+  std::lock_guard<std::mutex> guard(Wm().lock);
+  windowing::ThreadQueue& queue = windowing::CurrentQueue();
+  bool shift = (queue.keys[VK_SHIFT] & 0x80) != 0;
+  bool control = (queue.keys[VK_CONTROL] & 0x80) != 0;
+  char16_t ch = windowing::CharacterOf(static_cast<BYTE>(lpMsg->wParam), shift, control);
+  if (ch == 0) return TRUE;
+  MSG msg = *lpMsg;
+  msg.message = lpMsg->message == WM_SYSKEYDOWN ? WM_SYSCHAR : WM_CHAR;
+  msg.wParam = ch;
+  // Comes out next, before anything posted earlier.
+  queue.posted.push_front(msg);
+  return TRUE;
 }

@@ -1,6 +1,7 @@
 // Message queues, one per thread: posted and sent messages, input, timers,
 // and the calls that move messages: GetMessageW, PeekMessageW,
-// PostMessageW, SendMessageW, TranslateMessage, DispatchMessageW.
+// PostMessageW, SendMessageW, DispatchMessageW. (TranslateMessage is with
+// the keyboard in Input.cpp, SetTimer and KillTimer in Timer.cpp.)
 //
 // A message sent to a window of another thread lives on the sender's stack
 // and is linked into the owner thread's queue; the owner serves it whenever
@@ -232,54 +233,6 @@ struct QueueHolder {
 
 thread_local QueueHolder tlsQueue;
 
-char16_t CharacterOf(BYTE vk, bool shift, bool control) {
-  if (vk >= 'A' && vk <= 'Z') {
-    if (control) return static_cast<char16_t>(vk - 'A' + 1);
-    return static_cast<char16_t>(shift ? vk : vk - 'A' + 'a');
-  }
-  if (control) {
-    if (vk == VK_RETURN) return u'\n';
-    return 0;
-  }
-  if (vk >= '0' && vk <= '9') return shift ? u")!@#$%^&*("[vk - '0'] : static_cast<char16_t>(vk);
-  switch (vk) {
-    case VK_SPACE:
-      return u' ';
-    case VK_RETURN:
-      return u'\r';
-    case VK_BACK:
-      return 8;
-    case VK_TAB:
-      return 9;
-    case VK_ESCAPE:
-      return 27;
-    case 0xBA:
-      return shift ? u':' : u';';
-    case 0xBB:
-      return shift ? u'+' : u'=';
-    case 0xBC:
-      return shift ? u'<' : u',';
-    case 0xBD:
-      return shift ? u'_' : u'-';
-    case 0xBE:
-      return shift ? u'>' : u'.';
-    case 0xBF:
-      return shift ? u'?' : u'/';
-    case 0xC0:
-      return shift ? u'~' : u'`';
-    case 0xDB:
-      return shift ? u'{' : u'[';
-    case 0xDC:
-      return shift ? u'|' : u'\\';
-    case 0xDD:
-      return shift ? u'}' : u']';
-    case 0xDE:
-      return shift ? u'"' : u'\'';
-    default:
-      return 0;
-  }
-}
-
 }  // namespace
 
 ThreadQueue& CurrentQueue() { return *CurrentQueueShared(); }
@@ -440,28 +393,6 @@ LRESULT WINAPI SendDlgItemMessageW(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM w
   return windowing::Send(item, Msg, wParam, lParam);
 }
 
-BOOL WINAPI TranslateMessage(const MSG* lpMsg) {
-  PlatformCall call;
-  if (lpMsg == nullptr) return FALSE;
-  if (lpMsg->message != WM_KEYDOWN && lpMsg->message != WM_SYSKEYDOWN && lpMsg->message != WM_KEYUP &&
-      lpMsg->message != WM_SYSKEYUP) {
-    return FALSE;
-  }
-  if (lpMsg->message == WM_KEYUP || lpMsg->message == WM_SYSKEYUP) return TRUE;
-  std::lock_guard<std::mutex> guard(Wm().lock);
-  windowing::ThreadQueue& queue = windowing::CurrentQueue();
-  bool shift = (queue.keys[VK_SHIFT] & 0x80) != 0;
-  bool control = (queue.keys[VK_CONTROL] & 0x80) != 0;
-  char16_t ch = windowing::CharacterOf(static_cast<BYTE>(lpMsg->wParam), shift, control);
-  if (ch == 0) return TRUE;
-  MSG msg = *lpMsg;
-  msg.message = lpMsg->message == WM_SYSKEYDOWN ? WM_SYSCHAR : WM_CHAR;
-  msg.wParam = ch;
-  // Comes out next, before anything posted earlier.
-  queue.posted.push_front(msg);
-  return TRUE;
-}
-
 LRESULT WINAPI DispatchMessageW(const MSG* lpMsg) {
   PlatformCall call;
   if (lpMsg == nullptr) return 0;
@@ -491,64 +422,4 @@ LRESULT WINAPI DispatchMessageW(const MSG* lpMsg) {
     return 0;
   }
   return windowing::CallProc(window, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
-}
-
-UINT WINAPI SetTimer(HWND hWnd, UINT nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
-  PlatformCall call;
-  constexpr UINT kMinimum = 10;  // USER_TIMER_MINIMUM
-  uElapse = uElapse < kMinimum ? kMinimum : (uElapse > 0x7FFFFFFF ? 0x7FFFFFFF : uElapse);
-  std::lock_guard<std::mutex> guard(Wm().lock);
-  windowing::ThreadQueue* queue = &windowing::CurrentQueue();
-  if (hWnd != nullptr) {
-    auto window = windowing::FindLocked(hWnd);
-    if (!window) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
-    queue = window->queue.get();
-  } else {
-    // A timer without a window gets an id of its own, unless it replaces one.
-    bool exists = false;
-    for (const windowing::Timer& timer : queue->timers) exists |= timer.hwnd == nullptr && timer.id == nIDEvent;
-    if (!exists || nIDEvent == 0) {
-      static UINT nextId = 0x7000;
-      nIDEvent = ++nextId;
-    }
-  }
-  auto due = kernel::Clock::now() + std::chrono::milliseconds(uElapse);
-  for (windowing::Timer& timer : queue->timers) {
-    if (timer.hwnd == hWnd && timer.id == nIDEvent) {
-      timer.elapse = uElapse;
-      timer.proc = lpTimerFunc;
-      timer.due = due;
-      windowing::WakeLocked(*queue);
-      return nIDEvent == 0 ? 1 : nIDEvent;
-    }
-  }
-  queue->timers.push_back(windowing::Timer{hWnd, nIDEvent, uElapse, lpTimerFunc, due});
-  windowing::WakeLocked(*queue);  // its wait may need an earlier deadline now
-  return nIDEvent == 0 ? 1 : nIDEvent;
-}
-
-BOOL WINAPI KillTimer(HWND hWnd, UINT uIDEvent) {
-  PlatformCall call;
-  std::lock_guard<std::mutex> guard(Wm().lock);
-  windowing::ThreadQueue* queue = &windowing::CurrentQueue();
-  if (hWnd != nullptr) {
-    auto window = windowing::FindLocked(hWnd);
-    if (!window) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
-    queue = window->queue.get();
-  }
-  auto& timers = queue->timers;
-  for (auto it = timers.begin(); it != timers.end(); ++it) {
-    if (it->hwnd == hWnd && it->id == uIDEvent) {
-      timers.erase(it);
-      return TRUE;
-    }
-  }
-  SetLastError(ERROR_INVALID_PARAMETER);
-  return FALSE;
 }
