@@ -12,15 +12,6 @@ using screen::Snapshot;
 namespace draw {
 namespace {
 
-bool Selectable(const MenuItemView& item) { return !item.separator && item.enabled; }
-
-int FirstSelectable(const std::vector<MenuItemView>& items) {
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (Selectable(items[i])) return static_cast<int>(i);
-  }
-  return -1;
-}
-
 // ------------------------------------------------------------ popups
 
 // A popup's columns: a space, the check column, the text, the accelerator,
@@ -209,6 +200,15 @@ void SyncMenu(const Snapshot& s, UiState& ui) {
 }
 
 }  // namespace draw
+
+bool Selectable(const MenuItemView& item) { return !item.separator && item.enabled; }
+
+int FirstSelectable(const std::vector<MenuItemView>& items) {
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (Selectable(items[i])) return static_cast<int>(i);
+  }
+  return -1;
+}
 
 std::vector<const std::vector<MenuItemView>*> MenuLevels(const Snapshot& s, const UiState& ui) {
   std::vector<const std::vector<MenuItemView>*> levels;
