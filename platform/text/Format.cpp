@@ -74,6 +74,25 @@ size_t ParseDecimal(const WCHAR*& p) {
   return value;
 }
 
+// '-' left-justifies, '#' puts 0x before hex, '0' pads with zeros.
+void ParseFlags(const WCHAR*& p, Spec& spec) {
+  for (;; ++p) {
+    switch (*p) {
+      case u'-':
+        spec.left = true;
+        break;
+      case u'#':
+        spec.alternate = true;
+        break;
+      case u'0':
+        spec.zero = true;
+        break;
+      default:
+        return;
+    }
+  }
+}
+
 // A '*' width comes from the arguments; a negative one left-justifies.
 void ParseWidth(const WCHAR*& p, Arguments& args, Spec& spec) {
   if (*p != u'*') {
@@ -92,12 +111,7 @@ void ParseWidth(const WCHAR*& p, Arguments& args, Spec& spec) {
 // Reads the conversion after its '%'; nothing when the format ends first.
 std::optional<Spec> ParseSpec(const WCHAR*& p, Arguments& args) {
   Spec spec;
-  for (;; ++p) {
-    if (*p == u'-') spec.left = true;
-    else if (*p == u'#') spec.alternate = true;
-    else if (*p == u'0') spec.zero = true;
-    else break;
-  }
+  ParseFlags(p, spec);
   ParseWidth(p, args, spec);
   if (*p == u'.') {
     spec.hasPrecision = true;
@@ -147,8 +161,8 @@ bool IsWide(const Spec& spec, WCHAR wideType) { return spec.size == 'l' || (spec
 // %c, %C: one character.
 void ConvertCharacter(std::u16string& out, const Spec& spec, Arguments& args) {
   int value = args.Next<int>();
-  char16_t c = IsWide(spec, u'c') ? static_cast<char16_t>(value)
-                                  : static_cast<char16_t>(static_cast<unsigned char>(value));
+  char16_t c =
+      IsWide(spec, u'c') ? static_cast<char16_t>(value) : static_cast<char16_t>(static_cast<unsigned char>(value));
   Emit(out, std::u16string_view(&c, 1), u"", spec.width, spec.left, false);
 }
 
@@ -163,8 +177,7 @@ std::u16string NarrowText(const char* s) {
 
 // %s, %S: a text; a precision cuts it.
 void ConvertText(std::u16string& out, const Spec& spec, Arguments& args) {
-  std::u16string body =
-      IsWide(spec, u's') ? WideText(args.Next<const WCHAR*>()) : NarrowText(args.Next<const char*>());
+  std::u16string body = IsWide(spec, u's') ? WideText(args.Next<const WCHAR*>()) : NarrowText(args.Next<const char*>());
   if (spec.hasPrecision && body.size() > spec.precision) body.resize(spec.precision);
   Emit(out, body, u"", spec.width, spec.left, false);
 }

@@ -196,9 +196,7 @@ std::optional<int> ButtonId(const std::string& name) {
 using Words = std::vector<Word>;
 using Error = std::optional<std::string>;
 
-bool CountIn(const Words& words, size_t least, size_t most) {
-  return words.size() >= least && words.size() <= most;
-}
+bool CountIn(const Words& words, size_t least, size_t most) { return words.size() >= least && words.size() <= most; }
 
 std::string Usage(std::string_view form) { return "expected '" + std::string(form) + "'"; }
 

@@ -89,8 +89,8 @@ Outcome RunKey(const Step& step, std::chrono::milliseconds timeout, Run& run) {
 Outcome RunMenu(const Step& step, std::chrono::milliseconds timeout, Run& run) {
   if (!run.user.MainWindow(timeout)) return Failed("no main window appeared within " + Seconds(timeout));
   if (!run.user.Menu(step.button, step.id)) {
-    return Failed("menu-bar button " + std::to_string(step.button) + " has no enabled item " +
-                  std::to_string(step.id) + " (or the window is busy with a box or dialog)");
+    return Failed("menu-bar button " + std::to_string(step.button) + " has no enabled item " + std::to_string(step.id) +
+                  " (or the window is busy with a box or dialog)");
   }
   return Succeeded();
 }
@@ -185,12 +185,12 @@ struct StepAction {
 };
 
 constexpr StepAction kActions[] = {
-    {Step::Kind::kCommand, true, RunCommand},        {Step::Kind::kKey, true, RunKey},
-    {Step::Kind::kMenu, true, RunMenu},              {Step::Kind::kDone, true, RunDone},
-    {Step::Kind::kAnswer, false, RunAnswer},         {Step::Kind::kWait, true, RunWait},
-    {Step::Kind::kWaitExit, false, RunWaitExit},     {Step::Kind::kWaitWindow, false, RunWaitWindow},
-    {Step::Kind::kDialog, true, RunDialog},          {Step::Kind::kTimeout, false, RunTimeout},
-    {Step::Kind::kSaveLog, true, RunSaveLog},        {Step::Kind::kSaveScreen, true, RunSaveScreen},
+    {Step::Kind::kCommand, true, RunCommand},    {Step::Kind::kKey, true, RunKey},
+    {Step::Kind::kMenu, true, RunMenu},          {Step::Kind::kDone, true, RunDone},
+    {Step::Kind::kAnswer, false, RunAnswer},     {Step::Kind::kWait, true, RunWait},
+    {Step::Kind::kWaitExit, false, RunWaitExit}, {Step::Kind::kWaitWindow, false, RunWaitWindow},
+    {Step::Kind::kDialog, true, RunDialog},      {Step::Kind::kTimeout, false, RunTimeout},
+    {Step::Kind::kSaveLog, true, RunSaveLog},    {Step::Kind::kSaveScreen, true, RunSaveScreen},
 };
 
 const StepAction& ActionFor(Step::Kind kind) {

@@ -43,8 +43,8 @@ size_t FirstShownLine(const screen::EditState& st, size_t rows) {
 // ES_AUTOHSCROLL: the view slides sideways to keep the caret in sight, a
 // quarter of its width at a time as the control does. Returns the cells
 // the lines are shifted by.
-size_t SlideToCaret(const screen::EditState& st, const std::vector<std::u32string>& cells, size_t start,
-                    int textCols, size_t& h) {
+size_t SlideToCaret(const screen::EditState& st, const std::vector<std::u32string>& cells, size_t start, int textCols,
+                    size_t& h) {
   const size_t caretLine = LastLine(st);
   if (CaretAtEnd(st) && caretLine >= start && caretLine < start + cells.size() && textCols > 0) {
     size_t col = cells[caretLine - start].size();

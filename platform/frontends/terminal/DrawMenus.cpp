@@ -126,7 +126,6 @@ PopupPlacement DrawPopup(Grid& grid, const Geometry& g, const std::vector<MenuIt
 
 }  // namespace
 
-
 std::vector<int> DrawMenuBar(Grid& grid, const Geometry& g, const Snapshot& s) {
   const int row = g.MenuRow();
   grid.Fill(row, g.InnerLeft(), 1, g.innerCols, U' ', kReverse);

@@ -76,8 +76,7 @@ BoxContent MeasureBox(const Geometry& g, const BoxView& box) {
 
 // The buttons centred on the row above the bottom border; the chosen one
 // in reverse, the default one bold.
-void DrawBoxButtons(Grid& grid, const BoxView& box, const BoxContent& c, int row, int left, int right,
-                    int selected) {
+void DrawBoxButtons(Grid& grid, const BoxView& box, const BoxContent& c, int row, int left, int right, int selected) {
   int col = left + std::max(1, (c.width - c.buttonsW) / 2);
   for (size_t i = 0; i < c.names.size(); ++i) {
     uint8_t attr = static_cast<int>(i) == selected ? kReverse : kPlain;

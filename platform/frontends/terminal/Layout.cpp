@@ -16,9 +16,8 @@ using screen::ControlView;
 using screen::Snapshot;
 
 void DrawTooSmall(Grid& grid, int termRows, int termCols) {
-  std::u32string text =
-      ToU32("Terminal too small (" + std::to_string(termCols) + "x" + std::to_string(termRows) + "): needs " +
-            std::to_string(kMinTerminalCols) + "x" + std::to_string(kMinTerminalRows));
+  std::u32string text = ToU32("Terminal too small (" + std::to_string(termCols) + "x" + std::to_string(termRows) +
+                              "): needs " + std::to_string(kMinTerminalCols) + "x" + std::to_string(kMinTerminalRows));
   auto lines = WordWrap(text, termCols);
   int top = std::max(0, (termRows - static_cast<int>(lines.size())) / 2);
   for (size_t i = 0; i < lines.size(); ++i) grid.Put(top + static_cast<int>(i), 0, lines[i], kBold);
@@ -45,8 +44,7 @@ void DrawTitleBar(Grid& grid, const Geometry& g, const Snapshot& s) {
 }
 
 // The program's window in the work area, its controls clipped to it.
-void DrawProgramWindow(Grid& grid, const Geometry& g, const screen::WindowView& w, EditSource& edits,
-                       UiState& ui) {
+void DrawProgramWindow(Grid& grid, const Geometry& g, const screen::WindowView& w, EditSource& edits, UiState& ui) {
   CellRect area = draw::Intersect(MapRect(g, w.rect), draw::WorkArea(g));
   grid.Fill(area.top, area.left, area.Rows(), area.Cols(), U' ');
   const draw::Origin workOrigin{POINT{0, draw::kTitlePixels}, g.WorkTop(), g.InnerLeft()};
