@@ -1,6 +1,7 @@
 #include "text/Format.h"
 
 #include <cstring>
+#include <optional>
 
 namespace text {
 namespace {
@@ -36,11 +37,179 @@ std::u16string Digits(uint64_t value, unsigned base, bool upper) {
   return std::u16string(reversed.rbegin(), reversed.rend());
 }
 
+// The arguments still to be formatted. A copy of the caller's list, so
+// that the steps below can take from it in turn (a va_list parameter
+// cannot be passed on by address).
+class Arguments {
+ public:
+  explicit Arguments(va_list args) { va_copy(list_, args); }
+  ~Arguments() { va_end(list_); }
+  Arguments(const Arguments&) = delete;
+  Arguments& operator=(const Arguments&) = delete;
+
+  template <typename T>
+  T Next() {
+    return va_arg(list_, T);
+  }
+
+ private:
+  va_list list_;
+};
+
+// One conversion: %[-][#][0][width][.precision][h|l]type.
+struct Spec {
+  bool left = false;
+  bool alternate = false;
+  bool zero = false;
+  size_t width = 0;
+  bool hasPrecision = false;
+  size_t precision = 0;
+  char size = 0;  // 'h', 'l' or none
+  WCHAR type = 0;
+};
+
+size_t ParseDecimal(const WCHAR*& p) {
+  size_t value = 0;
+  while (*p >= u'0' && *p <= u'9') value = value * 10 + static_cast<size_t>(*p++ - u'0');
+  return value;
+}
+
+// '-' left-justifies, '#' puts 0x before hex, '0' pads with zeros.
+void ParseFlags(const WCHAR*& p, Spec& spec) {
+  for (;; ++p) {
+    switch (*p) {
+      case u'-':
+        spec.left = true;
+        break;
+      case u'#':
+        spec.alternate = true;
+        break;
+      case u'0':
+        spec.zero = true;
+        break;
+      default:
+        return;
+    }
+  }
+}
+
+// A '*' width comes from the arguments; a negative one left-justifies.
+void ParseWidth(const WCHAR*& p, Arguments& args, Spec& spec) {
+  if (*p != u'*') {
+    spec.width = ParseDecimal(p);
+    return;
+  }
+  int w = args.Next<int>();
+  if (w < 0) {
+    spec.left = true;
+    w = -w;
+  }
+  spec.width = static_cast<size_t>(w);
+  ++p;
+}
+
+// Reads the conversion after its '%'; nothing when the format ends first.
+std::optional<Spec> ParseSpec(const WCHAR*& p, Arguments& args) {
+  Spec spec;
+  ParseFlags(p, spec);
+  ParseWidth(p, args, spec);
+  if (*p == u'.') {
+    spec.hasPrecision = true;
+    ++p;
+    spec.precision = ParseDecimal(p);
+  }
+  if (*p == u'h' || *p == u'l') spec.size = static_cast<char>(*p++);
+  if (*p == u'\0') return std::nullopt;
+  spec.type = *p++;
+  return spec;
+}
+
+// A precision on an integer is its least number of digits, and turns the
+// '0' flag off.
+void EmitInteger(std::u16string& out, const Spec& spec, std::u16string body, std::u16string_view prefix) {
+  if (spec.hasPrecision && body.size() < spec.precision) body.insert(0, spec.precision - body.size(), u'0');
+  Emit(out, body, prefix, spec.width, spec.left, spec.zero && !spec.hasPrecision);
+}
+
+// %d, %i: a 32-bit signed integer.
+void ConvertSigned(std::u16string& out, const Spec& spec, Arguments& args) {
+  int32_t value = args.Next<int32_t>();
+  uint64_t magnitude = value < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(value)) : static_cast<uint64_t>(value);
+  EmitInteger(out, spec, Digits(magnitude, 10, false), value < 0 ? u"-" : u"");
+}
+
+// %u, %x, %X: a 32-bit unsigned integer; '#' puts 0x before a non-zero hex one.
+void ConvertUnsigned(std::u16string& out, const Spec& spec, Arguments& args) {
+  uint32_t value = args.Next<uint32_t>();
+  unsigned base = spec.type == u'u' ? 10 : 16;
+  std::u16string_view prefix;
+  if (spec.alternate && base == 16 && value != 0) prefix = spec.type == u'X' ? u"0X" : u"0x";
+  EmitInteger(out, spec, Digits(value, base, spec.type == u'X'), prefix);
+}
+
+// %p: the address in upper-case hex, as many digits as a pointer has.
+void ConvertPointer(std::u16string& out, const Spec& spec, Arguments& args) {
+  auto value = reinterpret_cast<uintptr_t>(args.Next<void*>());
+  std::u16string body = Digits(value, 16, true);
+  if (body.size() < 2 * sizeof(void*)) body.insert(0, 2 * sizeof(void*) - body.size(), u'0');
+  Emit(out, body, u"", spec.width, spec.left, false);
+}
+
+// The lower-case type is the wide one unless 'h' or 'l' says otherwise.
+bool IsWide(const Spec& spec, WCHAR wideType) { return spec.size == 'l' || (spec.size == 0 && spec.type == wideType); }
+
+// %c, %C: one character.
+void ConvertCharacter(std::u16string& out, const Spec& spec, Arguments& args) {
+  int value = args.Next<int>();
+  char16_t c =
+      IsWide(spec, u'c') ? static_cast<char16_t>(value) : static_cast<char16_t>(static_cast<unsigned char>(value));
+  Emit(out, std::u16string_view(&c, 1), u"", spec.width, spec.left, false);
+}
+
+std::u16string WideText(const WCHAR* s) { return s ? std::u16string(s) : std::u16string(u"(null)"); }
+
+std::u16string NarrowText(const char* s) {
+  if (s == nullptr) s = "(null)";
+  std::u16string body;
+  for (; *s; ++s) body += static_cast<char16_t>(static_cast<unsigned char>(*s));
+  return body;
+}
+
+// %s, %S: a text; a precision cuts it.
+void ConvertText(std::u16string& out, const Spec& spec, Arguments& args) {
+  std::u16string body = IsWide(spec, u's') ? WideText(args.Next<const WCHAR*>()) : NarrowText(args.Next<const char*>());
+  if (spec.hasPrecision && body.size() > spec.precision) body.resize(spec.precision);
+  Emit(out, body, u"", spec.width, spec.left, false);
+}
+
+void Convert(std::u16string& out, const Spec& spec, Arguments& args) {
+  switch (spec.type) {
+    case u'd':
+    case u'i':
+      return ConvertSigned(out, spec, args);
+    case u'u':
+    case u'x':
+    case u'X':
+      return ConvertUnsigned(out, spec, args);
+    case u'p':
+      return ConvertPointer(out, spec, args);
+    case u'c':
+    case u'C':
+      return ConvertCharacter(out, spec, args);
+    case u's':
+    case u'S':
+      return ConvertText(out, spec, args);
+    default:
+      out += spec.type;  // not a conversion: the character stands for itself
+  }
+}
+
 }  // namespace
 
-std::u16string FormatV(const WCHAR* format, va_list args) {
+std::u16string FormatV(const WCHAR* format, va_list list) {
   std::u16string out;
   if (format == nullptr) return out;
+  Arguments args(list);
   const WCHAR* p = format;
   while (*p) {
     if (*p != u'%') {
@@ -53,93 +222,9 @@ std::u16string FormatV(const WCHAR* format, va_list args) {
       ++p;
       continue;
     }
-    bool left = false, alternate = false, zero = false;
-    for (;; ++p) {
-      if (*p == u'-') left = true;
-      else if (*p == u'#') alternate = true;
-      else if (*p == u'0') zero = true;
-      else break;
-    }
-    size_t width = 0;
-    if (*p == u'*') {
-      int w = va_arg(args, int);
-      if (w < 0) {
-        left = true;
-        w = -w;
-      }
-      width = static_cast<size_t>(w);
-      ++p;
-    } else {
-      while (*p >= u'0' && *p <= u'9') width = width * 10 + static_cast<size_t>(*p++ - u'0');
-    }
-    bool hasPrecision = false;
-    size_t precision = 0;
-    if (*p == u'.') {
-      hasPrecision = true;
-      ++p;
-      while (*p >= u'0' && *p <= u'9') precision = precision * 10 + static_cast<size_t>(*p++ - u'0');
-    }
-    char size = 0;
-    if (*p == u'h' || *p == u'l') size = static_cast<char>(*p++);
-    if (*p == u'\0') break;
-    WCHAR type = *p++;
-    switch (type) {
-      case u'd':
-      case u'i': {
-        int32_t value = va_arg(args, int32_t);
-        uint64_t magnitude = value < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(value)) : static_cast<uint64_t>(value);
-        std::u16string body = Digits(magnitude, 10, false);
-        if (hasPrecision && body.size() < precision) body.insert(0, precision - body.size(), u'0');
-        Emit(out, body, value < 0 ? u"-" : u"", width, left, zero && !hasPrecision);
-        break;
-      }
-      case u'u':
-      case u'x':
-      case u'X': {
-        uint32_t value = va_arg(args, uint32_t);
-        unsigned base = type == u'u' ? 10 : 16;
-        std::u16string body = Digits(value, base, type == u'X');
-        if (hasPrecision && body.size() < precision) body.insert(0, precision - body.size(), u'0');
-        std::u16string_view prefix;
-        if (alternate && base == 16 && value != 0) prefix = type == u'X' ? u"0X" : u"0x";
-        Emit(out, body, prefix, width, left, zero && !hasPrecision);
-        break;
-      }
-      case u'p': {
-        auto value = reinterpret_cast<uintptr_t>(va_arg(args, void*));
-        std::u16string body = Digits(value, 16, true);
-        if (body.size() < 2 * sizeof(void*)) body.insert(0, 2 * sizeof(void*) - body.size(), u'0');
-        Emit(out, body, u"", width, left, false);
-        break;
-      }
-      case u'c':
-      case u'C': {
-        bool wide = size == 'l' || (size == 0 && type == u'c');
-        int value = va_arg(args, int);
-        char16_t c = wide ? static_cast<char16_t>(value) : static_cast<char16_t>(static_cast<unsigned char>(value));
-        Emit(out, std::u16string_view(&c, 1), u"", width, left, false);
-        break;
-      }
-      case u's':
-      case u'S': {
-        bool wide = size == 'l' || (size == 0 && type == u's');
-        std::u16string body;
-        if (wide) {
-          const WCHAR* s = va_arg(args, const WCHAR*);
-          body = s ? std::u16string(s) : std::u16string(u"(null)");
-        } else {
-          const char* s = va_arg(args, const char*);
-          if (s == nullptr) s = "(null)";
-          for (; *s; ++s) body += static_cast<char16_t>(static_cast<unsigned char>(*s));
-        }
-        if (hasPrecision && body.size() > precision) body.resize(precision);
-        Emit(out, body, u"", width, left, false);
-        break;
-      }
-      default:
-        out += type;  // not a conversion: the character stands for itself
-        break;
-    }
+    std::optional<Spec> spec = ParseSpec(p, args);
+    if (!spec) break;
+    Convert(out, *spec, args);
   }
   return out;
 }

@@ -46,80 +46,111 @@ struct Frontend::State {
   bool rebootRequested = false;
   bool rebootShown = false;
 
+  // What the thread's loop keeps from one turn to the next.
+  struct View {
+    UiState ui;
+    LiveEdits edits;
+    LiveActions actions;
+    int rows = 0, cols = 0;
+    uint64_t drawn = 0;  // the version of the screen on the terminal
+    bool dirty = true;   // draw even if the screen has not changed
+    bool full = true;    // draw every cell, not only the changed ones
+    kernel::TimePoint statusDue = kernel::kNever;
+  };
+
   void Run();
+  bool TakeRequests(View& v);
+  void ReadStatus(View& v);
+  void DrawIfChanged(View& v);
+  void WaitForInput(View& v);
+  void OnKey(View& v, const KeyPress& key);
   void Finish();
 };
 
+// One turn: requests from other threads, the status line, the screen if
+// it changed, then sleep until something happens and take the keys.
 void Frontend::State::Run() {
-  UiState ui;
-  LiveEdits edits;
-  LiveActions actions;
-  int rows = 0, cols = 0;
-  tty::Size(rows, cols);
-  uint64_t drawn = 0;
-  bool dirty = true, full = true;
-  kernel::TimePoint statusDue = kernel::kNever;
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      if (stop) break;
-      if (rebootRequested && !ui.rebooting) {
-        ui.rebooting = true;
-        dirty = true;
-      }
-    }
-    if (options.status) {
-      std::u16string status = options.status();
-      if (status != ui.status) {
-        ui.status = std::move(status);
-        dirty = true;
-        statusDue = options.statusRefreshMs ? kernel::AfterMilliseconds(options.statusRefreshMs) : kernel::kNever;
-      } else {
-        statusDue = kernel::kNever;
-      }
-    }
-    screen::Snapshot snap = screen::Capture();
-    SyncUi(snap, ui);
-    if (dirty || snap.version != drawn) {
-      tty::Draw(Layout(snap, edits, ui, rows, cols), full);
-      drawn = snap.version;
-      dirty = full = false;
-      if (ui.rebooting) {
-        std::lock_guard<std::mutex> guard(lock);
-        rebootShown = true;
-        waiters.WakeAll();
-      }
-    }
-
-    short revents = 0;
-    screen::WaitForChangeOrFd(drawn, statusDue, tty::EventFd(), POLLIN, &revents);
-    tty::Events events = tty::TakeEvents();
-    if (events.resized) {
-      tty::Resize(rows, cols);
-      dirty = full = true;
-    }
-    for (const tty::RawKey& raw : tty::ReadKeys()) {
-      std::optional<KeyPress> key = DecodeKey(raw.code, raw.alt, raw.name);
-      if (!key) continue;
-      // Each key sees what the one before it did.
-      snap = screen::Capture();
-      SyncUi(snap, ui);
-      switch (HandleKey(snap, ui, *key, actions, options.commandNames)) {
-        case KeyOutcome::kRedraw:
-          full = true;
-          break;
-        case KeyOutcome::kInterrupt:
-          // As Ctrl+C would in a cooked terminal: the handler gives the
-          // terminal back and the process ends.
-          kill(getpid(), SIGINT);
-          break;
-        default:
-          break;
-      }
-      dirty = true;
-    }
+  View v;
+  tty::Size(v.rows, v.cols);
+  while (TakeRequests(v)) {
+    ReadStatus(v);
+    DrawIfChanged(v);
+    WaitForInput(v);
   }
   Finish();
+}
+
+// False once Stop asked the loop to end.
+bool Frontend::State::TakeRequests(View& v) {
+  std::lock_guard<std::mutex> guard(lock);
+  if (stop) return false;
+  if (rebootRequested && !v.ui.rebooting) {
+    v.ui.rebooting = true;
+    v.dirty = true;
+  }
+  return true;
+}
+
+// A status that changed is read again after statusRefreshMs; one that
+// stayed the same waits for a wake-up.
+void Frontend::State::ReadStatus(View& v) {
+  if (!options.status) return;
+  std::u16string status = options.status();
+  if (status != v.ui.status) {
+    v.ui.status = std::move(status);
+    v.dirty = true;
+    v.statusDue = options.statusRefreshMs ? kernel::AfterMilliseconds(options.statusRefreshMs) : kernel::kNever;
+  } else {
+    v.statusDue = kernel::kNever;
+  }
+}
+
+// Once the rebooting state is on the terminal, ShowRebooting may go on.
+void Frontend::State::DrawIfChanged(View& v) {
+  screen::Snapshot snap = screen::Capture();
+  SyncUi(snap, v.ui);
+  if (!v.dirty && snap.version == v.drawn) return;
+  tty::Draw(Layout(snap, v.edits, v.ui, v.rows, v.cols), v.full);
+  v.drawn = snap.version;
+  v.dirty = v.full = false;
+  if (v.ui.rebooting) {
+    std::lock_guard<std::mutex> guard(lock);
+    rebootShown = true;
+    waiters.WakeAll();
+  }
+}
+
+void Frontend::State::WaitForInput(View& v) {
+  short revents = 0;
+  screen::WaitForChangeOrFd(v.drawn, v.statusDue, tty::EventFd(), POLLIN, &revents);
+  tty::Events events = tty::TakeEvents();
+  if (events.resized) {
+    tty::Resize(v.rows, v.cols);
+    v.dirty = v.full = true;
+  }
+  for (const tty::RawKey& raw : tty::ReadKeys()) {
+    std::optional<KeyPress> key = DecodeKey(raw.code, raw.alt, raw.name);
+    if (key) OnKey(v, *key);
+  }
+}
+
+void Frontend::State::OnKey(View& v, const KeyPress& key) {
+  // Each key sees what the one before it did.
+  screen::Snapshot snap = screen::Capture();
+  SyncUi(snap, v.ui);
+  switch (HandleKey(snap, v.ui, key, v.actions, options.commandNames)) {
+    case KeyOutcome::kRedraw:
+      v.full = true;
+      break;
+    case KeyOutcome::kInterrupt:
+      // As Ctrl+C would in a cooked terminal: the handler gives the
+      // terminal back and the process ends.
+      kill(getpid(), SIGINT);
+      break;
+    default:
+      break;
+  }
+  v.dirty = true;
 }
 
 void Frontend::State::Finish() {

@@ -88,84 +88,64 @@ std::optional<KeyPress> Extended(std::string_view name) {
   return std::nullopt;
 }
 
+// Control characters and curses' key codes that stand for one key each.
+struct NamedKey {
+  int code;
+  uint8_t vk;
+  unsigned modifiers;
+};
+constexpr NamedKey kNamedKeys[] = {
+    {'\t', VK_TAB, kNoModifiers},
+    {'\r', VK_RETURN, kNoModifiers},
+    {'\n', VK_RETURN, kNoModifiers},
+    {KEY_ENTER, VK_RETURN, kNoModifiers},
+    {0x1B, VK_ESCAPE, kNoModifiers},
+    {0x7F, VK_BACK, kNoModifiers},
+    {0x08, VK_BACK, kNoModifiers},
+    {KEY_BACKSPACE, VK_BACK, kNoModifiers},
+    // The control characters that are not Ctrl with a letter.
+    {0x00, VK_SPACE, kControl},
+    {0x1C, kVkOem5, kControl},
+    {0x1D, kVkOem6, kControl},
+    {0x1E, '6', kControl | kShift},
+    {0x1F, kVkOemMinus, kControl | kShift},
+    {KEY_UP, VK_UP, kNoModifiers},
+    {KEY_DOWN, VK_DOWN, kNoModifiers},
+    {KEY_LEFT, VK_LEFT, kNoModifiers},
+    {KEY_RIGHT, VK_RIGHT, kNoModifiers},
+    // The keypad's corners and centre.
+    {KEY_HOME, VK_HOME, kNoModifiers},
+    {KEY_A1, VK_HOME, kNoModifiers},
+    {KEY_BEG, VK_HOME, kNoModifiers},
+    {KEY_END, VK_END, kNoModifiers},
+    {KEY_C1, VK_END, kNoModifiers},
+    {KEY_LL, VK_END, kNoModifiers},
+    {KEY_PPAGE, VK_PRIOR, kNoModifiers},
+    {KEY_A3, VK_PRIOR, kNoModifiers},
+    {KEY_NPAGE, VK_NEXT, kNoModifiers},
+    {KEY_C3, VK_NEXT, kNoModifiers},
+    {KEY_DC, VK_DELETE, kNoModifiers},
+    {KEY_IC, kVkInsert, kNoModifiers},
+    {KEY_B2, kVkClear, kNoModifiers},
+    {KEY_BTAB, VK_TAB, kShift},
+    // Scroll backward and forward: Shift+Up and Shift+Down in xterm's terminfo.
+    {KEY_SR, VK_UP, kShift},
+    {KEY_SF, VK_DOWN, kShift},
+    {KEY_SLEFT, VK_LEFT, kShift},
+    {KEY_SRIGHT, VK_RIGHT, kShift},
+    {KEY_SHOME, VK_HOME, kShift},
+    {KEY_SEND, VK_END, kShift},
+    {KEY_SPREVIOUS, VK_PRIOR, kShift},
+    {KEY_SNEXT, VK_NEXT, kShift},
+    {KEY_SDC, VK_DELETE, kShift},
+    {KEY_SIC, kVkInsert, kShift},
+};
+
 std::optional<KeyPress> Plain(int code, std::string_view name) {
   if (code >= 0x20 && code < 0x7F) return Printable(code);
-  switch (code) {
-    case '\t':
-      return Make(VK_TAB);
-    case '\r':
-    case '\n':
-    case KEY_ENTER:
-      return Make(VK_RETURN);
-    case 0x1B:
-      return Make(VK_ESCAPE);
-    case 0x7F:
-    case 0x08:
-    case KEY_BACKSPACE:
-      return Make(VK_BACK);
-    case 0x00:
-      return Make(VK_SPACE, kControl);
-    case 0x1C:
-      return Make(kVkOem5, kControl);
-    case 0x1D:
-      return Make(kVkOem6, kControl);
-    case 0x1E:
-      return Make('6', kControl | kShift);
-    case 0x1F:
-      return Make(kVkOemMinus, kControl | kShift);
-    case KEY_UP:
-      return Make(VK_UP);
-    case KEY_DOWN:
-      return Make(VK_DOWN);
-    case KEY_LEFT:
-      return Make(VK_LEFT);
-    case KEY_RIGHT:
-      return Make(VK_RIGHT);
-    case KEY_HOME:
-    case KEY_A1:
-    case KEY_BEG:
-      return Make(VK_HOME);
-    case KEY_END:
-    case KEY_C1:
-    case KEY_LL:
-      return Make(VK_END);
-    case KEY_PPAGE:
-    case KEY_A3:
-      return Make(VK_PRIOR);
-    case KEY_NPAGE:
-    case KEY_C3:
-      return Make(VK_NEXT);
-    case KEY_DC:
-      return Make(VK_DELETE);
-    case KEY_IC:
-      return Make(kVkInsert);
-    case KEY_B2:
-      return Make(kVkClear);
-    case KEY_BTAB:
-      return Make(VK_TAB, kShift);
-    case KEY_SR:  // scroll backward: Shift+Up in xterm's terminfo
-      return Make(VK_UP, kShift);
-    case KEY_SF:
-      return Make(VK_DOWN, kShift);
-    case KEY_SLEFT:
-      return Make(VK_LEFT, kShift);
-    case KEY_SRIGHT:
-      return Make(VK_RIGHT, kShift);
-    case KEY_SHOME:
-      return Make(VK_HOME, kShift);
-    case KEY_SEND:
-      return Make(VK_END, kShift);
-    case KEY_SPREVIOUS:
-      return Make(VK_PRIOR, kShift);
-    case KEY_SNEXT:
-      return Make(VK_NEXT, kShift);
-    case KEY_SDC:
-      return Make(VK_DELETE, kShift);
-    case KEY_SIC:
-      return Make(kVkInsert, kShift);
-    default:
-      break;
-  }
+  auto named =
+      std::find_if(std::begin(kNamedKeys), std::end(kNamedKeys), [code](const NamedKey& k) { return k.code == code; });
+  if (named != std::end(kNamedKeys)) return Make(named->vk, named->modifiers);
   if (code >= 0x01 && code <= 0x1A) return Make(static_cast<uint8_t>('A' + code - 1), kControl);
   if (code >= KEY_F(1) && code <= KEY_F(63)) return FunctionKey(code - KEY_F0);
   if (code > KEY_MAX || !name.empty()) return Extended(name);

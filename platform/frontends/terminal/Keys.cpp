@@ -16,8 +16,6 @@ bool IsKey(const KeyPress& k, uint8_t vk, unsigned modifiers = kNoModifiers) {
   return k.vk == vk && k.modifiers == modifiers;
 }
 
-bool Selectable(const screen::MenuItemView& item) { return !item.separator && item.enabled; }
-
 int Step(const std::vector<screen::MenuItemView>& items, int from, int dir) {
   const int n = static_cast<int>(items.size());
   if (n == 0) return -1;
@@ -27,13 +25,6 @@ int Step(const std::vector<screen::MenuItemView>& items, int from, int dir) {
     if (Selectable(items[static_cast<size_t>(i)])) return i;
   }
   return from;
-}
-
-int FirstSelectable(const std::vector<screen::MenuItemView>& items) {
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (Selectable(items[i])) return static_cast<int>(i);
-  }
-  return -1;
 }
 
 char32_t Lower(char32_t c) { return c >= U'A' && c <= U'Z' ? c + 32 : c; }

@@ -95,6 +95,10 @@ const screen::WindowView* TopDialog(const screen::Snapshot& s);
 // The open popup's items at each level of ui.menuPath (level 0 the popup of
 // the open button). Empty when no menu is open.
 std::vector<const std::vector<screen::MenuItemView>*> MenuLevels(const screen::Snapshot& s, const UiState& ui);
+// An item that can be chosen: no separator, enabled.
+bool Selectable(const screen::MenuItemView& item);
+// The first item that can be chosen; -1 when there is none.
+int FirstSelectable(const std::vector<screen::MenuItemView>& items);
 
 // The whole terminal. `ui.hscroll` follows the carets of the edit controls.
 Grid Layout(const screen::Snapshot& s, EditSource& edits, UiState& ui, int termRows, int termCols);

@@ -239,9 +239,8 @@ void PutCell(int row, int col, const Cell& cell) {
   mvwaddch(stdscr, row, col, static_cast<chtype>(static_cast<unsigned char>(NarrowOf(cell.ch))) | attr);
 }
 
-}  // namespace
-
-bool Open(std::string& error) {
+// Whether the terminal can be taken; keeps its settings to give back.
+bool CanTake(std::string& error) {
   if (g_screen) {
     error = "the terminal is already taken";
     return false;
@@ -259,14 +258,19 @@ bool Open(std::string& error) {
     error = std::string("cannot read the terminal's settings: ") + std::strerror(errno);
     return false;
   }
+  return true;
+}
 
-  // Ours before newterm, so that ncurses keeps its own handlers out.
+// Ours before newterm, so that ncurses keeps its own handlers out.
+void InstallHandlers() {
   Install(SIGWINCH, OnResize, nullptr, false);
   for (int sig : kEndingSignals) Install(sig, OnEnding, nullptr, true);
   for (int sig : kFaultSignals) Install(sig, nullptr, OnFault, false);
   static bool atExit = (std::atexit(AtExit), true);
   (void)atExit;
+}
 
+bool StartCurses(std::string& error) {
 #if FWUTIL_CURSES_WIDE
   std::setlocale(LC_CTYPE, "");
 #endif
@@ -277,7 +281,6 @@ bool Open(std::string& error) {
     g_screen = newterm(nullptr, stdout, stdin);
   }
   if (!g_screen) {
-    UninstallAll();
     const char* term = std::getenv("TERM");
     error = std::string("ncurses cannot drive this terminal (TERM=") + (term ? term : "") + ")";
     return false;
@@ -290,13 +293,21 @@ bool Open(std::string& error) {
   nodelay(stdscr, TRUE);
   set_escdelay(25);
   curs_set(0);
+  return true;
+}
 
+// What puts the terminal back from a signal handler, where ncurses cannot
+// be called: attributes off, the cursor on, keypad off, the normal screen.
+void RecordReset() {
   g_resetLength = 0;
   AppendCap("sgr0");
   AppendCap("cnorm");
   AppendCap("rmkx");
   AppendCap("rmcup");
+}
 
+// The front end's thread sleeps on the keys and on the wake-up pipe at once.
+void WatchKeysAndWakeUps() {
   g_epoll = epoll_create1(EPOLL_CLOEXEC);
   epoll_event in{};
   in.events = EPOLLIN;
@@ -306,7 +317,19 @@ bool Open(std::string& error) {
   wake.events = EPOLLIN;
   wake.data.fd = g_pipe[0];
   epoll_ctl(g_epoll, EPOLL_CTL_ADD, g_pipe[0], &wake);
+}
 
+}  // namespace
+
+bool Open(std::string& error) {
+  if (!CanTake(error)) return false;
+  InstallHandlers();
+  if (!StartCurses(error)) {
+    UninstallAll();
+    return false;
+  }
+  RecordReset();
+  WatchKeysAndWakeUps();
   HoldStderr();
   g_taken = true;
   return true;
