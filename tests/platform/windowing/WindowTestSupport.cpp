@@ -32,6 +32,10 @@ bool AnswerBox(uint64_t id, int result) { return screen::AnswerBox(id, result); 
 
 bool NothingModal() { return screen::Capture().modals.empty(); }
 
+bool PressDone() { return screen::PressDone(); }
+
+bool MenuBarShown() { return screen::Capture().menuBar.has_value(); }
+
 HWND DialogInFront() {
   HWND dialog = nullptr;
   for (const screen::ModalView& m : screen::Capture().modals) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <windows.h>
+#include <aygshell.h>
 
 #include <gtest/gtest.h>
 
@@ -214,6 +215,11 @@ std::vector<Box> OpenBoxes();
 bool AnswerBox(uint64_t id, int result);
 // True when no box and no dialog is on the screen.
 bool NothingModal();
+// Presses the title bar's done button of the foreground window (false when
+// it has none).
+bool PressDone();
+// Whether the screen shows a menu bar.
+bool MenuBarShown();
 // The topmost dialog on the screen, or null.
 HWND DialogInFront();
 // The title bar's text (the foreground window's title).
@@ -337,6 +343,32 @@ inline std::vector<uint8_t> Words(const std::vector<uint16_t>& words) {
   std::vector<uint8_t> out;
   for (uint16_t w : words) ResImage::Word(out, w);
   return out;
+}
+
+// ------------------------------------------------------------- menu bars
+
+// The resources a menu bar reads: menu 105, menu-bar data 105, string 40003.
+inline HINSTANCE RegisterMenuBarResources(std::vector<uint16_t> barWords = {105, 1, 0xFFFE, 40001, 4, 0x18, 40003, 0, 0}) {
+  static ResImage image;
+  image = ResImage();
+  image.Add(
+      4, 105,
+      MenuTemplate(
+          {{MF_POPUP | MF_END, 0, u"System"}, {0, 118, u"Update firmware - Go"}, {0, 0, u""}, {MF_END, 101, u"Exit"}}),
+      1028);
+  image.Add(10, 105, Words(barWords), 1028);  // RT_RCDATA
+  image.Add(6, 40003 / 16 + 1, StringBlock({{40003 % 16, u"System"}}), 1028);
+  return image.Register();
+}
+
+inline SHMENUBARINFO BarInfo(HWND parent, HINSTANCE instance, UINT id = 105) {
+  SHMENUBARINFO info;
+  memset(&info, 0, sizeof(info));
+  info.cbSize = sizeof(info);
+  info.hwndParent = parent;
+  info.nToolBarId = id;
+  info.hInstRes = instance;
+  return info;
 }
 
 }  // namespace wintest
