@@ -91,11 +91,11 @@ TEST_P(ComConformance, OpenIsExclusiveAndClosingFreesThePort) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
-// A departure: Win32's and CE's serial drivers keep a port's settings in the
-// driver, so an open inherits what the previous handle set (which is why
-// `mode COM1: ...` works on the desktop). The stand-in gives every open the
-// UART's power-on settings, so that no program (or test) inherits another's
-// line; the utility sets every field it relies on after each open.
+// A departure: Win32's serial drivers keep a port's settings across handles,
+// so an open inherits what the previous handle set (which is why `mode COM1:`
+// works on the desktop). The stand-in gives every open the UART's power-on
+// settings, so that no program (or test) inherits another's line; the
+// utility sets every field it relies on after each open.
 TEST_P(ComConformance, EveryOpenStartsWithAFreshUartsSettings) {
   for (int round = 0; round < 2; ++round) {
     DCB dcb{};

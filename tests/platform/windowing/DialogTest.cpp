@@ -222,6 +222,8 @@ struct DialogRun {
 };
 DialogRun* currentRun = nullptr;
 
+// CE's dialog procedure returns BOOL (desktop Win32: INT_PTR; the desktop
+// build's shim widens it, platform/README.md, Differences).
 BOOL CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) currentRun->initParam = lParam;
   if (message == WM_COMMAND) {
@@ -332,7 +334,8 @@ TEST_F(DialogTest, MalformedTemplateShowsNothing) {
   bytes[0] = 0xFF;
   bytes[1] = 0xFF;
   bytes[2] = 1;
-  bytes[3] = 0;  // the signature of an extended template, which is refused
+  bytes[3] = 0;  // the signature of an extended template (DLGTEMPLATEEX), which is refused:
+                 // the stand-in reads the plain DLGTEMPLATE only, all the utility has
   EXPECT_EQ(Show(), -1);
   EXPECT_TRUE(NothingModal());
   EXPECT_FALSE(EnableWindow(main, TRUE));  // the owner was never disabled

@@ -301,7 +301,9 @@ TEST(ActivationTest, ForegroundMovesWithActivateMessages) {
   EXPECT_EQ(GetForegroundWindow(), second);
 
   log.Clear();
-  // The lowest bit asks for the owned windows too; it is no part of the handle.
+  // The lowest bit asks for the owned windows too; it is no part of the
+  // handle. CE's convention, which the utility uses; desktop Win32 has no
+  // such bit (platform/README.md, Differences).
   EXPECT_TRUE(SetForegroundWindow(reinterpret_cast<HWND>(reinterpret_cast<ULONG_PTR>(first) | 1)));
   EXPECT_EQ(GetForegroundWindow(), first);
   ASSERT_EQ(log.Count(WM_ACTIVATE), 2u);
