@@ -8,6 +8,8 @@
 
 namespace {
 
+using Text = std::basic_string<WCHAR>;
+
 TEST(WideStringTest, WorksOnSixteenBitUnits) {
   static_assert(sizeof(WCHAR) == 2);
   EXPECT_EQ(wcslen(TEXT("COM1:")), 5u);
@@ -19,15 +21,15 @@ TEST(WideStringTest, WorksOnSixteenBitUnits) {
 
 TEST(WideStringTest, LastBackslashAndBoundedCopy) {
   const WCHAR* path = TEXT("\\Windows\\fwutil.exe");
-  const WCHAR* last = wcsrchr(path, u'\\');
+  const WCHAR* last = wcsrchr(path, TEXT('\\'));
   ASSERT_NE(last, nullptr);
   EXPECT_EQ(last - path, 8);
-  EXPECT_EQ(wcsrchr(TEXT("fwutil.exe"), u'\\'), nullptr);
+  EXPECT_EQ(wcsrchr(TEXT("fwutil.exe"), TEXT('\\')), nullptr);
 
   WCHAR dir[100] = {};
   wcsncpy(dir, path, static_cast<size_t>(last - path) + 1);
-  EXPECT_EQ(std::u16string(dir), u"\\Windows\\");
-  WCHAR padded[6] = {u'x', u'x', u'x', u'x', u'x', u'x'};
+  EXPECT_EQ(Text(dir), TEXT("\\Windows\\"));
+  WCHAR padded[6] = {TEXT('x'), TEXT('x'), TEXT('x'), TEXT('x'), TEXT('x'), TEXT('x')};
   wcsncpy(padded, TEXT("ab"), 6);
   EXPECT_EQ(padded[2], 0);
   EXPECT_EQ(padded[5], 0);
