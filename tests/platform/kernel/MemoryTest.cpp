@@ -1,5 +1,7 @@
 // Conformance of the GPIO window: reserve address space, map the board's
 // register block onto it (CE's VirtualCopy), release it. SDK calls only.
+// The desktop has no VirtualCopy and a process reaches no physical memory
+// there (platform/README.md, Differences).
 #include <windows.h>
 #include <pkfuncs.h>
 

@@ -2,6 +2,10 @@
 // COREDLL.DLL, GetProcAddressW) and the reboot request that reaches the
 // board; the program's module file name. SDK calls only; the board that
 // records the request is KernelTestSupport's.
+//
+// CE's: COREDLL.DLL, GetProcAddressW and KernelIoControl do not exist on the
+// desktop, where the utility's reboot reports "LoadLibrary() call fails !"
+// (platform/README.md, Differences).
 #include <windows.h>
 #include <pkfuncs.h>
 

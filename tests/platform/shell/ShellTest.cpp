@@ -4,6 +4,10 @@
 // input-panel bookkeeping. SDK calls only, with the window tests' fixture
 // (the person at the screen). The bar as the screen shows it and as the
 // person works it: ShellScreenTest.cpp.
+//
+// All of it is CE's shell (aygshell, the command bar); the desktop has none,
+// and the desktop build's shim stands the window's own menu in for the bar
+// (platform/README.md, Differences).
 #include <windows.h>
 #include <aygshell.h>
 #include <commctrl.h>

@@ -61,6 +61,8 @@ TEST(InputTest, KeybdEventReachesTheBoardAndTheFocusedWindowsThread) {
   HWND parent = Create(nullptr);
   HWND edit = Create(Logging(log), WS_CHILD | WS_VISIBLE, parent, 5);
   SetFocus(edit);
+  // KEYEVENTF_SILENT is CE's 0x0004 (no key click); on the desktop 0x0004
+  // is KEYEVENTF_UNICODE (platform/README.md, Differences).
   keybd_event(VK_KANA, 0, KEYEVENTF_KEYUP | KEYEVENTF_SILENT, 0);
   keybd_event('A', 0, 0, 0);
   ASSERT_TRUE(Pump([&] { return log.Count(WM_KEYDOWN) == 1; }));
