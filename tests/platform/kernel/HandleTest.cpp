@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "kernel/Handles.h"
-
 namespace {
 
+// Win32 and CE may give a closed handle's value to the next object; the
+// stand-in does not hand the value just closed out again, so that a handle
+// kept after its close fails (ERROR_INVALID_HANDLE) rather than reaching
+// another object.
 TEST(HandleTest, ClosedHandleNamesNothingAndIsNotReused) {
   HANDLE first = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ASSERT_TRUE(CloseHandle(first));
@@ -16,14 +18,6 @@ TEST(HandleTest, ClosedHandleNamesNothingAndIsNotReused) {
   HANDLE second = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   EXPECT_NE(first, second);
   CloseHandle(second);
-}
-
-TEST(HandleTest, OpenHandleCountFollowsCreateAndClose) {
-  size_t before = kernel::OpenHandleCount();
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  EXPECT_EQ(kernel::OpenHandleCount(), before + 1);
-  CloseHandle(event);
-  EXPECT_EQ(kernel::OpenHandleCount(), before);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "ResBuilder.h"
+#include "ResourceTestSupport.h"
 #include "kernel/Modules.h"
 #include "resources/ProgramImage.h"
 #include "resources/ResFile.h"

@@ -8,7 +8,7 @@
 #include <memory>
 #include <set>
 
-#include "ResBuilder.h"
+#include "ResourceTestSupport.h"
 #include "resources/ProgramImage.h"
 #include "resources/ResFile.h"
 #include "resources/Templates.h"

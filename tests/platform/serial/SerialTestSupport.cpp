@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "kernel/Clock.h"
+#include "serial/Serial.h"
 
 extern char** environ;
 
@@ -91,6 +92,7 @@ class VirtualPeer : public Peer {
   void Vanish() override { serial::RemovePort(kPort); }
   bool WritesCanBlock() const override { return false; }
   bool OverflowDrops() const override { return true; }
+  void PaceWrites() override { line_->SetPaced(true); }
 
  private:
   serial::PortOptions options_;
@@ -275,8 +277,11 @@ std::string BackendName(Backend backend) {
   return "?";
 }
 
-std::unique_ptr<Peer> MakePeer(Backend backend, const serial::PortOptions& options) {
-  serial::InitializeDriver();
+void InitializePorts() { serial::InitializeDriver(); }
+
+std::unique_ptr<Peer> MakePeer(Backend backend) {
+  const serial::PortOptions options;
+  InitializePorts();
   switch (backend) {
     case Backend::VirtualLine:
       return std::make_unique<VirtualPeer>(options);

@@ -1,5 +1,7 @@
 // What the serial conformance tests run against: each back end of a COM
-// port with a peer at the other end of its line that the test drives.
+// port with a peer at the other end of its line that the test drives. The
+// header speaks the SDK only (the conformance tests include nothing else);
+// SerialTestSupport.cpp sets the ports up with the stand-in's port table.
 #pragma once
 
 #include <windows.h>
@@ -10,8 +12,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "serial/Serial.h"
 
 namespace serialtest {
 
@@ -48,11 +48,21 @@ class Peer {
   // Bytes that do not fit the port's input queue: dropped with CE_RXOVER
   // (a UART), or left with the device until there is room (a host tty).
   virtual bool OverflowDrops() const = 0;
+  // Makes bytes towards the peer take their time on the line, so that a
+  // large write is held up even where nothing else holds it (an unpaced
+  // virtual line). Nothing to do where writes can block already.
+  virtual void PaceWrites() {}
 };
 
 enum class Backend { VirtualLine, OpenPty, PlatformPty, SocatPty };
 std::string BackendName(Backend backend);
-std::unique_ptr<Peer> MakePeer(Backend backend, const serial::PortOptions& options = {});
+std::unique_ptr<Peer> MakePeer(Backend backend);
+
+// Makes the COM ports known to CreateFileW ("COMn:"); MakePeer does it too.
+void InitializePorts();
+
+// A port this program never configures.
+inline const WCHAR* kAbsentPortName = u"COM9:";
 
 // Opens kPort for reading and writing as the system does.
 inline HANDLE OpenPort() {

@@ -1,8 +1,14 @@
-// Helpers for window tests: windows whose procedure is a lambda, a message
-// log, a message pump with a limit, and a hand-made .res image.
+// The window tests' fixture: windows whose procedure is a lambda, a message
+// log, a message pump with a limit, a hand-made .res image, and the person in
+// front of the handset (keys, the boxes and dialogs on the screen, the title
+// bar). It speaks the SDK only, so the conformance tests that include it
+// include nothing of the stand-in; WindowTestSupport.cpp implements what the
+// SDK has no call for with the stand-in's screen (and gives every test
+// program a desktop of its own).
 #pragma once
 
 #include <windows.h>
+#include <aygshell.h>
 
 #include <gtest/gtest.h>
 
@@ -12,20 +18,33 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "kernel/Modules.h"
-#include "windowing/Desktop.h"
 
 namespace wintest {
 
 using namespace std::chrono_literals;
 
 // Every test process gets a desktop of its own: tests running side by side
-// must not find each other's windows.
-inline const std::string kPrivateDesktop = windowing::UsePrivateDesktop();
+// must not find each other's windows. Its directory.
+extern const std::string kPrivateDesktop;
+
+// Registers `image` (a compiled .res, kept by the caller for the life of the
+// process) as the resources of a program module; returns its instance.
+HINSTANCE RegisterResources(std::span<const uint8_t> image);
+
+// Runs the platform's clock `factor` times faster while it lives, so that
+// timers and time-outs of seconds take milliseconds (nothing on Win32).
+class FastClock {
+ public:
+  explicit FastClock(int factor);
+  ~FastClock();
+  FastClock(const FastClock&) = delete;
+  FastClock& operator=(const FastClock&) = delete;
+};
 
 using Handler = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 
@@ -163,6 +182,74 @@ bool Eventually(F condition, std::chrono::milliseconds limit = 5000ms) {
   return condition();
 }
 
+
+// ------------------------------------------------- the person at the screen
+
+enum Modifiers : unsigned { kNoModifiers = 0, kShift = 1, kControl = 2 };
+
+// A key pressed and released with the modifier keys held around it, as a
+// person types it (keybd_event).
+inline void Press(BYTE vk, unsigned modifiers = kNoModifiers) {
+  if (modifiers & kControl) keybd_event(VK_CONTROL, 0, 0, 0);
+  if (modifiers & kShift) keybd_event(VK_SHIFT, 0, 0, 0);
+  keybd_event(vk, 0, 0, 0);
+  keybd_event(vk, 0, KEYEVENTF_KEYUP, 0);
+  if (modifiers & kShift) keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
+  if (modifiers & kControl) keybd_event(VK_CONTROL, 0, KEYEVENTF_KEYUP, 0);
+}
+
+// A message box as the person sees it.
+struct Box {
+  uint64_t id = 0;  // for AnswerBox
+  std::u16string text;
+  std::u16string caption;
+  std::vector<int> buttons;  // IDOK, IDCANCEL, ... left to right
+  UINT icon = 0;             // MB_ICONERROR etc.
+  HWND owner = nullptr;
+};
+
+// The message boxes on the screen not yet answered, bottom to top.
+std::vector<Box> OpenBoxes();
+// Presses button `result` of box `id`. False if the box is gone, already
+// answered, or has no such button.
+bool AnswerBox(uint64_t id, int result);
+// True when no box and no dialog is on the screen.
+bool NothingModal();
+// Presses the title bar's done button of the foreground window (false when
+// it has none).
+bool PressDone();
+// Whether the screen shows a menu bar.
+bool MenuBarShown();
+// The topmost dialog on the screen, or null.
+HWND DialogInFront();
+// The title bar's text (the foreground window's title).
+std::u16string TitleBar();
+// Whether the screen shows `window` as the application window, greyed out.
+bool ShownDisabled(HWND window);
+// The whole display, and the work area between title bar and menu bar.
+RECT DisplayRect();
+RECT WorkArea();
+// A line of text in the system font, in pixels.
+int LineHeight();
+
+// The topmost of at least `count` open boxes, once there are that many.
+inline std::optional<Box> WaitForBox(size_t count = 1) {
+  std::optional<Box> box;
+  Eventually([&] {
+    auto boxes = OpenBoxes();
+    if (boxes.size() >= count) box = boxes.back();
+    return boxes.size() >= count;
+  });
+  return box;
+}
+
+// The dialog in front, once there is one (null after the limit).
+inline HWND WaitForDialog() {
+  HWND dialog = nullptr;
+  Eventually([&] { return (dialog = DialogInFront()) != nullptr; });
+  return dialog;
+}
+
 // ------------------------------------------------------------ .res images
 
 // Builds a compiled resource image (.res) entry by entry, as a resource
@@ -182,7 +269,7 @@ class ResImage {
   HINSTANCE Register() const {
     static auto* kept = new std::deque<std::vector<uint8_t>>;
     kept->push_back(bytes_);
-    return kernel::RegisterProgramModule(u"test.exe", kept->back());
+    return RegisterResources(kept->back());
   }
 
   static void Word(std::vector<uint8_t>& out, uint16_t value) {
@@ -256,6 +343,32 @@ inline std::vector<uint8_t> Words(const std::vector<uint16_t>& words) {
   std::vector<uint8_t> out;
   for (uint16_t w : words) ResImage::Word(out, w);
   return out;
+}
+
+// ------------------------------------------------------------- menu bars
+
+// The resources a menu bar reads: menu 105, menu-bar data 105, string 40003.
+inline HINSTANCE RegisterMenuBarResources(std::vector<uint16_t> barWords = {105, 1, 0xFFFE, 40001, 4, 0x18, 40003, 0, 0}) {
+  static ResImage image;
+  image = ResImage();
+  image.Add(
+      4, 105,
+      MenuTemplate(
+          {{MF_POPUP | MF_END, 0, u"System"}, {0, 118, u"Update firmware - Go"}, {0, 0, u""}, {MF_END, 101, u"Exit"}}),
+      1028);
+  image.Add(10, 105, Words(barWords), 1028);  // RT_RCDATA
+  image.Add(6, 40003 / 16 + 1, StringBlock({{40003 % 16, u"System"}}), 1028);
+  return image.Register();
+}
+
+inline SHMENUBARINFO BarInfo(HWND parent, HINSTANCE instance, UINT id = 105) {
+  SHMENUBARINFO info;
+  memset(&info, 0, sizeof(info));
+  info.cbSize = sizeof(info);
+  info.hwndParent = parent;
+  info.nToolBarId = id;
+  info.hInstRes = instance;
+  return info;
 }
 
 }  // namespace wintest

@@ -1,13 +1,31 @@
-// Builds small .res images by hand for the tests.
+// The resource tests' fixture, in SDK terms: small .res images built by hand,
+// and modules that hold them (or the program's own embedded image), as the
+// loader would give them to a program. ResourceTestSupport.cpp registers the
+// modules with the stand-in's kernel.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "resources/ResFile.h"
-
 namespace restest {
+
+// Registers the program's embedded resource image as the running program
+// ("fwutil.exe"), again, and returns its instance.
+HINSTANCE RegisterProgramResources();
+// Registers `image` (a .res, kept by the caller for the life of the process)
+// as a module's resources and returns its instance.
+HINSTANCE RegisterImage(std::span<const uint8_t> image);
+
+// A resource type or name in a .res: an ordinal or a string.
+struct Id {
+  bool isOrdinal = true;
+  uint16_t ordinal = 0;
+  std::u16string name;
+};
 
 inline void Put16(std::vector<uint8_t>& out, uint32_t v) {
   out.push_back(static_cast<uint8_t>(v));
@@ -21,7 +39,7 @@ inline void PutString(std::vector<uint8_t>& out, std::u16string_view s) {
   for (char16_t c : s) Put16(out, c);
   Put16(out, 0);
 }
-inline void PutId(std::vector<uint8_t>& out, const resources::ResourceId& id) {
+inline void PutId(std::vector<uint8_t>& out, const Id& id) {
   if (id.isOrdinal) {
     Put16(out, 0xFFFF);
     Put16(out, id.ordinal);
@@ -34,9 +52,9 @@ class ResBuilder {
  public:
   ResBuilder() {
     // The empty entry that opens every .res file.
-    Add(resources::ResourceId::Ordinal(0), resources::ResourceId::Ordinal(0), 0, {});
+    Add(Id{true, 0, {}}, Id{true, 0, {}}, 0, {});
   }
-  ResBuilder& Add(const resources::ResourceId& type, const resources::ResourceId& name, uint16_t language,
+  ResBuilder& Add(const Id& type, const Id& name, uint16_t language,
                   const std::vector<uint8_t>& data) {
     std::vector<uint8_t> header;
     PutId(header, type);
@@ -60,7 +78,7 @@ class ResBuilder {
   std::vector<uint8_t> bytes_;
 };
 
-inline resources::ResourceId Ord(uint16_t id) { return resources::ResourceId::Ordinal(id); }
-inline resources::ResourceId Name(std::u16string s) { return resources::ResourceId::Name(std::move(s)); }
+inline Id Ord(uint16_t id) { return Id{true, id, {}}; }
+inline Id Name(std::u16string s) { return Id{false, 0, std::move(s)}; }
 
 }  // namespace restest
