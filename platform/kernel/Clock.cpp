@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 namespace kernel {
 namespace {
@@ -15,19 +16,50 @@ struct Mapping {
   double speed;
 };
 
-std::mutex& MappingLock() {
-  static auto* lock = new std::mutex;
-  return *lock;
-}
+// The mapping as every clock read sees it. Reads take no lock (a serial
+// pass reads the clock several times, from several threads at once): a
+// sequence count, odd while a change is being written, tells a reader to
+// read again. Changes are rare and serialized by `writers`.
+class SharedMapping {
+ public:
+  SharedMapping() : realBase_(Real::now().time_since_epoch().count()) {}
 
-Mapping& CurrentMapping() {
-  static auto* mapping = new Mapping{Real::now(), TimePoint{}, 1.0};
+  Mapping Load() const {
+    for (;;) {
+      uint64_t before = sequence_.load();
+      if ((before & 1) == 0) {
+        Mapping m{Real::time_point(Real::duration(realBase_.load())), TimePoint(Duration(platformBase_.load())),
+                  speed_.load()};
+        if (sequence_.load() == before) return m;
+      }
+      std::this_thread::yield();
+    }
+  }
+
+  // `change` turns the current mapping into the new one.
+  template <class Change>
+  void Update(Change change) {
+    std::lock_guard<std::mutex> guard(writers_);
+    Mapping m = Load();
+    change(m);
+    sequence_.fetch_add(1);
+    realBase_.store(m.realBase.time_since_epoch().count());
+    platformBase_.store(m.platformBase.time_since_epoch().count());
+    speed_.store(m.speed);
+    sequence_.fetch_add(1);
+  }
+
+ private:
+  std::mutex writers_;
+  std::atomic<uint64_t> sequence_{0};
+  std::atomic<Real::rep> realBase_;
+  std::atomic<Duration::rep> platformBase_{0};
+  std::atomic<double> speed_{1.0};
+};
+
+SharedMapping& CurrentMapping() {
+  static auto* mapping = new SharedMapping;
   return *mapping;
-}
-
-Mapping Snapshot() {
-  std::lock_guard<std::mutex> guard(MappingLock());
-  return CurrentMapping();
 }
 
 TimePoint PlatformAt(const Mapping& m, Real::time_point real) {
@@ -37,7 +69,7 @@ TimePoint PlatformAt(const Mapping& m, Real::time_point real) {
 
 }  // namespace
 
-TimePoint Clock::now() { return PlatformAt(Snapshot(), Real::now()); }
+TimePoint Clock::now() { return PlatformAt(CurrentMapping().Load(), Real::now()); }
 
 TimePoint AfterMilliseconds(uint32_t ms) {
   if (ms == 0xFFFFFFFFu) return kNever;
@@ -46,19 +78,19 @@ TimePoint AfterMilliseconds(uint32_t ms) {
 
 void SetClockSpeed(double factor) {
   if (!(factor > 0)) factor = 1.0;
-  std::lock_guard<std::mutex> guard(MappingLock());
-  Mapping& m = CurrentMapping();
-  auto realNow = Real::now();
-  m.platformBase = PlatformAt(m, realNow);
-  m.realBase = realNow;
-  m.speed = factor;
+  CurrentMapping().Update([factor](Mapping& m) {
+    auto realNow = Real::now();
+    m.platformBase = PlatformAt(m, realNow);
+    m.realBase = realNow;
+    m.speed = factor;
+  });
 }
 
-double ClockSpeed() { return Snapshot().speed; }
+double ClockSpeed() { return CurrentMapping().Load().speed; }
 
 std::chrono::steady_clock::time_point ToRealTime(TimePoint t) {
   if (t == kNever) return Real::time_point::max();
-  Mapping m = Snapshot();
+  Mapping m = CurrentMapping().Load();
   auto ahead = std::chrono::duration<double, std::nano>(t - m.platformBase) / m.speed;
   // Far-away deadlines saturate rather than overflow.
   if (ahead.count() > 1e17) return Real::time_point::max();

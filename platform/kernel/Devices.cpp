@@ -61,6 +61,13 @@ BOOL DeviceFile::IoControl(DWORD, void*, DWORD, void*, DWORD, DWORD*) {
   return FALSE;
 }
 
+std::shared_ptr<DeviceFile> ReferenceDevice(HANDLE handle) {
+  std::shared_ptr<KernelObject> object = ReferenceHandle(handle);
+  DeviceFile* device = object ? object->AsDeviceFile() : nullptr;
+  if (device == nullptr) return nullptr;
+  return std::shared_ptr<DeviceFile>(std::move(object), device);
+}
+
 void RegisterDeviceDriver(const std::u16string& prefix, DeviceOpener opener) {
   DriverTable& table = Drivers();
   std::lock_guard<std::mutex> guard(table.lock);
@@ -108,7 +115,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
                      LPOVERLAPPED lpOverlapped) {
   PlatformCall call;
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-  auto device = kernel::Reference<kernel::DeviceFile>(hFile);
+  auto device = kernel::ReferenceDevice(hFile);
   if (!device) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -127,7 +134,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
                       LPOVERLAPPED lpOverlapped) {
   PlatformCall call;
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
-  auto device = kernel::Reference<kernel::DeviceFile>(hFile);
+  auto device = kernel::ReferenceDevice(hFile);
   if (!device) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -145,7 +152,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize, LPVOID lpOutBuf,
                             DWORD nOutBufSize, LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
   PlatformCall call;
-  auto device = kernel::Reference<kernel::DeviceFile>(hDevice);
+  auto device = kernel::ReferenceDevice(hDevice);
   if (!device) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -23,7 +23,11 @@ class DeviceFile : public KernelObject {
   virtual BOOL Read(void* buffer, DWORD size, DWORD* read);
   virtual BOOL Write(const void* data, DWORD size, DWORD* written);
   virtual BOOL IoControl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned);
+  DeviceFile* AsDeviceFile() final { return this; }
 };
+
+// The open device a handle names, or null.
+std::shared_ptr<DeviceFile> ReferenceDevice(HANDLE handle);
 
 // Opens device number `index` of a driver. Returns null with the last error
 // set when it cannot.

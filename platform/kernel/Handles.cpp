@@ -1,13 +1,16 @@
 #include "kernel/Handles.h"
 
 #include <mutex>
+#include <shared_mutex>
 #include <unordered_map>
 
 namespace kernel {
 namespace {
 
+// Looked up on every ReadFile and WriteFile, from many threads at once:
+// lookups share the lock.
 struct HandleTable {
-  std::mutex lock;
+  std::shared_mutex lock;
   std::unordered_map<uintptr_t, std::shared_ptr<KernelObject>> entries;
   uintptr_t next = 0x10000;
 };
@@ -21,7 +24,7 @@ HandleTable& Table() {
 
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
   HandleTable& table = Table();
-  std::lock_guard<std::mutex> guard(table.lock);
+  std::lock_guard<std::shared_mutex> guard(table.lock);
   uintptr_t value = table.next;
   table.next += 4;
   table.entries.emplace(value, std::move(object));
@@ -30,7 +33,7 @@ HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
 
 std::shared_ptr<KernelObject> ReferenceHandle(HANDLE handle) {
   HandleTable& table = Table();
-  std::lock_guard<std::mutex> guard(table.lock);
+  std::shared_lock<std::shared_mutex> guard(table.lock);
   auto it = table.entries.find(reinterpret_cast<uintptr_t>(handle));
   return it == table.entries.end() ? nullptr : it->second;
 }
@@ -39,7 +42,7 @@ bool CloseHandleEntry(HANDLE handle) {
   std::shared_ptr<KernelObject> object;
   {
     HandleTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.lock);
+    std::lock_guard<std::shared_mutex> guard(table.lock);
     auto it = table.entries.find(reinterpret_cast<uintptr_t>(handle));
     if (it == table.entries.end()) return false;
     object = std::move(it->second);
@@ -51,7 +54,7 @@ bool CloseHandleEntry(HANDLE handle) {
 
 size_t OpenHandleCount() {
   HandleTable& table = Table();
-  std::lock_guard<std::mutex> guard(table.lock);
+  std::shared_lock<std::shared_mutex> guard(table.lock);
   return table.entries.size();
 }
 

@@ -10,11 +10,16 @@
 
 namespace kernel {
 
+class DeviceFile;
+
 class KernelObject {
  public:
   virtual ~KernelObject() = default;
   // The handle that named this object was closed (CloseHandle).
   virtual void OnHandleClosed() {}
+  // The object as an open device, or null: ReadFile and WriteFile ask on
+  // every call, so this is a virtual call rather than a dynamic_cast.
+  virtual DeviceFile* AsDeviceFile() { return nullptr; }
 };
 
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object);

@@ -16,6 +16,7 @@
 //    removed), calls fail with ERROR_DEVICE_NOT_CONNECTED. Calls that would
 //    block hold on for a moment first, so that a caller retrying on failure
 //    does not spin a core; calls already blocked fail at once.
+#include <poll.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -234,10 +235,15 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     const uint64_t abortGeneration = rxAbortGeneration_;
 
     DWORD taken = 0;
-    short revents = kNotPolled;
+    // On a line the last wait found idle, the wait below looks first (it
+    // returns at once if bytes have come since): one call to the host per
+    // pass while nothing flows, not a read that finds nothing and then the
+    // wait. A read that returns at once has no wait, so it reads.
+    short revents = lineIdle_ && !immediate ? kLooksNext : kNotPolled;
+    TimePoint now = start;
     for (;;) {
       if (closed_) return Fail(ERROR_INVALID_HANDLE);
-      bool alive = Pump(revents);
+      bool alive = Pump(revents, now);
       taken += static_cast<DWORD>(in_.Take(out + taken, size - taken));
       if (taken == size) break;
       if (!alive) {
@@ -246,12 +252,12 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
         return Fail(ERROR_DEVICE_NOT_CONNECTED);
       }
       if (rxAbortGeneration_ != abortGeneration || immediate || (firstByte && taken > 0)) break;
-      TimePoint now = Clock::now();
       TimePoint deadline = total;
       if (useInterval && taken > 0) deadline = std::min(deadline, AddMilliseconds(lastArrival_, t.ReadIntervalTimeout));
       if (now >= deadline) break;
       WaitSpec wait = ops_.read_wait(line_, size - taken, Room() > 0);
       revents = WaitForInput(lock, std::min(deadline, wait.until), wait);
+      now = Clock::now();
     }
     *read = taken;
     return TRUE;
@@ -548,7 +554,9 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
     if (fits == 0) return;
     in_.Append(data, fits);
     lastArrival_ = arrival;
-    bool flag = std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), fits) != nullptr;
+    // Only a wait on the current mask can see EV_RXFLAG (a new mask clears
+    // what was recorded), so the bytes are searched only when it asks.
+    bool flag = (mask_ & EV_RXFLAG) && std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), fits) != nullptr;
     RecordEvents(EV_RXCHAR | (flag ? EV_RXFLAG : 0));
   }
 
@@ -593,17 +601,19 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   short WaitForInput(std::unique_lock<std::mutex>& lock, TimePoint until, const WaitSpec& wait) {
     bool polled = false;
     short revents = kernel::WaitOnce(lock, waiters_, until, wait.fd, wait.events, &polled);
-    return wait.fd >= 0 && polled ? revents : kNotPolled;
+    if (wait.fd < 0 || !polled) return kNotPolled;
+    lineIdle_ = (revents & POLLIN) == 0;
+    return revents;
   }
 
-  // Takes in what has arrived. Wakes the other waiters when that changed
-  // anything, since this thread may consume it before they look.
-  bool Pump(short revents) {
+  // Takes in what has arrived by `now`. Wakes the other waiters when that
+  // changed anything, since this thread may consume it before they look.
+  bool Pump(short revents, TimePoint now = Clock::now()) {
     if (gone_) return false;
     size_t queued = in_.size();
     DWORD errors = errors_;
     DWORD history = history_;
-    bool alive = ops_.read(line_, *this, Clock::now(), revents);
+    bool alive = ops_.read(line_, *this, now, revents);
     if (!alive) {
       MarkGone();
     } else if (in_.size() != queued || errors_ != errors || history_ != history) {
@@ -646,6 +656,7 @@ class ComFile final : public kernel::DeviceFile, private InputSink {
   ByteQueue in_;
   size_t inSize_ = 4096;
   TimePoint lastArrival_{};
+  bool lineIdle_ = false;  // the last wait on the line's descriptor saw nothing arrive
   DWORD errors_ = 0;
   DWORD mask_ = 0;
   DWORD history_ = 0;

@@ -244,7 +244,8 @@ class TtyLine {
   bool Receive(InputSink& sink, TimePoint now, short revents) {
     if (shared_->retired || fd_ < 0) gone_ = true;
     if (gone_) return false;
-    // A wait that saw the descriptor idle leaves nothing to read.
+    // A wait that saw the descriptor idle leaves nothing to read, and one
+    // about to look (kLooksNext) will say when there is.
     if (revents != kNotPolled && (revents & (POLLIN | kHangup)) == 0) return true;
     size_t budget = sink.Room();
     size_t taken = 0;

@@ -90,6 +90,10 @@ class LineDevice {
 // Receive's `revents` when no wait has looked at the descriptor: whatever
 // the descriptor holds must be read.
 inline constexpr short kNotPolled = -1;
+// Receive's `revents` when the caller is about to wait on the descriptor
+// (its read_wait) anyway: the back end need not read it now, only tell
+// whether the device is still there.
+inline constexpr short kLooksNext = 0;
 
 // What to wait on for progress: a time, a descriptor, or both.
 struct WaitSpec {
@@ -156,8 +160,8 @@ struct PortInterface {
   DWORD (*modem_status)(void* line);
 
   // Takes what has arrived by `now` into `sink`; `revents`: what the last
-  // wait saw on the line's descriptor, or kNotPolled. False once the
-  // device has gone.
+  // wait saw on the line's descriptor, kNotPolled, or kLooksNext. False
+  // once the device has gone.
   bool (*read)(void* line, InputSink& sink, kernel::TimePoint now, short revents);
   // How to wait until `count` more items (bytes or conditions) may have
   // arrived. `canTake`: the input queue has room.
