@@ -319,8 +319,22 @@ struct RelaySetup {
 int main(int argc, char** argv) {
   Settings settings;
   settings.socat = e2e::FindProgram("socat");
-  for (int i = 1; i + 1 < argc; i += 2) {
-    std::string option = argv[i], value = argv[i + 1];
+  static const char kUsage[] =
+      "usage: relay_bench [--megabytes N] [--rounds N] [--idle-seconds N] [--fwutil PATH] [--baseline PATH]\n"
+      "                   [--socat PATH]\n"
+      "Measures the relay of a fwutil build (and of --baseline, an earlier build, in the same run) between two\n"
+      "ptys against socat: throughput each way and both ways, CPU per MB, one-byte round trip, idle CPU.\n";
+  for (int i = 1; i < argc; i += 2) {
+    std::string option = argv[i];
+    if (option == "--help" || option == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "relay_bench: %s needs a value\n%s", option.c_str(), kUsage);
+      return 2;
+    }
+    std::string value = argv[i + 1];
     if (option == "--megabytes") {
       settings.bytes = static_cast<size_t>(std::stod(value) * (1 << 20));
     } else if (option == "--rounds") {
@@ -334,7 +348,7 @@ int main(int argc, char** argv) {
     } else if (option == "--socat") {
       settings.socat = value;
     } else {
-      std::fprintf(stderr, "unknown option %s\n", option.c_str());
+      std::fprintf(stderr, "relay_bench: unknown option %s\n%s", option.c_str(), kUsage);
       return 2;
     }
   }
