@@ -288,6 +288,7 @@ TEST_F(ScriptedUserTest, StepsWaitForTheMainWindowAndItsLogIsKept) {
 }
 
 TEST_F(ScriptedUserTest, WaitsForWindowsAndPressesDialogButtons) {
+  toyApplied = 0;  // counts from this run's presses (--gtest_repeat)
   headless::ProgramThread program(ToyMain, toyInstance);
   ScriptedUser user(u"Toy");
   ASSERT_TRUE(user.WaitUntilUp(5s));
