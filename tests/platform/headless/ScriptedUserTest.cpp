@@ -346,11 +346,13 @@ TEST_F(ScriptedUserTest, StepsThatFindNothingToActOnSayWhatTheyLookedFor) {
   auto result = RunLines("menu 0 119\ncommand 101\n", user, &program);
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(result.failedLine, 1);
-  EXPECT_EQ(result.message,
-            "line 1 (menu 0 119): menu-bar button 0 has no enabled item 119 (or the window is busy with a box or dialog)");
+  EXPECT_EQ(
+      result.message,
+      "line 1 (menu 0 119): menu-bar button 0 has no enabled item 119 (or the window is busy with a box or dialog)");
   EXPECT_EQ(user.ScreenText().find("(open)"), std::string::npos) << user.ScreenText();
-  EXPECT_EQ(RunLines("menu 4 101\n", user, &program).message,
-            "line 1 (menu 4 101): menu-bar button 4 has no enabled item 101 (or the window is busy with a box or dialog)");
+  EXPECT_EQ(
+      RunLines("menu 4 101\n", user, &program).message,
+      "line 1 (menu 4 101): menu-bar button 4 has no enabled item 101 (or the window is busy with a box or dialog)");
 
   EXPECT_EQ(RunLines("dialog ok 200ms\n", user, &program).message,
             "line 1 (dialog ok 200ms): no dialog came to the front within 0.200 s");
