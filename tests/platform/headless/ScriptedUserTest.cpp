@@ -110,6 +110,13 @@ LRESULT CALLBACK ToyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
 // A program that ends before it has any window.
 int WINAPI NoWindowMain(HINSTANCE, HINSTANCE, LPWSTR, int) { return 16; }
 
+// A program that shows no window until it is told to end.
+HANDLE stopWindowless = nullptr;
+int WINAPI WindowlessMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+  WaitForSingleObject(stopWindowless, INFINITE);
+  return 3;
+}
+
 int WINAPI ToyMain(HINSTANCE instance, HINSTANCE, LPWSTR, int show) {
   WNDCLASSW wc{};
   wc.lpfnWndProc = ToyProc;
@@ -135,6 +142,7 @@ class ScriptedUserTest : public ::testing::Test {
     image.Add(4, 105,
               MenuTemplate({{MF_POPUP | MF_END, 0, u"System"},
                             {0, 118, u"Update firmware - Go"},
+                            {MF_GRAYED, 119, u"Not yet"},
                             {0, 0, u""},
                             {MF_END, 101, u"Exit"}}));
     image.Add(10, 105, Words({105, 1, 0xFFFE, 40001, 4, 0x18, 40003, 0, 0}));
@@ -280,6 +288,7 @@ TEST_F(ScriptedUserTest, StepsWaitForTheMainWindowAndItsLogIsKept) {
 }
 
 TEST_F(ScriptedUserTest, WaitsForWindowsAndPressesDialogButtons) {
+  toyApplied = 0;  // counts from this run's presses (--gtest_repeat)
   headless::ProgramThread program(ToyMain, toyInstance);
   ScriptedUser user(u"Toy");
   ASSERT_TRUE(user.WaitUntilUp(5s));
@@ -298,6 +307,123 @@ TEST_F(ScriptedUserTest, WaitsForWindowsAndPressesDialogButtons) {
   EXPECT_TRUE(user.WaitForWindow(u"Toy Utility", 5s));
   ASSERT_TRUE(user.Command(101));
   EXPECT_EQ(program.WaitForExit(5s), 7);
+}
+
+// Runs `text` as a script; the trace goes to `trace` when given.
+headless::RunResult RunLines(const std::string& text, ScriptedUser& user, headless::ProgramThread* program,
+                             std::ostream* trace = nullptr) {
+  auto script = headless::ParseScript(text);
+  EXPECT_FALSE(script.error) << script.error->message;
+  return headless::RunScript(script.steps, user, program, trace);
+}
+
+// A program that is running but never shows its main window: the first step
+// that needs the window fails once the script's limit has passed, and says so.
+TEST_F(ScriptedUserTest, AMainWindowThatNeverComesUpFailsTheFirstStepThatNeedsIt) {
+  stopWindowless = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  headless::ProgramThread program(WindowlessMain, toyInstance);
+  ScriptedUser user(u"Toy");
+  std::ostringstream trace;
+  auto result = RunLines("timeout 300ms\nwait \"Toy Utility\"\ncommand 101\n", user, &program, &trace);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.failedLine, 2);
+  EXPECT_EQ(result.message, "line 2 (wait \"Toy Utility\"): the program's main window did not come up within 0.300 s");
+  EXPECT_EQ(trace.str(), "line 1: timeout 300ms\nfailed: " + result.message + "\n");
+  EXPECT_TRUE(program.Running());
+  SetEvent(stopWindowless);
+  EXPECT_EQ(program.WaitForExit(5s), 3);
+  CloseHandle(stopWindowless);
+}
+
+// Menu, dialog and box steps that find nothing to act on say what they
+// looked for; the script stops there and the steps after it are not run.
+TEST_F(ScriptedUserTest, StepsThatFindNothingToActOnSayWhatTheyLookedFor) {
+  headless::ProgramThread program(ToyMain, toyInstance);
+  ScriptedUser user(u"Toy");
+  ASSERT_TRUE(user.WaitForLogText(u"Toy Utility", 5s));
+
+  // A greyed item is not chosen, and the menu does not stay open.
+  auto result = RunLines("menu 0 119\ncommand 101\n", user, &program);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.failedLine, 1);
+  EXPECT_EQ(
+      result.message,
+      "line 1 (menu 0 119): menu-bar button 0 has no enabled item 119 (or the window is busy with a box or dialog)");
+  EXPECT_EQ(user.ScreenText().find("(open)"), std::string::npos) << user.ScreenText();
+  EXPECT_EQ(
+      RunLines("menu 4 101\n", user, &program).message,
+      "line 1 (menu 4 101): menu-bar button 4 has no enabled item 101 (or the window is busy with a box or dialog)");
+
+  EXPECT_EQ(RunLines("dialog ok 200ms\n", user, &program).message,
+            "line 1 (dialog ok 200ms): no dialog came to the front within 0.200 s");
+  EXPECT_EQ(RunLines("answer ok 200ms\n", user, &program).message,
+            "line 1 (answer ok 200ms): no message box appeared within 0.200 s");
+  EXPECT_TRUE(program.Running());  // "command 101" after the failed menu step was not given
+
+  // A dialog without the button: it stays open, and the right button still closes it.
+  std::ostringstream trace;
+  result = RunLines("command 120\nwait-window \"Toy Box\" 5s\ndialog \"Nope\" 5s\n", user, &program, &trace);
+  EXPECT_EQ(result.failedLine, 3);
+  EXPECT_EQ(result.message, "line 3 (dialog \"Nope\" 5s): the dialog \"Toy Box\" has no button \"Nope\"");
+  trace.str("");
+  result = RunLines("dialog Close 5s\nwait-window \"Toy Utility\" 5s\n", user, &program, &trace);
+  EXPECT_TRUE(result.ok) << result.message;
+  EXPECT_EQ(trace.str(), "line 1: dialog Close 5s -> \"Toy Box\"\nline 2: wait-window \"Toy Utility\" 5s\n");
+
+  // A box without that button: no "answered" trace line, the box stays open
+  // for the right answer.
+  trace.str("");
+  result = RunLines("command 118\nanswer yes 5s\n", user, &program, &trace);
+  EXPECT_EQ(result.failedLine, 2);
+  EXPECT_EQ(result.message, "line 2 (answer yes 5s): the box \"Successful\" has no such button");
+  EXPECT_EQ(trace.str(), "line 1: command 118\nfailed: " + result.message + "\n");
+  result = RunLines("answer cancel 5s\nwait \"answered Cancel\" 5s\n", user, &program);
+  EXPECT_TRUE(result.ok) << result.message;
+
+  ASSERT_TRUE(user.Command(101));
+  EXPECT_EQ(program.WaitForExit(5s), 7);
+}
+
+// Waiting for the end: no program, one still running, the wrong exit code
+// (which is still handed back); then steps with nothing left to act on.
+TEST_F(ScriptedUserTest, FailedWaitsForTheEndAndStepsAfterIt) {
+  ScriptedUser user(u"Toy");
+  auto result = RunLines("wait-exit 1s\n", user, nullptr);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.message, "line 1 (wait-exit 1s): no program runs here to wait for");
+  EXPECT_FALSE(result.exitCode);
+
+  headless::ProgramThread program(ToyMain, toyInstance);
+  ASSERT_TRUE(user.WaitForLogText(u"Toy Utility", 5s));
+  result = RunLines("wait-exit 7 100ms\n", user, &program);
+  EXPECT_EQ(result.message, "line 1 (wait-exit 7 100ms): the program did not end within 0.100 s");
+  EXPECT_FALSE(result.exitCode);
+
+  std::ostringstream trace;
+  result = RunLines("command 101\nwait-exit 3 5s\n", user, &program, &trace);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.failedLine, 2);
+  EXPECT_EQ(result.message, "line 2 (wait-exit 3 5s): the program ended with 7, not 3");
+  EXPECT_EQ(result.exitCode, 7);
+  EXPECT_EQ(trace.str(), "line 1: command 101\nfailed: " + result.message + "\n");
+  trace.str("");
+  result = RunLines("wait-exit 5s\n", user, &program, &trace);
+  EXPECT_TRUE(result.ok) << result.message;
+  EXPECT_EQ(result.exitCode, 7);
+  EXPECT_EQ(trace.str(), "line 1: wait-exit 5s -> exit code 7\n");
+
+  // Nothing is in front once the program has gone: a key has no taker.
+  result = RunLines("timeout 200ms\nkey enter\n", user, &program);
+  EXPECT_EQ(result.failedLine, 2);
+  EXPECT_EQ(result.message, "line 2 (key enter): no window came to the front to take the key within 0.200 s");
+
+  // Files that cannot be written: a folder that does not exist.
+  std::string missing = kPrivateDesktop + "/no-such-folder/out.txt";
+  for (std::string verb : {"save-log", "save-screen"}) {
+    result = RunLines(verb + " " + missing + "\n", user, &program);
+    EXPECT_FALSE(result.ok) << verb;
+    EXPECT_EQ(result.message, "line 1 (" + verb + " " + missing + "): cannot write " + missing);
+  }
 }
 
 }  // namespace

@@ -49,6 +49,84 @@ TEST(FormatTest, TextAndCharacters) {
   EXPECT_EQ(Printf(TEXT("100%%")), TEXT("100%"));
 }
 
+TEST(FormatTest, FlagsPrecisionAndWhatIsNoConversion) {
+  // A width never cuts a value; a precision is an integer's least number of
+  // digits (0 or none counts as 1).
+  EXPECT_EQ(Printf(TEXT("[%2d][%.5d][%.0d][%.d][%.2d]"), 12345, 42, 0, 0, 12345), TEXT("[12345][00042][0][0][12345]"));
+  EXPECT_EQ(Printf(TEXT("[%-6X][%06X][%-4u]"), 0xAB, 0xAB, 7u), TEXT("[AB    ][0000AB][7   ]"));
+  EXPECT_EQ(Printf(TEXT("%#X|%#x|%#lX"), 0xBEEF, 0xBEEF, 0x1F), TEXT("0XBEEF|0xbeef|0X1F"));
+  // '+' and 'y' mean nothing after '%': they are printed as they are, and
+  // take no argument.
+  EXPECT_EQ(Printf(TEXT("%+d|%y|%d"), 5), TEXT("+d|y|5"));
+}
+
+TEST(FormatTest, LongIntegersAreThirtyTwoBits) {
+  EXPECT_EQ(Printf(TEXT("%ld|%li|%lu|%lx|%lX"), static_cast<LONG>(-7), static_cast<LONG>(-8), static_cast<DWORD>(9),
+                   static_cast<DWORD>(0xab), static_cast<DWORD>(0xcd)),
+            TEXT("-7|-8|9|ab|CD"));
+  EXPECT_EQ(Printf(TEXT("%lu|%ld"), static_cast<DWORD>(0xFFFFFFFF), static_cast<LONG>(0x7FFFFFFF)),
+            TEXT("4294967295|2147483647"));
+}
+
+TEST(FormatTest, CharactersAndTextsWideOrNarrowBySizeAndCase) {
+  // c and lc take a WCHAR; C, hc and hC a CHAR (the argument's low byte).
+  EXPECT_EQ(Printf(TEXT("%c|%lc|%lC|%C|%hc|%hC|[%3c]"), 0x263A, 0x263A, 0x263A, 0x141, 0x142, 0x143, TEXT('x')),
+            TEXT("\x263A|\x263A|\x263A|A|B|C|[  x]"));
+  // s, ls and lS a WCHAR text; S, hs and hS a CHAR one.
+  EXPECT_EQ(Printf(TEXT("%s|%ls|%lS|%S|%hs|%hS"), TEXT("w1"), TEXT("w2"), TEXT("w3"), "n1", "n2", "n3"),
+            TEXT("w1|w2|w3|n1|n2|n3"));
+  EXPECT_EQ(Printf(TEXT("[%.3hs][%-6S][%5ls]"), "abcdef", "ab", TEXT("cd")), TEXT("[abc][ab    ][   cd]"));
+  EXPECT_EQ(Printf(TEXT("%hs"), static_cast<const char*>(nullptr)), TEXT("(null)"));
+}
+
+// Documented only as "hexadecimal"; Windows and Wine print all of a
+// pointer's digits, in upper case.
+TEST(FormatTest, PointersInHexWithAllTheirDigits) {
+  if constexpr (sizeof(void*) == 8) {
+    auto* p = reinterpret_cast<void*>(static_cast<uintptr_t>(0x0123456789ABCDEFull));
+    EXPECT_EQ(Printf(TEXT("%p|%p"), p, static_cast<void*>(nullptr)), TEXT("0123456789ABCDEF|0000000000000000"));
+  } else {
+    auto* p = reinterpret_cast<void*>(static_cast<uintptr_t>(0x12AB34CDu));
+    EXPECT_EQ(Printf(TEXT("%p|%p"), p, static_cast<void*>(nullptr)), TEXT("12AB34CD|00000000"));
+  }
+}
+
+// The format may end inside a conversion: what came before it is kept and
+// nothing after the terminator is read.
+TEST(FormatTest, AFormatEndingInsideAConversionStopsThere) {
+  for (const WCHAR* format :
+       {TEXT("abc%"), TEXT("abc%-"), TEXT("abc%#0"), TEXT("abc%08"), TEXT("abc%5."), TEXT("abc%l"), TEXT("abc%h")}) {
+    WCHAR buffer[16];
+    for (WCHAR& c : buffer) c = TEXT('x');
+    int written = wsprintfW(buffer, format, 1);
+    EXPECT_EQ(Text(buffer), TEXT("abc")) << Text(format).size();
+    EXPECT_EQ(written, 3);
+  }
+}
+
+// Departure: Win32 documents the width as a number written in the format
+// (Wine prints a '*' as it is); the stand-in also takes it from the
+// arguments, as C's printf does, a negative one left-justifying.
+TEST(FormatTest, StarWidthFromTheArguments) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no '*' width in Win32's wsprintfW";
+#else
+  EXPECT_EQ(Printf(TEXT("[%*d][%*d][%-*d][%0*X]"), 5, 42, -5, 42, 4, 7, 4, 0xA), TEXT("[   42][42   ][7   ][000A]"));
+#endif
+}
+
+// Documented but not done by the stand-in (left disabled; nothing in the
+// system uses these forms): a character argument of zero is left out (the
+// stand-in, like Wine 8, stores a NUL and counts it), and the h, w and I
+// size prefixes. Wine does ws and Ix, and prints hd and hu at full width.
+TEST(FormatTest, DISABLED_DocumentedFormsTheStandInLacks) {
+  EXPECT_EQ(Printf(TEXT("a%cb%lcc%hc"), 0, 0, 0), TEXT("abc"));
+  EXPECT_EQ(Printf(TEXT("%hd"), 0xFFFF), TEXT("-1"));
+  EXPECT_EQ(Printf(TEXT("%hu"), 0x12345), TEXT("9029"));
+  EXPECT_EQ(Printf(TEXT("%ws"), TEXT("wide")), TEXT("wide"));
+  EXPECT_EQ(Printf(TEXT("%Ix"), static_cast<UINT_PTR>(0xAB)), TEXT("ab"));
+}
+
 TEST(FormatTest, OutputStopsAt1024Characters) {
   Text big(2000, TEXT('x'));
   WCHAR buffer[1100];
