@@ -56,7 +56,7 @@ class Arguments {
   va_list list_;
 };
 
-// One conversion: %[-][#][0][width][.precision][h|l]type.
+// One conversion: %[-][#][0][width][.precision][h|l|w|I]type.
 struct Spec {
   bool left = false;
   bool alternate = false;
@@ -64,7 +64,7 @@ struct Spec {
   size_t width = 0;
   bool hasPrecision = false;
   size_t precision = 0;
-  char size = 0;  // 'h', 'l' or none
+  char size = 0;  // 'h', 'l', 'w', 'I' or none
   WCHAR type = 0;
 };
 
@@ -118,7 +118,7 @@ std::optional<Spec> ParseSpec(const WCHAR*& p, Arguments& args) {
     ++p;
     spec.precision = ParseDecimal(p);
   }
-  if (*p == u'h' || *p == u'l') spec.size = static_cast<char>(*p++);
+  if (*p == u'h' || *p == u'l' || *p == u'w' || *p == u'I') spec.size = static_cast<char>(*p++);
   if (*p == u'\0') return std::nullopt;
   spec.type = *p++;
   return spec;
@@ -131,16 +131,30 @@ void EmitInteger(std::u16string& out, const Spec& spec, std::u16string body, std
   Emit(out, body, prefix, spec.width, spec.left, spec.zero && !spec.hasPrecision);
 }
 
-// %d, %i: a 32-bit signed integer.
+// An integer argument at its size: 32 bits; h a 16-bit one (passed as an
+// int); I one as wide as a pointer.
+int64_t NextSigned(const Spec& spec, Arguments& args) {
+  if (spec.size == 'h') return static_cast<int16_t>(args.Next<int>());
+  if (spec.size == 'I') return static_cast<int64_t>(args.Next<intptr_t>());
+  return args.Next<int32_t>();
+}
+
+uint64_t NextUnsigned(const Spec& spec, Arguments& args) {
+  if (spec.size == 'h') return static_cast<uint16_t>(args.Next<unsigned>());
+  if (spec.size == 'I') return static_cast<uint64_t>(args.Next<uintptr_t>());
+  return args.Next<uint32_t>();
+}
+
+// %d, %i: a signed integer.
 void ConvertSigned(std::u16string& out, const Spec& spec, Arguments& args) {
-  int32_t value = args.Next<int32_t>();
-  uint64_t magnitude = value < 0 ? static_cast<uint64_t>(-static_cast<int64_t>(value)) : static_cast<uint64_t>(value);
+  int64_t value = NextSigned(spec, args);
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   EmitInteger(out, spec, Digits(magnitude, 10, false), value < 0 ? u"-" : u"");
 }
 
-// %u, %x, %X: a 32-bit unsigned integer; '#' puts 0x before a non-zero hex one.
+// %u, %x, %X: an unsigned integer; '#' puts 0x before a non-zero hex one.
 void ConvertUnsigned(std::u16string& out, const Spec& spec, Arguments& args) {
-  uint32_t value = args.Next<uint32_t>();
+  uint64_t value = NextUnsigned(spec, args);
   unsigned base = spec.type == u'u' ? 10 : 16;
   std::u16string_view prefix;
   if (spec.alternate && base == 16 && value != 0) prefix = spec.type == u'X' ? u"0X" : u"0x";
@@ -155,10 +169,14 @@ void ConvertPointer(std::u16string& out, const Spec& spec, Arguments& args) {
   Emit(out, body, u"", spec.width, spec.left, false);
 }
 
-// The lower-case type is the wide one unless 'h' or 'l' says otherwise.
-bool IsWide(const Spec& spec, WCHAR wideType) { return spec.size == 'l' || (spec.size == 0 && spec.type == wideType); }
+// The lower-case type is the wide one unless 'h', or 'l' and 'w', say otherwise.
+bool IsWide(const Spec& spec, WCHAR wideType) {
+  return spec.size == 'l' || spec.size == 'w' || (spec.size != 'h' && spec.type == wideType);
+}
 
-// %c, %C: one character.
+// %c, %C: one character. A zero one is stored like any other (as Wine
+// does; the documentation leaves it out): the debug output's trace of a
+// received byte is formatted here too, and a zero byte keeps its place.
 void ConvertCharacter(std::u16string& out, const Spec& spec, Arguments& args) {
   int value = args.Next<int>();
   char16_t c =
