@@ -76,6 +76,14 @@ std::u16string FromUtf8(std::string_view text) {
       continue;
     }
     i += extra + 1;
+    // Not a character: beyond U+10FFFF, a surrogate, or a longer form than
+    // the value needs. Its bytes stand for one U+FFFD, so that what comes
+    // out is UTF-16 that converts back to the same UTF-8.
+    static constexpr uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || c < kLeast[extra]) {
+      out += u'\uFFFD';
+      continue;
+    }
     if (c >= 0x10000) {
       c -= 0x10000;
       out += static_cast<char16_t>(0xD800 + (c >> 10));
