@@ -81,12 +81,18 @@ static DWORD WakeModule(void) {
   // once and then waits for stage 1: when nothing answers this reset in
   // time and 0xA0 was among what came before it, that answer is taken.
   BOOL answeredBefore = DropEarlierBytes();
+  // The first wait has the whole limit (its trace names it as it stands);
+  // a wait taken up again after a line event has what is left of it.
   DWORD started = GetTickCount();
+  DWORD limit = WAKE_UP_LIMIT;
   for (;;) {
-    DWORD spent = GetTickCount() - started;
-    DWORD outcome = AwaitByte(WAKE_UP_ANSWER, spent < WAKE_UP_LIMIT ? WAKE_UP_LIMIT - spent : 0);
+    DWORD outcome = AwaitByte(WAKE_UP_ANSWER, limit);
     // A break or a line error: wait on for the answer, without a new reset.
-    if (outcome == AWAIT_LINE_EVENT) continue;
+    if (outcome == AWAIT_LINE_EVENT) {
+      DWORD spent = GetTickCount() - started;
+      limit = spent < WAKE_UP_LIMIT ? WAKE_UP_LIMIT - spent : 0;
+      continue;
+    }
     if (outcome == AWAIT_TIMED_OUT && answeredBefore) {
       NKDbgPrintfW(TEXT(" A0h came before the reset, none since: the loader waits, go on!!\r\n"));
       return AWAIT_GOT_BYTE;
