@@ -1,5 +1,6 @@
 # Checks that the conformance tests include only SDK headers (angle
-# brackets), standard and GoogleTest headers, and their area's fixture: a
+# brackets), standard and GoogleTest headers, their area's fixture and the
+# shared polling helper (standard C++ only): a
 # header of the stand-in's insides in one of them would make it a test of
 # those insides. Run as: cmake -DTESTS=<tests/platform> -P this file.
 cmake_minimum_required(VERSION 3.25)
@@ -7,7 +8,7 @@ cmake_minimum_required(VERSION 3.25)
 # file|allowed quoted includes (comma-separated; empty: none)
 set(conformance
   "sdk/SdkConformanceTest.cpp|"
-  "kernel/ThreadTest.cpp|"
+  "kernel/ThreadTest.cpp|../Polling.h"
   "kernel/HandleTest.cpp|"
   "kernel/MemoryTest.cpp|KernelTestSupport.h"
   "kernel/ModuleTest.cpp|KernelTestSupport.h"
@@ -19,13 +20,13 @@ set(conformance
   "resources/ResourceApiTest.cpp|ResourceTestSupport.h,shell/resources/resource.h"
   "resources/ResourceTestSupport.h|"
   "serial/ComConformanceTest.cpp|SerialTestSupport.h"
-  "serial/SerialTestSupport.h|"
+  "serial/SerialTestSupport.h|../Polling.h"
   "windowing/WindowTest.cpp|WindowTestSupport.h"
   "windowing/MessageTest.cpp|WindowTestSupport.h"
   "windowing/EditTest.cpp|WindowTestSupport.h"
   "windowing/MenuTest.cpp|WindowTestSupport.h"
   "windowing/DialogTest.cpp|WindowTestSupport.h"
-  "windowing/WindowTestSupport.h|"
+  "windowing/WindowTestSupport.h|../Polling.h"
   "shell/ShellTest.cpp|../windowing/WindowTestSupport.h")
 
 set(failures "")

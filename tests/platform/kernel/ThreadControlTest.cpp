@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "../Polling.h"
 #include "kernel/Clock.h"
 #include "kernel/Thread.h"
 
@@ -16,15 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <class F>
-bool Eventually(F condition, std::chrono::milliseconds limit = 5000ms) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(1ms);
-  }
-  return condition();
-}
+using polling::Eventually;
 
 // A thread that has seen its termination runs none of its own code any
 // more, but the platform's clean-up on its way out may wait for others (a

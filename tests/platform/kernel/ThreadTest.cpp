@@ -15,21 +15,13 @@
 #include <chrono>
 #include <thread>
 
+#include "../Polling.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Real-time polling for a condition another thread brings about.
-template <class F>
-bool Eventually(F condition, std::chrono::milliseconds limit = 5000ms) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(1ms);
-  }
-  return condition();
-}
+using polling::Eventually;
 
 std::atomic<int> sleeperPasses{0};
 

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "../Polling.h"
+
 namespace serialtest {
 
 using namespace std::chrono_literals;
@@ -20,16 +22,7 @@ using namespace std::chrono_literals;
 constexpr unsigned kPort = 4;
 inline const WCHAR* kPortName = u"COM4:";
 
-// Real-time polling for a condition another thread or process brings about.
-template <class F>
-bool Eventually(F condition, std::chrono::milliseconds limit = 5000ms) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(1ms);
-  }
-  return condition();
-}
+using polling::Eventually;
 
 class Peer {
  public:

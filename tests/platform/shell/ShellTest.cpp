@@ -38,20 +38,6 @@ TEST(CommonControlsTest, CommandBarHeightIsZeroForWhatIsNoCommandBar) {
   DestroyWindow(hwnd);
 }
 
-class MenuBarTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    instance = RegisterMenuBarResources();
-    main = Create(Logging(log), WS_VISIBLE, nullptr, 0, u"Firmware Utility");
-  }
-  void TearDown() override {
-    if (IsWindow(main)) DestroyWindow(main);
-  }
-  Log log;
-  HINSTANCE instance = nullptr;
-  HWND main = nullptr;
-};
-
 TEST_F(MenuBarTest, BuiltFromTheMenuBarResource) {
   SHMENUBARINFO info = BarInfo(main, instance);
   ASSERT_TRUE(SHCreateMenuBar(&info));

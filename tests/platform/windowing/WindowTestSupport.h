@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "../Polling.h"
+
 namespace wintest {
 
 using namespace std::chrono_literals;
@@ -172,16 +174,7 @@ inline bool Pump(const std::function<bool()>& done, std::chrono::milliseconds li
   return ok;
 }
 
-template <class F>
-bool Eventually(F condition, std::chrono::milliseconds limit = 5000ms) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(1ms);
-  }
-  return condition();
-}
-
+using polling::Eventually;
 
 // ------------------------------------------------- the person at the screen
 
@@ -348,7 +341,8 @@ inline std::vector<uint8_t> Words(const std::vector<uint16_t>& words) {
 // ------------------------------------------------------------- menu bars
 
 // The resources a menu bar reads: menu 105, menu-bar data 105, string 40003.
-inline HINSTANCE RegisterMenuBarResources(std::vector<uint16_t> barWords = {105, 1, 0xFFFE, 40001, 4, 0x18, 40003, 0, 0}) {
+inline HINSTANCE RegisterMenuBarResources(std::vector<uint16_t> barWords = {105, 1, 0xFFFE, 40001, 4, 0x18, 40003, 0,
+                                                                            0}) {
   static ResImage image;
   image = ResImage();
   image.Add(
@@ -370,5 +364,20 @@ inline SHMENUBARINFO BarInfo(HWND parent, HINSTANCE instance, UINT id = 105) {
   info.hInstRes = instance;
   return info;
 }
+
+// A main window with the menu-bar resources registered, for the bar's tests.
+class MenuBarTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    instance = RegisterMenuBarResources();
+    main = Create(Logging(log), WS_VISIBLE, nullptr, 0, u"Firmware Utility");
+  }
+  void TearDown() override {
+    if (IsWindow(main)) DestroyWindow(main);
+  }
+  Log log;
+  HINSTANCE instance = nullptr;
+  HWND main = nullptr;
+};
 
 }  // namespace wintest
