@@ -47,7 +47,7 @@ LRESULT DefWmGetTextLength(HWND hwnd) {
 }  // namespace windowing
 
 using kernel::PlatformCall;
-using windowing::FindLocked;
+using windowing::FindOrFailLocked;
 using windowing::Wm;
 
 LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
@@ -71,10 +71,7 @@ BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString) {
   PlatformCall call;
   {
     std::lock_guard<std::mutex> guard(Wm().lock);
-    if (!FindLocked(hWnd)) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
+    if (!FindOrFailLocked(hWnd)) return FALSE;
   }
   static const WCHAR empty[] = {0};
   return windowing::Send(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString ? lpString : empty)) ? TRUE : FALSE;
@@ -88,9 +85,8 @@ int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount) {
   std::u16string textCopy;
   {
     std::lock_guard<std::mutex> guard(Wm().lock);
-    auto w = FindLocked(hWnd);
+    auto w = FindOrFailLocked(hWnd);
     if (!w) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       lpString[0] = 0;
       return 0;
     }
@@ -110,11 +106,8 @@ int WINAPI GetWindowTextLengthW(HWND hWnd) {
   PlatformCall call;
   {
     std::lock_guard<std::mutex> guard(Wm().lock);
-    auto w = FindLocked(hWnd);
-    if (!w) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    auto w = FindOrFailLocked(hWnd);
+    if (!w) return 0;
     if (w->queue.get() != &windowing::CurrentQueue()) {
       return static_cast<int>(w->edit ? w->edit->Length() : w->title.size());
     }

@@ -103,10 +103,7 @@ HWND SetFocusInternal(HWND hwnd) {
     bool activate;
     {
       std::lock_guard<std::mutex> guard(Wm().lock);
-      if (!FindLocked(hwnd)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-      }
+      if (!FindOrFailLocked(hwnd)) return nullptr;
       top = TopLevelOfLocked(hwnd);
       activate = Wm().foreground != top;
     }
@@ -188,17 +185,15 @@ void EnableInternal(HWND hwnd, bool enable) {
 
 using kernel::PlatformCall;
 using windowing::FindLocked;
+using windowing::FindOrFailLocked;
 using windowing::Wm;
 
 HWND WINAPI SetFocus(HWND hWnd) {
   PlatformCall call;
   if (hWnd) {
     std::lock_guard<std::mutex> guard(Wm().lock);
-    auto w = FindLocked(hWnd);
-    if (!w) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return nullptr;
-    }
+    auto w = FindOrFailLocked(hWnd);
+    if (!w) return nullptr;
     if (w->queue.get() != &windowing::CurrentQueue()) {
       SetLastError(ERROR_ACCESS_DENIED);
       return nullptr;
@@ -225,11 +220,8 @@ BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable) {
   bool wasDisabled;
   {
     std::lock_guard<std::mutex> guard(Wm().lock);
-    auto w = FindLocked(hWnd);
-    if (!w) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
+    auto w = FindOrFailLocked(hWnd);
+    if (!w) return FALSE;
     wasDisabled = (w->style & WS_DISABLED) != 0;
   }
   windowing::EnableInternal(hWnd, bEnable != FALSE);

@@ -301,11 +301,8 @@ bool Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (hwnd == nullptr) {
     queue = &CurrentQueue();
   } else {
-    std::shared_ptr<Window> window = FindLocked(hwnd);
-    if (!window) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return false;
-    }
+    std::shared_ptr<Window> window = FindOrFailLocked(hwnd);
+    if (!window) return false;
     queue = window->queue.get();
   }
   if (queue->dead) {

@@ -17,11 +17,8 @@ UINT WINAPI SetTimer(HWND hWnd, UINT nIDEvent, UINT uElapse, TIMERPROC lpTimerFu
   std::lock_guard<std::mutex> guard(Wm().lock);
   windowing::ThreadQueue* queue = &windowing::CurrentQueue();
   if (hWnd != nullptr) {
-    auto window = windowing::FindLocked(hWnd);
-    if (!window) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    auto window = windowing::FindOrFailLocked(hWnd);
+    if (!window) return 0;
     queue = window->queue.get();
   } else {
     // A timer without a window gets an id of its own, unless it replaces one.
@@ -52,11 +49,8 @@ BOOL WINAPI KillTimer(HWND hWnd, UINT uIDEvent) {
   std::lock_guard<std::mutex> guard(Wm().lock);
   windowing::ThreadQueue* queue = &windowing::CurrentQueue();
   if (hWnd != nullptr) {
-    auto window = windowing::FindLocked(hWnd);
-    if (!window) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
+    auto window = windowing::FindOrFailLocked(hWnd);
+    if (!window) return FALSE;
     queue = window->queue.get();
   }
   auto& timers = queue->timers;

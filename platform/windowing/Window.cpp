@@ -82,11 +82,8 @@ std::shared_ptr<Window> AttachToParentLocked(CreateRequest& r, Window& w) {
     SetLastError(ERROR_TLW_WITH_WSCHILD);
     return nullptr;
   }
-  auto parent = FindLocked(r.parentOrOwner);
-  if (!parent) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
+  auto parent = FindOrFailLocked(r.parentOrOwner);
+  if (!parent) return nullptr;
   w.parent = parent->handle;
   w.id = static_cast<int>(reinterpret_cast<intptr_t>(r.menuOrId));
   if (r.x == CW_USEDEFAULT) r.x = r.y = 0;
@@ -214,11 +211,8 @@ enum class DestroyStart { kRefused, kAlreadyGoing, kStarted };
 // Marks the window as going and lists the windows it owns on this thread.
 DestroyStart StartDestroy(HWND hwnd, std::shared_ptr<Window>& w, std::vector<HWND>& owned) {
   std::lock_guard<std::mutex> guard(Wm().lock);
-  w = FindLocked(hwnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return DestroyStart::kRefused;
-  }
+  w = FindOrFailLocked(hwnd);
+  if (!w) return DestroyStart::kRefused;
   if (w->queue.get() != &CurrentQueue()) {
     SetLastError(ERROR_ACCESS_DENIED);
     return DestroyStart::kRefused;
@@ -264,6 +258,12 @@ std::shared_ptr<Window> FindLocked(HWND hwnd) {
   auto& windows = Wm().windows;
   auto it = windows.find(reinterpret_cast<uintptr_t>(hwnd));
   return it == windows.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<Window> FindOrFailLocked(HWND hwnd) {
+  auto w = FindLocked(hwnd);
+  if (!w) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return w;
 }
 
 HWND AllocateHandleLocked() {
@@ -343,6 +343,7 @@ void ForgetThreadWindowsLocked(ThreadQueue& queue) {
 
 using kernel::PlatformCall;
 using windowing::FindLocked;
+using windowing::FindOrFailLocked;
 using windowing::Wm;
 
 HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwStyle, int X, int Y,
@@ -381,10 +382,7 @@ BOOL WINAPI IsWindow(HWND hWnd) {
 BOOL WINAPI UpdateWindow(HWND hWnd) {
   PlatformCall call;
   std::lock_guard<std::mutex> guard(Wm().lock);
-  if (!FindLocked(hWnd)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
+  if (!FindOrFailLocked(hWnd)) return FALSE;
   return TRUE;  // nothing is painted: the front ends draw from the screen model
 }
 
@@ -396,11 +394,8 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
 HWND WINAPI GetParent(HWND hWnd) {
   PlatformCall call;
   std::lock_guard<std::mutex> guard(Wm().lock);
-  auto w = FindLocked(hWnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
+  auto w = FindOrFailLocked(hWnd);
+  if (!w) return nullptr;
   if (w->parent) return w->parent;
   // A popup's "parent" is its owner.
   return (w->style & WS_POPUP) ? w->owner : nullptr;
@@ -409,11 +404,8 @@ HWND WINAPI GetParent(HWND hWnd) {
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
   PlatformCall call;
   std::lock_guard<std::mutex> guard(Wm().lock);
-  auto w = FindLocked(hDlg);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
+  auto w = FindOrFailLocked(hDlg);
+  if (!w) return nullptr;
   for (HWND child : w->children) {
     auto c = FindLocked(child);
     if (c && c->id == nIDDlgItem) return child;
@@ -425,22 +417,16 @@ HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
 int WINAPI GetDlgCtrlID(HWND hWnd) {
   PlatformCall call;
   std::lock_guard<std::mutex> guard(Wm().lock);
-  auto w = FindLocked(hWnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  auto w = FindOrFailLocked(hWnd);
+  if (!w) return 0;
   return w->parent ? w->id : 0;
 }
 
 DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
   PlatformCall call;
   std::lock_guard<std::mutex> guard(Wm().lock);
-  auto w = FindLocked(hWnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  auto w = FindOrFailLocked(hWnd);
+  if (!w) return 0;
   if (lpdwProcessId) *lpdwProcessId = static_cast<DWORD>(getpid());
   return w->queue->threadId;
 }

@@ -188,6 +188,8 @@ std::shared_ptr<ThreadQueue> CurrentQueueShared();
 
 // --- lookups (lock held)
 std::shared_ptr<Window> FindLocked(HWND hwnd);
+// FindLocked for an API call: no such window sets ERROR_INVALID_WINDOW_HANDLE.
+std::shared_ptr<Window> FindOrFailLocked(HWND hwnd);
 HWND AllocateHandleLocked();
 bool IsDescendantLocked(HWND ancestor, HWND hwnd);  // hwnd is ancestor or below it
 HWND TopLevelOfLocked(HWND hwnd);

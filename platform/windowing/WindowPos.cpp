@@ -80,11 +80,8 @@ bool MoveInternal(HWND hwnd, int x, int y, int cx, int cy, bool move, bool size)
   POINT origin{};
   {
     std::lock_guard<std::mutex> guard(Wm().lock);
-    auto w = FindLocked(hwnd);
-    if (!w) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return false;
-    }
+    auto w = FindOrFailLocked(hwnd);
+    if (!w) return false;
     RECT r = w->rect;
     if (cx < 0) cx = 0;
     if (cy < 0) cy = 0;
@@ -114,6 +111,7 @@ bool MoveInternal(HWND hwnd, int x, int y, int cx, int cy, bool move, bool size)
 
 using kernel::PlatformCall;
 using windowing::FindLocked;
+using windowing::FindOrFailLocked;
 using windowing::Wm;
 
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
@@ -123,11 +121,8 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
   bool activate;
   {
     std::lock_guard<std::mutex> guard(Wm().lock);
-    auto w = FindLocked(hWnd);
-    if (!w) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
+    auto w = FindOrFailLocked(hWnd);
+    if (!w) return FALSE;
     wasVisible = (w->style & WS_VISIBLE) != 0;
     if (show) {
       w->style |= WS_VISIBLE;
@@ -147,9 +142,10 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
   PlatformCall call;
   std::lock_guard<std::mutex> guard(Wm().lock);
-  auto w = FindLocked(hWnd);
-  if (!w || !lpRect) {
-    SetLastError(w ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
+  auto w = FindOrFailLocked(hWnd);
+  if (!w) return FALSE;
+  if (!lpRect) {
+    SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   *lpRect = windowing::ClientRectLocked(*w);
@@ -159,9 +155,10 @@ BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
 BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect) {
   PlatformCall call;
   std::lock_guard<std::mutex> guard(Wm().lock);
-  auto w = FindLocked(hWnd);
-  if (!w || !lpRect) {
-    SetLastError(w ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
+  auto w = FindOrFailLocked(hWnd);
+  if (!w) return FALSE;
+  if (!lpRect) {
+    SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   *lpRect = windowing::ScreenRectLocked(*w);

@@ -1,6 +1,7 @@
 // Conformance of classes and windows: creation and its refusal, the
 // destruction order, WM_CLOSE's default, geometry and WM_SIZE, focus,
-// activation and the foreground window, window text, enabling.
+// activation and the foreground window, window text, enabling, calls on a
+// handle that names no window.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -373,6 +374,53 @@ TEST(EnableTest, EnableReportsThePreviousStateAndTakesTheFocus) {
   EXPECT_TRUE(EnableWindow(hwnd, TRUE));
   EXPECT_EQ(log.Count(WM_ENABLE), 2u);
   DestroyWindow(hwnd);
+}
+
+// Every call on a handle that names no window fails with its own failure
+// value and ERROR_INVALID_WINDOW_HANDLE; a bad handle wins over a bad pointer.
+TEST(HandleTest, CallsOnADestroyedWindowFailWithInvalidWindowHandle) {
+  HWND gone = Create(nullptr);
+  ASSERT_TRUE(DestroyWindow(gone));
+  auto expectInvalidHandle = [](auto result, auto failure, const char* call) {
+    EXPECT_EQ(result, failure) << call;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE)) << call;
+    SetLastError(0);
+  };
+  SetLastError(0);
+  expectInvalidHandle(SetWindowTextW(gone, u"x"), FALSE, "SetWindowTextW");
+  WCHAR text[8] = {'s', 't', 'a', 'l', 'e', 0};
+  expectInvalidHandle(GetWindowTextW(gone, text, 8), 0, "GetWindowTextW");
+  EXPECT_EQ(text[0], 0);
+  expectInvalidHandle(GetWindowTextLengthW(gone), 0, "GetWindowTextLengthW");
+  expectInvalidHandle(SetFocus(gone), static_cast<HWND>(nullptr), "SetFocus");
+  expectInvalidHandle(EnableWindow(gone, FALSE), FALSE, "EnableWindow");
+  expectInvalidHandle(ShowWindow(gone, SW_SHOW), FALSE, "ShowWindow");
+  expectInvalidHandle(UpdateWindow(gone), FALSE, "UpdateWindow");
+  expectInvalidHandle(MoveWindow(gone, 1, 2, 3, 4, FALSE), FALSE, "MoveWindow");
+  expectInvalidHandle(SetTimer(gone, 1, 100, nullptr), 0u, "SetTimer");
+  expectInvalidHandle(KillTimer(gone, 1), FALSE, "KillTimer");
+  expectInvalidHandle(GetParent(gone), static_cast<HWND>(nullptr), "GetParent");
+  expectInvalidHandle(GetDlgItem(gone, 1), static_cast<HWND>(nullptr), "GetDlgItem");
+  expectInvalidHandle(GetDlgCtrlID(gone), 0, "GetDlgCtrlID");
+  DWORD process = 7;
+  expectInvalidHandle(GetWindowThreadProcessId(gone, &process), DWORD{0}, "GetWindowThreadProcessId");
+  EXPECT_EQ(process, 7u);
+  expectInvalidHandle(Create(nullptr, WS_CHILD | WS_VISIBLE, gone, 5), static_cast<HWND>(nullptr),
+                      "CreateWindowExW child of it");
+  RECT rect{};
+  expectInvalidHandle(GetClientRect(gone, &rect), FALSE, "GetClientRect");
+  expectInvalidHandle(GetWindowRect(gone, &rect), FALSE, "GetWindowRect");
+  expectInvalidHandle(GetClientRect(gone, nullptr), FALSE, "GetClientRect without a rectangle");
+  expectInvalidHandle(GetWindowRect(gone, nullptr), FALSE, "GetWindowRect without a rectangle");
+
+  // A live window without a rectangle to fill is a bad parameter instead.
+  HWND live = Create(nullptr);
+  EXPECT_FALSE(GetClientRect(live, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  SetLastError(0);
+  EXPECT_FALSE(GetWindowRect(live, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  DestroyWindow(live);
 }
 
 TEST(StockTest, ArrowCursorAndWhiteBrushExist) {
