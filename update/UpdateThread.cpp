@@ -49,7 +49,10 @@ static void StopCastThread(void) {
 }
 
 // Reads and drops what arrived before the module reset. TRUE when 0xA0 was
-// among it.
+// among it. The line is purged only when the limit stopped the reading: once
+// a read has found the queue empty, a byte that comes next is the module's
+// answer to the reset, and a purge after that read would drop it unseen (a
+// loader that answers only once would then never be heard).
 static BOOL DropEarlierBytes(void) {
   HANDLE line = UpdatePortHandle();
   BOOL answered = FALSE;
@@ -62,7 +65,7 @@ static BOOL DropEarlierBytes(void) {
     }
     looked += read;
   }
-  PurgeComm(line, PURGE_RXCLEAR);
+  if (looked >= EARLIER_BYTES_LIMIT) PurgeComm(line, PURGE_RXCLEAR);
   return answered;
 }
 

@@ -65,8 +65,9 @@ class UpdateEndToEnd : public ::testing::Test {
                                  "pty,raw,echo=0,link=" + (dir_ / "host")},
         dir_ / "socat.txt");
     EXPECT_TRUE(socat_->WaitForError("starting data transfer loop", 30s)) << socat_->Errors();
-    std::vector<std::string> argv{MODULESIM_PATH, "--tty", dir_ / "module", "--control", dir_ / "control",
-                                  "--flash-out", dir_ / "sim-flash.bin", "--status", "0"};
+    std::vector<std::string> argv{
+        MODULESIM_PATH, "--tty", dir_ / "module", "--control", dir_ / "control", "--flash-out", dir_ / "sim-flash.bin",
+        "--status",     "0"};
     argv.insert(argv.end(), options.begin(), options.end());
     sim_ = std::make_unique<Child>(argv, dir_ / "sim.txt");
     EXPECT_TRUE(sim_->WaitForError("running on", 30s)) << sim_->Errors();
@@ -214,11 +215,12 @@ TEST_F(UpdateEndToEnd, ARefusedRebootLeavesTheProgramRunningUntilItIsClosed) {
 // its words in the log view, and the user's next start (which resets the
 // module) flashes it.
 TEST_F(UpdateEndToEnd, AFailedUpdateSaysWhyAndTheNextStartSucceeds) {
-  Child run(Fwutil({"--speed", "50", "--unpaced", "--module", "silent@memory-check", "--trace", dir_ / "trace.txt",
-                    "--log-out", dir_ / "log.txt", "--flash-out", dir_ / "flash.bin", "--do", "command 118", "--do",
-                    kWaitFailure + " 2m", "--do", "command 118", "--do", "answer ok 2m", "--do",
-                    "wait-exit 2m"}),
-            dir_ / "stderr.txt");
+  Child run(
+      Fwutil({"--speed",          "50",        "--unpaced",          "--module",    "silent@memory-check", "--trace",
+              dir_ / "trace.txt", "--log-out", dir_ / "log.txt",     "--flash-out", dir_ / "flash.bin",    "--do",
+              "command 118",      "--do",      kWaitFailure + " 2m", "--do",        "command 118",         "--do",
+              "answer ok 2m",     "--do",      "wait-exit 2m"}),
+      dir_ / "stderr.txt");
   ASSERT_TRUE(run.Started());
   auto status = run.Wait(240s);
   ASSERT_TRUE(status) << run.Errors();
@@ -304,8 +306,11 @@ TEST_F(UpdateEndToEnd, OverAPtyPairWithTheModuleSimulator) {
 
 // A loader that no reset reaches (no reset line: --ril none) and that was
 // power-cycled into listening just before the update: it answers the first
-// wake-up byte once and then waits. The update takes that answer once the
-// attempt's time is up, and flashes the module.
+// wake-up byte once and then waits. The update takes that answer, and
+// flashes the module with one wake-up attempt. On a busy machine the answer
+// may cross the pty only after the update has looked at what came before the
+// reset; then it is taken as the answer to the reset at once, which is as
+// right. (The order is pinned, on the emulated line, by the wake-up tests.)
 TEST_F(UpdateEndToEnd, ALoaderThatAnswersOnceWithoutAResetIsFlashed) {
   if (!e2e::OnPath("socat")) GTEST_SKIP() << "socat is not installed: the pty pair cannot be made";
   ASSERT_TRUE(StartSimulator({"--loader", "once"}));
@@ -318,8 +323,9 @@ TEST_F(UpdateEndToEnd, ALoaderThatAnswersOnceWithoutAResetIsFlashed) {
   EXPECT_NE(run.Errors().find(kRebooted), std::string::npos);
   ExpectUpdateLog(ReadFile(dir_ / "log.txt"));
   std::string trace = ReadFile(dir_ / "trace.txt");
-  EXPECT_EQ(Count(trace, " A0h came before the reset, none since: the loader waits, go on!!\r\n"), 1u) << trace;
-  EXPECT_EQ(Count(trace, "!Cast 55h!\r\n"), 1u);
+  EXPECT_LE(Count(trace, " A0h came before the reset, none since: the loader waits, go on!!\r\n"), 1u) << trace;
+  EXPECT_EQ(Count(trace, " Get A0h, Stop Casting 55h!!! Start to send Bootload1\r\n"), 1u) << trace;
+  EXPECT_EQ(Count(trace, "!Cast 55h!\r\n"), 1u) << trace;
   ASSERT_TRUE(sim_->WaitForError("flash written to", 30s)) << sim_->Errors();
   EXPECT_TRUE(ReadFile(dir_ / "sim-flash.bin") == ReadFile(FIRMWARE_IMAGE));
   EXPECT_EQ(Count(sim_->Errors(), "control: reset"), 0u);

@@ -75,7 +75,6 @@ class UpdateFixture : public UtilityFixture {
   // module sends up to and including 0xA0.
   void WakePart(Expected& e, std::span<const uint8_t> received = std::span<const uint8_t>(&kWakeAnswer, 1)) {
     e.Trace(u"!Cast 55h!\r\n").Line("reset");
-    ResetAnswersOnly(e);
     e.Wait(kWakeAnswer, received).Purge();
     e.Trace(u" Get A0h, Stop Casting 55h!!! Start to send Bootload1\r\n");
   }
@@ -168,8 +167,6 @@ class UpdateFixture : public UtilityFixture {
     e.Purge().Trace(u" Communication Port Closed!!\r\n").Trace(u" Communication Port Closed!!\r\n");
   }
 
-  // What arrived before the module's reset is no answer to it: dropped.
-  static void ResetAnswersOnly(Expected& e) { e.Line("P 8"); }
   static void Refused(Expected& e, uint8_t awaited) {
     e.Trace(u"Waiting for char -> " + Expected::HexText(awaited) + u" h\r\n").Trace(u"None byte got from KRX5 !!\r\n");
   }

@@ -183,7 +183,6 @@ TEST_F(WakeUpTest, ABreakWhileWaitingForTheAnswerIsWaitedOutWithoutAnotherReset)
   Expected expected;
   OpenPart(expected);
   expected.Trace(u"!Cast 55h!\r\n").Line("reset");
-  ResetAnswersOnly(expected);
   Refused(expected, kWakeAnswer);
   expected.Wait(kWakeAnswer).Purge().Trace(u" Get A0h, Stop Casting 55h!!! Start to send Bootload1\r\n");
   Stage1Part(expected, true);
@@ -306,8 +305,7 @@ TEST_F(WakeUpTest, AModuleThatNeverAnswersIsGivenUpAfterEveryAttemptWithWords) {
   OpenPart(expected);
   for (int attempt = 1; attempt <= WAKE_UP_ATTEMPTS; ++attempt) {
     expected.Trace(u"!Cast 55h!\r\n").Line("reset");
-    ResetAnswersOnly(expected);
-    expected.Trace(u"Waiting for char -> A0 h\r\n")
+      expected.Trace(u"Waiting for char -> A0 h\r\n")
         .Trace(u"No char -> A0 h within " + Decimal(WAKE_UP_LIMIT) + u" ms !!\r\n");
     if (attempt < WAKE_UP_ATTEMPTS) expected.Trace(u" No A0h after the reset!!  Reset the module again!!\r\n");
   }
