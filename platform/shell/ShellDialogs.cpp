@@ -28,11 +28,8 @@ BOOL WINAPI SHInitDialog(PSHINITDLGINFO pshidi) {
   }
   {
     std::lock_guard<std::mutex> guard(Wm().lock);
-    auto w = windowing::FindLocked(pshidi->hDlg);
-    if (!w) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
+    auto w = windowing::FindOrFailLocked(pshidi->hDlg);
+    if (!w) return FALSE;
     if (!(pshidi->dwMask & SHIDIM_FLAGS)) return TRUE;
     if (pshidi->dwFlags & SHIDIF_DONEBUTTON) {
       w->doneButton = true;

@@ -110,6 +110,7 @@ TEST(ShellDialogTest, DoneButtonAndFullScreenSize) {
 
   init.hDlg = nullptr;
   EXPECT_FALSE(SHInitDialog(&init));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
   DestroyWindow(main);
 }
 
