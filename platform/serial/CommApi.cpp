@@ -21,6 +21,17 @@ std::shared_ptr<ComFile> PortOf(HANDLE handle) {
   return port;
 }
 
+// The port for a call that needs `pointer`: a bad handle fails first, then a
+// missing pointer with ERROR_INVALID_PARAMETER.
+std::shared_ptr<ComFile> PortWith(HANDLE handle, const void* pointer) {
+  auto port = PortOf(handle);
+  if (port && pointer == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return port;
+}
+
 }  // namespace
 
 std::shared_ptr<kernel::DeviceFile> OpenComPort(std::shared_ptr<PortConfig> config) {
@@ -39,49 +50,30 @@ std::shared_ptr<kernel::DeviceFile> OpenComPort(std::shared_ptr<PortConfig> conf
 
 using kernel::PlatformCall;
 using serial::detail::PortOf;
+using serial::detail::PortWith;
 
 BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB) {
   PlatformCall call;
-  auto port = PortOf(hFile);
-  if (!port) return FALSE;
-  if (lpDCB == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  return port->GetState(lpDCB);
+  auto port = PortWith(hFile, lpDCB);
+  return port ? port->GetState(lpDCB) : FALSE;
 }
 
 BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB) {
   PlatformCall call;
-  auto port = PortOf(hFile);
-  if (!port) return FALSE;
-  if (lpDCB == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  return port->SetState(*lpDCB);
+  auto port = PortWith(hFile, lpDCB);
+  return port ? port->SetState(*lpDCB) : FALSE;
 }
 
 BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
   PlatformCall call;
-  auto port = PortOf(hFile);
-  if (!port) return FALSE;
-  if (lpCommTimeouts == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  return port->GetTimeouts(lpCommTimeouts);
+  auto port = PortWith(hFile, lpCommTimeouts);
+  return port ? port->GetTimeouts(lpCommTimeouts) : FALSE;
 }
 
 BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
   PlatformCall call;
-  auto port = PortOf(hFile);
-  if (!port) return FALSE;
-  if (lpCommTimeouts == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  return port->SetTimeouts(*lpCommTimeouts);
+  auto port = PortWith(hFile, lpCommTimeouts);
+  return port ? port->SetTimeouts(*lpCommTimeouts) : FALSE;
 }
 
 BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags) {
@@ -110,13 +102,8 @@ BOOL WINAPI SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
 
 BOOL WINAPI GetCommMask(HANDLE hFile, LPDWORD lpEvtMask) {
   PlatformCall call;
-  auto port = PortOf(hFile);
-  if (!port) return FALSE;
-  if (lpEvtMask == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  return port->GetMask(lpEvtMask);
+  auto port = PortWith(hFile, lpEvtMask);
+  return port ? port->GetMask(lpEvtMask) : FALSE;
 }
 
 BOOL WINAPI WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
@@ -139,11 +126,6 @@ BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
 
 BOOL WINAPI GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) {
   PlatformCall call;
-  auto port = PortOf(hFile);
-  if (!port) return FALSE;
-  if (lpModemStat == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  return port->ModemStatus(lpModemStat);
+  auto port = PortWith(hFile, lpModemStat);
+  return port ? port->ModemStatus(lpModemStat) : FALSE;
 }

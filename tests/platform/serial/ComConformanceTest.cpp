@@ -9,9 +9,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 #include "SerialTestSupport.h"
 
@@ -594,6 +596,37 @@ TEST(ComApiTest, CommFunctionsRefuseHandlesThatAreNotPorts) {
   HANDLE thread = GetCurrentThread();
   EXPECT_FALSE(GetCommState(thread, &dcb));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+// A missing record on an open port fails with ERROR_INVALID_PARAMETER and
+// leaves the port as it was.
+TEST(ComApiTest, CommFunctionsRefuseAMissingRecord) {
+  std::unique_ptr<Peer> line = MakePeer(Backend::VirtualLine);
+  std::string why;
+  ASSERT_TRUE(line->Setup(&why)) << why;
+  HANDLE port = OpenPort();
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  DCB before{};
+  ASSERT_TRUE(GetCommState(port, &before));
+  const std::pair<const char*, std::function<BOOL()>> calls[] = {
+      {"GetCommState", [&] { return GetCommState(port, nullptr); }},
+      {"SetCommState", [&] { return SetCommState(port, nullptr); }},
+      {"GetCommTimeouts", [&] { return GetCommTimeouts(port, nullptr); }},
+      {"SetCommTimeouts", [&] { return SetCommTimeouts(port, nullptr); }},
+      {"GetCommMask", [&] { return GetCommMask(port, nullptr); }},
+      {"GetCommModemStatus", [&] { return GetCommModemStatus(port, nullptr); }},
+      {"WaitCommEvent", [&] { return WaitCommEvent(port, nullptr, nullptr); }},
+  };
+  for (const auto& [name, call] : calls) {
+    SetLastError(0);
+    EXPECT_FALSE(call()) << name;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << name;
+  }
+  DCB after{};
+  ASSERT_TRUE(GetCommState(port, &after));
+  EXPECT_EQ(after.BaudRate, before.BaudRate);
+  EXPECT_EQ(after.ByteSize, before.ByteSize);
+  EXPECT_TRUE(CloseHandle(port));
 }
 
 TEST(ComApiTest, SetCommTimeoutsRefusesTheMeaninglessCombination) {
