@@ -28,12 +28,14 @@ HWND NextActiveLocked(HWND leaving) {
   return nullptr;
 }
 
-// Changes the focus and tells both windows.
-HWND ChangeFocus(HWND hwnd) {
+// Changes the focus and tells both windows. With `whileForeground`, only
+// while that window is still the foreground one.
+HWND ChangeFocus(HWND hwnd, HWND whileForeground = nullptr) {
   HWND old;
   {
     std::lock_guard<std::mutex> guard(Wm().lock);
     old = Wm().focus;
+    if (whileForeground && Wm().foreground != whileForeground) return old;
     if (old == hwnd) return old;
     Wm().focus = hwnd;
     NoteChange();
@@ -58,6 +60,11 @@ std::shared_ptr<Window> ActivationTargetLocked(HWND hwnd) {
     }
   }
   return w;
+}
+
+bool StillForeground(HWND hwnd) {
+  std::lock_guard<std::mutex> guard(Wm().lock);
+  return Wm().foreground == hwnd;
 }
 
 }  // namespace
@@ -91,9 +98,13 @@ bool ActivateInternal(HWND hwnd, bool moveFocus) {
     m.foreground = target;
     focusInside = m.focus && IsDescendantLocked(target, m.focus);
   }
+  // Telling the old window may let another thread activate a window of its
+  // own meanwhile (a timer raising it, say); that later activation stands,
+  // and this one neither tells its target nor moves the focus any more.
   if (old) Deliver(old, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 0), reinterpret_cast<LPARAM>(target));
+  if (!StillForeground(target)) return true;
   Deliver(target, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 0), reinterpret_cast<LPARAM>(old));
-  if (moveFocus && !focusInside) ChangeFocus(target);
+  if (moveFocus && !focusInside) ChangeFocus(target, target);
   return true;
 }
 

@@ -341,6 +341,33 @@ TEST(ActivationTest, DisabledOwnerPassesActivationToItsPopup) {
   DestroyWindow(owner);
 }
 
+// An activation made while another one is telling its windows (on another
+// thread: a timer that keeps its window in front) stands, and the focus
+// goes with it: the window the first activation was for does not take the
+// focus afterwards. Made here from the windows' own answers, once by the
+// window told it lost the activation and once by the window told it got it.
+TEST(ActivationTest, AnActivationMadeWhileWindowsAreToldStands) {
+  for (bool byTheOldWindow : {true, false}) {
+    bool takenBack = false;
+    HWND kept = nullptr;
+    auto takeBack = [&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+      if (m == WM_ACTIVATE && !takenBack && (LOWORD(w) == WA_INACTIVE) == byTheOldWindow) {
+        takenBack = true;
+        SetForegroundWindow(kept);
+      }
+      return DefWindowProcW(h, m, w, l);
+    };
+    kept = Create(byTheOldWindow ? Handler(takeBack) : nullptr, WS_VISIBLE, nullptr, 0, u"Kept in front");
+    ASSERT_EQ(GetForegroundWindow(), kept);
+    HWND other = Create(byTheOldWindow ? nullptr : Handler(takeBack), WS_VISIBLE, nullptr, 0, u"Other");
+    EXPECT_TRUE(takenBack) << byTheOldWindow;
+    EXPECT_EQ(GetForegroundWindow(), kept) << byTheOldWindow;
+    EXPECT_EQ(GetFocus(), kept) << byTheOldWindow;
+    DestroyWindow(other);
+    DestroyWindow(kept);
+  }
+}
+
 TEST(TextTest, WindowTextRoundTripsAndTruncates) {
   HWND hwnd = Create(nullptr, WS_VISIBLE, nullptr, 0, u"Firmware Utility");
   WCHAR buffer[64];
