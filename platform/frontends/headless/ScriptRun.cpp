@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <iterator>
 
-#include "text/WideText.h"
 
 namespace headless {
 namespace {
@@ -12,19 +11,7 @@ namespace {
 constexpr std::chrono::milliseconds kDefaultTimeout{30000};
 
 // A text as a trace or a message shows it: quoted, line ends escaped.
-std::string Quoted(std::u16string_view text) {
-  std::string out = "\"";
-  for (char c : text::ToUtf8(text)) {
-    if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
+std::string Quoted(std::u16string_view text) { return "\"" + OneLine(text) + "\""; }
 
 // ------------------------------------------------------------- running
 //

@@ -39,21 +39,6 @@ std::u16string Plain(std::u16string_view text) {
 
 std::string Utf8(std::u16string_view text) { return text::ToUtf8(text); }
 
-// Texts on one line: line ends shown as they are written in C.
-std::string OneLine(std::u16string_view text) {
-  std::string out;
-  for (char c : Utf8(text)) {
-    if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 std::string ButtonName(int id) {
   switch (id) {
     case IDOK:
@@ -107,6 +92,21 @@ void RenderControls(std::ostringstream& out, const std::vector<screen::ControlVi
 }
 
 }  // namespace
+
+// Texts on one line: line ends shown as they are written in C.
+std::string OneLine(std::u16string_view text) {
+  std::string out;
+  for (char c : Utf8(text)) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 kernel::TimePoint DeadlineAfter(std::chrono::milliseconds timeout) {
   kernel::TimePoint now = kernel::Clock::now();

@@ -60,6 +60,10 @@ enum class DialogPress {
   kStillOpen,  // pressed, but the dialog stayed open
 };
 
+// A text on one line, as traces and messages show it: line ends written as
+// in C ("\\r", "\\n").
+std::string OneLine(std::u16string_view text);
+
 class ScriptedUser {
  public:
   // `mainClass`: the class of the program's main window; empty: whatever
