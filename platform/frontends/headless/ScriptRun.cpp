@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <iterator>
 
-
 namespace headless {
 namespace {
 
