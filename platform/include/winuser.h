@@ -61,6 +61,7 @@
 #define EM_LINEFROMCHAR 0x00C9
 #define EM_GETFIRSTVISIBLELINE 0x00CE
 #define EM_SETREADONLY 0x00CF
+#define EM_POSFROMCHAR 0x00D6
 
 // Edit control notifications (WM_COMMAND to the parent).
 #define EN_CHANGE 0x0300

@@ -31,6 +31,27 @@ size_t MaxFirstLocked(const EditControl& e) {
   return lines > e.visibleLines ? lines - e.visibleLines : 0;
 }
 
+// ES_AUTOHSCROLL: the caret stays in view sideways. It may stand anywhere
+// from the left edge to the right edge of the client area; once it crosses
+// one, the view jumps so that the caret comes to rest a third of the width
+// inside that edge (or the line's start comes into view), as the multi-line
+// control (the log view's kind) is seen to do on Win32; the style's
+// documentation speaks of ten characters. Single-line controls move by the
+// same third here.
+void ScrollSidewaysToCaretLocked(EditControl& e) {
+  if (!e.autoHScroll) return;
+  const size_t column = e.buffer.ColumnOf(e.caret);
+  const size_t third = static_cast<size_t>(e.width / 3);
+  const size_t cell = screen::kCharWidth;
+  if (column < e.firstColumn) {
+    const size_t in = (third + cell - 1) / cell;  // at least a third in from the left
+    e.firstColumn = column > in ? column - in : 0;
+  } else if ((column - e.firstColumn) * cell > static_cast<size_t>(e.width)) {
+    const size_t in = (static_cast<size_t>(e.width) - third) / cell;  // at most this far from the left
+    e.firstColumn = column - in;
+  }
+}
+
 void ScrollToCaretLocked(EditControl& e) {
   size_t line = e.buffer.LineOf(e.caret);
   if (line < e.firstVisible) {
@@ -38,6 +59,7 @@ void ScrollToCaretLocked(EditControl& e) {
   } else if (line >= e.firstVisible + e.visibleLines) {
     e.firstVisible = line + 1 - e.visibleLines;
   }
+  ScrollSidewaysToCaretLocked(e);
 }
 
 void ReplaceSelectionLocked(EditControl& e, std::u16string_view text) {
@@ -187,6 +209,7 @@ Reply EditWmCreate(EditControl& e, LPARAM lParam) {
 Reply EditWmSize(EditControl& e, LPARAM lParam) {
   std::lock_guard<std::mutex> guard(e.lock);
   e.visibleLines = std::max<size_t>(1, HIWORD(lParam) / screen::kLineHeight);
+  e.width = LOWORD(lParam);
   e.firstVisible = std::min(e.firstVisible, MaxFirstLocked(e));
   return Redrawn();
 }
@@ -198,6 +221,7 @@ Reply EditWmSetText(EditControl& e, LPARAM lParam) {
   e.buffer.Replace(0, e.buffer.Length(), text::View(reinterpret_cast<LPCWSTR>(lParam)));
   e.anchor = e.caret = 0;
   e.firstVisible = 0;
+  e.firstColumn = 0;
   return Redrawn(TRUE, !e.multiLine);  // a multi-line edit does not report WM_SETTEXT
 }
 
@@ -312,13 +336,37 @@ Reply EditEmGetFirstVisibleLine(const EditControl& e) {
 }
 
 // ------------------------------------------------------------ EM_LINESCROLL
-Reply EditEmLineScroll(EditControl& e, LPARAM lParam) {
+// Sideways as far as asked, past the end of every line if need be, never
+// left of the first column; not without ES_AUTOHSCROLL, whose lines wrap on
+// Win32.
+Reply EditEmLineScroll(EditControl& e, WPARAM wParam, LPARAM lParam) {
   std::lock_guard<std::mutex> guard(e.lock);
   if (!e.multiLine) return Answer(FALSE);
   auto lines = static_cast<intptr_t>(static_cast<int>(lParam));
   intptr_t target = static_cast<intptr_t>(e.firstVisible) + lines;
   e.firstVisible = static_cast<size_t>(std::clamp<intptr_t>(target, 0, static_cast<intptr_t>(MaxFirstLocked(e))));
+  if (e.autoHScroll) {
+    auto columns = static_cast<intptr_t>(static_cast<int>(wParam));
+    e.firstColumn = static_cast<size_t>(std::max<intptr_t>(static_cast<intptr_t>(e.firstColumn) + columns, 0));
+  }
   return Redrawn(TRUE);
+}
+
+// ----------------------------------------------------------- EM_POSFROMCHAR
+// The client coordinates of the character's top left corner, x and y as
+// signed 16-bit values (negative left of or above the view); -1 from the
+// end of the text on.
+Reply EditEmPosFromChar(const EditControl& e, WPARAM wParam) {
+  std::lock_guard<std::mutex> guard(e.lock);
+  if (wParam >= e.buffer.Length()) return Answer(-1);
+  const auto line = static_cast<intptr_t>(e.buffer.LineOf(wParam));
+  const auto column = static_cast<intptr_t>(e.buffer.ColumnOf(wParam));
+  const intptr_t x = (column - static_cast<intptr_t>(e.firstColumn)) * screen::kCharWidth;
+  const intptr_t y = (line - static_cast<intptr_t>(e.firstVisible)) * screen::kLineHeight;
+  auto half = [](intptr_t v) {
+    return static_cast<WORD>(static_cast<int16_t>(std::clamp<intptr_t>(v, -32768, 32767)));
+  };
+  return Answer(static_cast<LRESULT>(MAKELONG(half(x), half(y))));
 }
 
 // ---------------------------------------------------------------- EM_SCROLL
@@ -406,7 +454,9 @@ std::optional<Reply> EditHandle(EditControl& e, UINT message, WPARAM wParam, LPA
     case EM_GETFIRSTVISIBLELINE:
       return EditEmGetFirstVisibleLine(e);
     case EM_LINESCROLL:
-      return EditEmLineScroll(e, lParam);
+      return EditEmLineScroll(e, wParam, lParam);
+    case EM_POSFROMCHAR:
+      return EditEmPosFromChar(e, wParam);
     case EM_SCROLL:
       return EditEmScroll(e, wParam);
     case EM_SCROLLCARET:

@@ -32,12 +32,20 @@ class EditBuffer {
     return std::u16string_view(text_).substr(starts_[line], LineLength(line));
   }
   std::u16string_view Text() const { return text_; }
+  // The cells from the start of its line to position `pos`: tabs reach the
+  // next tab stop, a surrogate pair takes one cell. Counts on from the last
+  // position asked when that stands earlier on the same line, so that a
+  // caret following appends to one long line costs what is appended.
+  size_t ColumnOf(size_t pos) const;
   // Replaces [start, end) by `text`; positions are clamped to the text.
   void Replace(size_t start, size_t end, std::u16string_view text);
 
  private:
   std::u16string text_;
   std::vector<size_t> starts_{0};  // where each line starts
+  // A position and its column, kept true by Replace (position 0 is column 0).
+  mutable size_t knownPos_ = 0;
+  mutable size_t knownColumn_ = 0;
 };
 
 class EditControl {
@@ -57,8 +65,11 @@ class EditControl {
   size_t caret = 0;   // the moving end
   size_t firstVisible = 0;
   size_t visibleLines = 1;
+  size_t firstColumn = 0;  // ES_AUTOHSCROLL: the first column in view
+  int width = 0;           // of the client area, in pixels
   bool readOnly;
   bool multiLine;
+  bool autoHScroll;
   uint64_t rewrites = 0;
 };
 

@@ -21,9 +21,27 @@ size_t EditBuffer::LineOf(size_t pos) const {
   return static_cast<size_t>(it - starts_.begin()) - 1;
 }
 
+size_t EditBuffer::ColumnOf(size_t pos) const {
+  const size_t start = starts_[LineOf(pos)];
+  const bool onFromKnown = knownPos_ >= start && knownPos_ <= pos;
+  size_t column = onFromKnown ? knownColumn_ : 0;
+  for (size_t i = onFromKnown ? knownPos_ : start; i < pos; ++i) {
+    const char16_t c = text_[i];
+    if (c == u'\t') {
+      column += screen::kTabColumns - column % screen::kTabColumns;
+    } else if (!(c >= 0xDC00 && c <= 0xDFFF && i > start && text_[i - 1] >= 0xD800 && text_[i - 1] <= 0xDBFF)) {
+      ++column;  // the low half of a pair shares its high half's cell
+    }
+  }
+  knownPos_ = pos;
+  knownColumn_ = column;
+  return column;
+}
+
 void EditBuffer::Replace(size_t start, size_t end, std::u16string_view text) {
   start = std::min(start, text_.size());
   end = std::clamp(end, start, text_.size());
+  if (start < knownPos_) knownPos_ = knownColumn_ = 0;
   if (start == text_.size()) {
     // Appending: only new line starts.
     text_.append(text);
@@ -50,7 +68,10 @@ void EditBuffer::Replace(size_t start, size_t end, std::u16string_view text) {
 
 // ------------------------------------------------------------ EditControl
 
-EditControl::EditControl(DWORD style) : readOnly((style & ES_READONLY) != 0), multiLine((style & ES_MULTILINE) != 0) {}
+EditControl::EditControl(DWORD style)
+    : readOnly((style & ES_READONLY) != 0),
+      multiLine((style & ES_MULTILINE) != 0),
+      autoHScroll((style & ES_AUTOHSCROLL) != 0) {}
 
 std::u16string EditControl::Text() const {
   std::lock_guard<std::mutex> guard(lock);
@@ -72,6 +93,9 @@ screen::EditState EditControl::State() const {
   state.selectionStart = std::min(anchor, caret);
   state.selectionEnd = std::max(anchor, caret);
   state.caret = caret;
+  state.caretLine = buffer.LineOf(caret);
+  state.caretColumn = buffer.ColumnOf(caret);
+  state.firstVisibleColumn = firstColumn;
   state.readOnly = readOnly;
   state.multiLine = multiLine;
   state.rewrites = rewrites;

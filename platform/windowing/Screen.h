@@ -12,6 +12,7 @@
 //   y 294..319  the menu bar of the application window
 // Text uses the System font, one cell kCharWidth x kLineHeight; dialog
 // units convert with these base units (x * kCharWidth / 4, y * kLineHeight / 8).
+// Edit controls set tab stops every kTabColumns cells (32 dialog units).
 //
 // All functions may be called from any thread. Texts are UTF-16 as the
 // platform keeps them; menu and button texts keep their '&' markers.
@@ -37,6 +38,7 @@ inline constexpr int kTitleBarHeight = 26;
 inline constexpr int kMenuBarHeight = 26;
 inline constexpr int kCharWidth = 6;
 inline constexpr int kLineHeight = 13;
+inline constexpr int kTabColumns = 8;
 
 // Between title bar and menu bar: what SHInitDialog's full-screen size gives.
 RECT WorkArea();
@@ -52,6 +54,11 @@ struct EditState {
   size_t selectionStart = 0;    // selection [start, end); equal when none
   size_t selectionEnd = 0;
   size_t caret = 0;  // the active end of the selection
+  size_t caretLine = 0;
+  size_t caretColumn = 0;  // in cells (tabs expanded) from the start of its line
+  // The first column in view (in cells): a control with ES_AUTOHSCROLL
+  // slides its lines sideways to keep the caret in view; 0 for others.
+  size_t firstVisibleColumn = 0;
   bool readOnly = false;
   bool multiLine = false;
   // Counts changes that touched text before the former end (anything but

@@ -45,7 +45,7 @@ void PutCaption(Grid& grid, int top, int left, int width, std::u32string_view ca
 
 // Controls whose ancestors within the window are all visible, clipped to `clip`.
 void DrawControls(Grid& grid, const Geometry& g, const screen::WindowView& w, const Origin& origin,
-                  const CellRect& clip, EditSource& edits, UiState& ui);
+                  const CellRect& clip, EditSource& edits);
 
 // The menu bar; returns the column where each button starts.
 std::vector<int> DrawMenuBar(Grid& grid, const Geometry& g, const screen::Snapshot& s);
@@ -57,7 +57,7 @@ void SyncMenu(const screen::Snapshot& s, UiState& ui);
 
 // A message box; `selected` is the index of the chosen button (-1: none).
 void DrawBox(Grid& grid, const Geometry& g, const screen::BoxView& box, int selected);
-void DrawDialog(Grid& grid, const Geometry& g, const screen::WindowView& d, EditSource& edits, UiState& ui);
+void DrawDialog(Grid& grid, const Geometry& g, const screen::WindowView& d, EditSource& edits);
 // Keeps the chosen button on the box on top, the default one for a new box.
 void SyncBox(const screen::Snapshot& s, UiState& ui);
 

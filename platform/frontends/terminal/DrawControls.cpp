@@ -40,21 +40,18 @@ size_t FirstShownLine(const screen::EditState& st, size_t rows) {
   return first;
 }
 
-// ES_AUTOHSCROLL: the view slides sideways to keep the caret in sight, a
-// quarter of its width at a time as the control does. Returns the cells
-// the lines are shifted by.
-size_t SlideToCaret(const screen::EditState& st, const std::vector<std::u32string>& cells, size_t start, int textCols,
-                    size_t& h) {
-  const size_t caretLine = LastLine(st);
-  if (CaretAtEnd(st) && caretLine >= start && caretLine < start + cells.size() && textCols > 0) {
-    size_t col = cells[caretLine - start].size();
-    if (col < h) {
-      h = col;
-    } else if (col >= h + static_cast<size_t>(textCols)) {
-      h = std::min(col, col + 1 - static_cast<size_t>(textCols) + static_cast<size_t>(textCols) / 4);
-    }
+// The control's first visible column (ES_AUTOHSCROLL keeps the caret in
+// view sideways). A frame with fewer columns than the control slides on
+// until the caret, when its line is shown, stands in the last column.
+size_t FirstShownColumn(const ControlView& c, size_t start, size_t rows, int textCols) {
+  const screen::EditState& st = *c.edit;
+  size_t first = st.firstVisibleColumn;
+  const bool caretShown = st.caretLine >= start && st.caretLine < start + rows;
+  if ((c.style & ES_AUTOHSCROLL) && caretShown && textCols > 0 &&
+      st.caretColumn >= first + static_cast<size_t>(textCols)) {
+    first = st.caretColumn + 1 - static_cast<size_t>(textCols);
   }
-  return h;
+  return first;
 }
 
 void DrawScrollBar(Grid& grid, const CellRect& r, const screen::EditState& st) {
@@ -69,21 +66,20 @@ void DrawScrollBar(Grid& grid, const CellRect& r, const screen::EditState& st) {
   grid.Fill(r.top + static_cast<int>(pos), col, static_cast<int>(thumb), 1, kThumb);
 }
 
-// Lines are fetched by range, never the whole text. Without ES_AUTOHSCROLL
-// long lines are cut at the edge.
-void DrawEdit(Grid& grid, const CellRect& r, const ControlView& c, EditSource& edits, UiState& ui) {
+// Lines are fetched by range, never the whole text, and shown from the
+// first visible column; what does not fit is cut at the edge.
+void DrawEdit(Grid& grid, const CellRect& r, const ControlView& c, EditSource& edits) {
   const screen::EditState& st = *c.edit;
   const bool vscroll = (c.style & WS_VSCROLL) && st.multiLine && r.Cols() > 1;
   const int textCols = r.Cols() - (vscroll ? 1 : 0);
-  const size_t start = FirstShownLine(st, static_cast<size_t>(r.Rows()));
-  std::vector<std::u32string> cells;
-  for (const auto& line : edits.Lines(c.hwnd, start, static_cast<size_t>(r.Rows()))) cells.push_back(ExpandLine(line));
-
-  const size_t shift = (c.style & ES_AUTOHSCROLL) ? SlideToCaret(st, cells, start, textCols, ui.hscroll[c.hwnd]) : 0;
-  for (size_t i = 0; i < cells.size(); ++i) {
-    std::u32string_view view = cells[i];
-    view = shift < view.size() ? view.substr(shift) : std::u32string_view();
-    grid.Put(r.top + static_cast<int>(i), r.left, view, kPlain, textCols);
+  const size_t rows = static_cast<size_t>(r.Rows());
+  const size_t start = FirstShownLine(st, rows);
+  const size_t shift = FirstShownColumn(c, start, rows, textCols);
+  int row = r.top;
+  for (const auto& line : edits.Lines(c.hwnd, start, rows)) {
+    std::u32string cells = ExpandLine(line);
+    std::u32string_view view = shift < cells.size() ? std::u32string_view(cells).substr(shift) : std::u32string_view();
+    grid.Put(row++, r.left, view, kPlain, textCols);
   }
   if (vscroll) DrawScrollBar(grid, r, st);
 }
@@ -134,12 +130,12 @@ void DrawButton(Grid& grid, const CellRect& r, const ControlView& c) {
 }
 
 void DrawControl(Grid& grid, const Geometry& g, const ControlView& c, const Origin& origin, const CellRect& clip,
-                 EditSource& edits, UiState& ui) {
+                 EditSource& edits) {
   CellRect r = Intersect(MapFrom(g, origin, c.rect), clip);
   if (r.Rows() <= 0 || r.Cols() <= 0) return;
   grid.Fill(r.top, r.left, r.Rows(), r.Cols(), U' ');
   if (c.edit) {
-    DrawEdit(grid, r, c, edits, ui);
+    DrawEdit(grid, r, c, edits);
   } else if (EqualsNoCase(c.className, u"button")) {
     DrawButton(grid, r, c);
   } else {
@@ -150,14 +146,14 @@ void DrawControl(Grid& grid, const Geometry& g, const ControlView& c, const Orig
 }  // namespace
 
 void DrawControls(Grid& grid, const Geometry& g, const screen::WindowView& w, const Origin& origin,
-                  const CellRect& clip, EditSource& edits, UiState& ui) {
+                  const CellRect& clip, EditSource& edits) {
   std::set<HWND> hidden;
   for (const ControlView& c : w.controls) {
     if (!c.visible || hidden.count(c.parent)) {
       hidden.insert(c.hwnd);
       continue;
     }
-    DrawControl(grid, g, c, origin, clip, edits, ui);
+    DrawControl(grid, g, c, origin, clip, edits);
   }
 }
 

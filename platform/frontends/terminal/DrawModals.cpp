@@ -135,7 +135,7 @@ void DrawBox(Grid& grid, const Geometry& g, const BoxView& box, int selected) {
 
 // Whole cells for the client area keep the dialog's text on the lines it
 // has in pixels; its controls are placed within.
-void DrawDialog(Grid& grid, const Geometry& g, const WindowView& d, EditSource& edits, UiState& ui) {
+void DrawDialog(Grid& grid, const Geometry& g, const WindowView& d, EditSource& edits) {
   const RECT client = DialogClient(d);
   const std::u32string title = ToU32(d.title);
   const CellRect frame = PlaceDialog(g, d, client, title.size());
@@ -143,7 +143,7 @@ void DrawDialog(Grid& grid, const Geometry& g, const WindowView& d, EditSource& 
   grid.Frame(frame.top, frame.left, frame.bottom - 1, frame.right - 1);
   PutCaption(grid, frame.top, frame.left, frame.Cols(), title);
   const CellRect inside{frame.top + 1, frame.left + 1, frame.bottom - 1, frame.right - 1};
-  DrawControls(grid, g, d, Origin{POINT{client.left, client.top}, inside.top, inside.left}, inside, edits, ui);
+  DrawControls(grid, g, d, Origin{POINT{client.left, client.top}, inside.top, inside.left}, inside, edits);
 }
 
 void SyncBox(const screen::Snapshot& s, UiState& ui) {

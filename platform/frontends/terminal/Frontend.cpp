@@ -138,7 +138,8 @@ void Frontend::State::OnKey(View& v, const KeyPress& key) {
   // Each key sees what the one before it did.
   screen::Snapshot snap = screen::Capture();
   SyncUi(snap, v.ui);
-  switch (HandleKey(snap, v.ui, key, v.actions, options.commandNames)) {
+  const auto& names = options.commandNames.empty() ? CommandNames() : options.commandNames;
+  switch (HandleKey(snap, v.ui, key, v.actions, names)) {
     case KeyOutcome::kRedraw:
       v.full = true;
       break;

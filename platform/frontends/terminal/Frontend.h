@@ -3,7 +3,7 @@
 //
 // It runs on a thread of its own that sleeps until the screen changes, a
 // key arrives, the terminal is resized or someone wakes it (no polling
-// while idle). Layout: see Layout.h; keys: KeyHelpText() in Keys.h.
+// while idle). Layout: see Layout.h; keys: the table in KeyTable.h.
 #pragma once
 
 #include <windows.h>
@@ -26,7 +26,8 @@ struct FrontendOptions {
   // (platform) milliseconds even if nothing else happens; once it stays the
   // same, only wake-ups read it (see NotifyStatus). 0: only wake-ups.
   uint32_t statusRefreshMs = 500;
-  // Names the command prompt accepts besides numbers ("about" -> 120).
+  // Names the command prompt accepts besides numbers ("about" -> 120);
+  // empty: the key table's, the utility's commands that the key help names.
   std::vector<std::pair<std::string, UINT>> commandNames;
   // How long ShowRebooting shows its state (platform milliseconds).
   uint32_t rebootingMs = 1500;

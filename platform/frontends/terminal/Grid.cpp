@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "windowing/Screen.h"
+
 namespace terminal {
 
 Grid::Grid(int r, int c) : rows(std::max(r, 0)), cols(std::max(c, 0)), cells(static_cast<size_t>(rows * cols)) {}
@@ -151,7 +153,7 @@ std::u32string ExpandLine(std::u16string_view line) {
     if (ch == U'\t') {
       do {
         out += U' ';
-      } while (out.size() % 8 != 0);
+      } while (out.size() % screen::kTabColumns != 0);
     } else if (ch < 0x20 || ch == 0x7F) {
       out += U'?';
     } else {

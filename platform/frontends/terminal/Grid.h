@@ -75,8 +75,9 @@ std::u32string ToU32(std::u16string_view text);
 std::u32string ToU32(std::string_view ascii);
 std::string ToUtf8(std::u32string_view text);
 
-// A line of an edit control as cells: tabs expand to the next multiple of
-// 8, other control characters show as '?', surrogate pairs join.
+// A line of an edit control as cells: tabs expand to the control's next
+// tab stop (screen::kTabColumns), other control characters show as '?',
+// surrogate pairs join; the cells the control counts columns in.
 std::u32string ExpandLine(std::u16string_view line);
 
 // Breaks `text` into lines of at most `width` cells: at line ends ("\r\n",

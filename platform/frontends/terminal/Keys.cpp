@@ -1,3 +1,5 @@
+// The key table's actions: the menu navigation, the chosen button of a box,
+// the command prompt.
 #include "frontends/terminal/Keys.h"
 
 #include <algorithm>
@@ -7,14 +9,8 @@ namespace {
 
 using screen::kAlt;
 using screen::kControl;
-using screen::kNoModifiers;
-using screen::kShift;
 
 static_assert(kModShift == screen::kShift && kModControl == screen::kControl && kModAlt == screen::kAlt);
-
-bool IsKey(const KeyPress& k, uint8_t vk, unsigned modifiers = kNoModifiers) {
-  return k.vk == vk && k.modifiers == modifiers;
-}
 
 int Step(const std::vector<screen::MenuItemView>& items, int from, int dir) {
   const int n = static_cast<int>(items.size());
@@ -54,113 +50,192 @@ KeyOutcome ChooseItem(UiState& ui, const std::vector<screen::MenuItemView>& item
   return KeyOutcome::kHandled;
 }
 
-KeyOutcome MenuKey(const screen::Snapshot& s, UiState& ui, const KeyPress& key, ScreenActions& actions) {
+KeyOutcome MenuAction(KeyAction action, const screen::Snapshot& s, UiState& ui, const KeyPress& key,
+                      ScreenActions& actions) {
+  // The innermost open popup and its highlighted item (-1: none).
   auto levels = MenuLevels(s, ui);
   ui.menuPath.resize(levels.size(), -1);
   const size_t level = levels.size() - 1;
   const auto& items = *levels[level];
   int& at = ui.menuPath[level];
-  if (IsKey(key, VK_UP)) {
-    at = Step(items, at < 0 ? 0 : at, -1);
-  } else if (IsKey(key, VK_DOWN)) {
-    at = Step(items, at < 0 ? static_cast<int>(items.size()) - 1 : at, +1);
-  } else if (IsKey(key, VK_HOME)) {
-    at = FirstSelectable(items);
-  } else if (IsKey(key, VK_END)) {
-    at = Step(items, 0, -1);
-  } else if (IsKey(key, VK_RETURN) || IsKey(key, VK_SPACE)) {
-    return ChooseItem(ui, items, at, actions);
-  } else if (IsKey(key, VK_RIGHT)) {
-    if (at >= 0 && items[static_cast<size_t>(at)].popup && Selectable(items[static_cast<size_t>(at)])) {
+  switch (action) {
+    case KeyAction::kMenuPrevious:
+      at = Step(items, at < 0 ? 0 : at, -1);
+      break;
+    case KeyAction::kMenuNext:
+      at = Step(items, at < 0 ? static_cast<int>(items.size()) - 1 : at, +1);
+      break;
+    case KeyAction::kMenuFirst:
+      at = FirstSelectable(items);
+      break;
+    case KeyAction::kMenuLast:
+      at = Step(items, 0, -1);
+      break;
+    case KeyAction::kMenuChoose:
       return ChooseItem(ui, items, at, actions);
-    }
-    SwitchButton(s, ui, actions, +1);
-  } else if (IsKey(key, VK_LEFT)) {
-    if (level > 0) {
-      ui.menuPath.pop_back();
-    } else {
-      SwitchButton(s, ui, actions, -1);
-    }
-  } else if (IsKey(key, VK_ESCAPE)) {
-    if (level > 0) {
-      ui.menuPath.pop_back();
-    } else {
-      actions.CloseMenu();
-    }
-  } else if (IsKey(key, VK_F1) || IsKey(key, kVkF10)) {
-    actions.CloseMenu();
-  } else if (key.ch && !(key.modifiers & (kControl | kAlt))) {
-    // The item whose mnemonic is this letter.
-    for (size_t i = 0; i < items.size(); ++i) {
-      Label label = ParseLabel(items[i].text);
-      if (label.mnemonic >= 0 && Lower(label.text[static_cast<size_t>(label.mnemonic)]) == Lower(key.ch)) {
-        at = static_cast<int>(i);
+    case KeyAction::kMenuRight:
+      if (at >= 0 && items[static_cast<size_t>(at)].popup && Selectable(items[static_cast<size_t>(at)])) {
         return ChooseItem(ui, items, at, actions);
       }
-    }
-    return KeyOutcome::kIgnored;
-  } else {
-    return KeyOutcome::kIgnored;
+      SwitchButton(s, ui, actions, +1);
+      break;
+    case KeyAction::kMenuLeft:
+      if (level > 0) {
+        ui.menuPath.pop_back();
+      } else {
+        SwitchButton(s, ui, actions, -1);
+      }
+      break;
+    case KeyAction::kMenuBack:
+      if (level > 0) {
+        ui.menuPath.pop_back();
+      } else {
+        actions.CloseMenu();
+      }
+      break;
+    case KeyAction::kMenuClose:
+      actions.CloseMenu();
+      break;
+    case KeyAction::kMenuMnemonic:
+      // The item whose mnemonic is this character.
+      for (size_t i = 0; i < items.size(); ++i) {
+        Label label = ParseLabel(items[i].text);
+        if (label.mnemonic >= 0 && Lower(label.text[static_cast<size_t>(label.mnemonic)]) == Lower(key.ch)) {
+          at = static_cast<int>(i);
+          return ChooseItem(ui, items, at, actions);
+        }
+      }
+      return KeyOutcome::kIgnored;
+    default:
+      return KeyOutcome::kIgnored;
   }
   return KeyOutcome::kHandled;
 }
 
-KeyOutcome BoxKey(const screen::BoxView& box, UiState& ui, const KeyPress& key, ScreenActions& actions) {
+KeyOutcome BoxAction(KeyAction action, const screen::BoxView& box, UiState& ui, const KeyPress& key,
+                     ScreenActions& actions) {
   const int n = static_cast<int>(box.buttons.size());
   if (n == 0) return KeyOutcome::kIgnored;
-  if (IsKey(key, VK_RETURN) || IsKey(key, VK_SPACE)) {
-    actions.AnswerBox(box.id, box.buttons[static_cast<size_t>(std::clamp(ui.boxButton, 0, n - 1))]);
-  } else if (IsKey(key, VK_ESCAPE)) {
-    // Cancel, or the only button of a box that has nothing else.
-    if (std::find(box.buttons.begin(), box.buttons.end(), IDCANCEL) != box.buttons.end()) {
-      actions.AnswerBox(box.id, IDCANCEL);
-    } else if (n == 1) {
-      actions.AnswerBox(box.id, box.buttons[0]);
-    } else {
-      return KeyOutcome::kIgnored;
-    }
-  } else if (IsKey(key, VK_RIGHT) || IsKey(key, VK_TAB) || IsKey(key, VK_DOWN)) {
-    ui.boxButton = (ui.boxButton + 1) % n;
-  } else if (IsKey(key, VK_LEFT) || IsKey(key, VK_TAB, kShift) || IsKey(key, VK_UP)) {
-    ui.boxButton = (ui.boxButton + n - 1) % n;
-  } else if (key.ch && !(key.modifiers & (kControl | kAlt))) {
-    // The first letter of a button's name answers with it (y, n, o, c...).
-    for (int id : box.buttons) {
-      if (Lower(ButtonName(id)[0]) == Lower(key.ch)) {
-        actions.AnswerBox(box.id, id);
-        return KeyOutcome::kHandled;
+  switch (action) {
+    case KeyAction::kBoxAnswer:
+      actions.AnswerBox(box.id, box.buttons[static_cast<size_t>(std::clamp(ui.boxButton, 0, n - 1))]);
+      break;
+    case KeyAction::kBoxCancel:
+      // Cancel, or the only button of a box that has nothing else.
+      if (std::find(box.buttons.begin(), box.buttons.end(), IDCANCEL) != box.buttons.end()) {
+        actions.AnswerBox(box.id, IDCANCEL);
+      } else if (n == 1) {
+        actions.AnswerBox(box.id, box.buttons[0]);
+      } else {
+        return KeyOutcome::kIgnored;
       }
-    }
-    return KeyOutcome::kIgnored;
-  } else {
-    return KeyOutcome::kIgnored;
+      break;
+    case KeyAction::kBoxNext:
+      ui.boxButton = (ui.boxButton + 1) % n;
+      break;
+    case KeyAction::kBoxPrevious:
+      ui.boxButton = (ui.boxButton + n - 1) % n;
+      break;
+    case KeyAction::kBoxLetter:
+      for (int id : box.buttons) {
+        if (Lower(ButtonName(id)[0]) == Lower(key.ch)) {
+          actions.AnswerBox(box.id, id);
+          return KeyOutcome::kHandled;
+        }
+      }
+      return KeyOutcome::kIgnored;
+    default:
+      return KeyOutcome::kIgnored;
   }
   return KeyOutcome::kHandled;
 }
 
-KeyOutcome PromptKey(UiState& ui, const KeyPress& key, ScreenActions& actions,
-                     const std::vector<std::pair<std::string, UINT>>& names) {
-  if (IsKey(key, VK_ESCAPE)) {
-    ui.prompting = false;
-    ui.promptText.clear();
-  } else if (IsKey(key, VK_RETURN)) {
-    std::u32string text = ui.promptText;
-    ui.prompting = false;
-    ui.promptText.clear();
-    if (text.empty()) return KeyOutcome::kHandled;
-    if (auto id = ParseCommand(text, names)) {
-      if (!actions.SendCommand(*id)) ui.notice = U"No window takes command " + ToU32(std::to_string(*id));
-    } else {
-      ui.notice = U"Not a command identifier: " + text;
+KeyOutcome PromptAction(KeyAction action, UiState& ui, const KeyPress& key, ScreenActions& actions,
+                        const std::vector<std::pair<std::string, UINT>>& names) {
+  switch (action) {
+    case KeyAction::kPromptCancel:
+      ui.prompting = false;
+      ui.promptText.clear();
+      break;
+    case KeyAction::kPromptSend: {
+      std::u32string text = ui.promptText;
+      ui.prompting = false;
+      ui.promptText.clear();
+      if (text.empty()) break;
+      if (auto id = ParseCommand(text, names)) {
+        if (!actions.SendCommand(*id)) ui.notice = U"No window takes command " + ToU32(std::to_string(*id));
+      } else {
+        ui.notice = U"Not a command identifier: " + text;
+      }
+      break;
     }
-  } else if (IsKey(key, VK_BACK)) {
-    if (!ui.promptText.empty()) ui.promptText.pop_back();
-  } else if (key.ch && !(key.modifiers & (kControl | kAlt))) {
-    if (ui.promptText.size() < 32) ui.promptText += key.ch;
-  } else {
-    return KeyOutcome::kIgnored;
+    case KeyAction::kPromptErase:
+      if (!ui.promptText.empty()) ui.promptText.pop_back();
+      break;
+    case KeyAction::kPromptType:
+      if (ui.promptText.size() < 32) ui.promptText += key.ch;
+      break;
+    default:
+      return KeyOutcome::kIgnored;
   }
   return KeyOutcome::kHandled;
+}
+
+bool Matches(const KeySpec& spec, const KeyPress& key) {
+  const bool typed = key.ch && !(key.modifiers & (kControl | kAlt));
+  if (spec.AnyCharacter()) return typed;
+  if (spec.ch) return typed && key.ch == spec.ch;
+  return key.vk == spec.vk && key.modifiers == spec.modifiers;
+}
+
+// The binding for `key` in `context`: one that names the key, else one that
+// takes any character.
+const KeyBinding* FindBinding(KeyContext context, const KeyPress& key) {
+  const KeyBinding* anyCharacter = nullptr;
+  for (const KeyBinding& b : KeyBindings()) {
+    if (!(b.where & context)) continue;
+    for (const KeySpec& spec : b.keys) {
+      if (!Matches(spec, key)) continue;
+      if (!spec.AnyCharacter()) return &b;
+      if (!anyCharacter) anyCharacter = &b;
+    }
+  }
+  return anyCharacter;
+}
+
+KeyOutcome Act(const KeyBinding& b, KeyContext context, const screen::Snapshot& s, UiState& ui, const KeyPress& key,
+               ScreenActions& actions, const std::vector<std::pair<std::string, UINT>>& names) {
+  switch (b.action) {
+    case KeyAction::kInterrupt:
+      return KeyOutcome::kInterrupt;
+    case KeyAction::kRedraw:
+      return KeyOutcome::kRedraw;
+    case KeyAction::kOpenPrompt:
+      ui.prompting = true;
+      ui.promptText.clear();
+      return KeyOutcome::kHandled;
+    case KeyAction::kOpenMenu:
+      if (!s.menuBar || s.menuBar->buttons.empty()) return KeyOutcome::kIgnored;
+      return actions.OpenMenu(0) ? KeyOutcome::kHandled : KeyOutcome::kIgnored;
+    case KeyAction::kPressDone:
+      if (context == kInMenu) actions.CloseMenu();
+      return actions.PressDone() ? KeyOutcome::kHandled : KeyOutcome::kIgnored;
+    case KeyAction::kToProgram:
+      actions.Key(key.vk, key.modifiers);
+      return KeyOutcome::kHandled;
+    default:
+      break;
+  }
+  switch (context) {
+    case kInMenu:
+      return MenuAction(b.action, s, ui, key, actions);
+    case kInBox:
+      return BoxAction(b.action, *TopBox(s), ui, key, actions);
+    case kInPrompt:
+      return PromptAction(b.action, ui, key, actions, names);
+    default:
+      return KeyOutcome::kIgnored;
+  }
 }
 
 }  // namespace
@@ -198,55 +273,28 @@ std::optional<UINT> ParseCommand(std::u32string_view text, const std::vector<std
   return static_cast<UINT>(value);
 }
 
+KeyContext ContextOf(const screen::Snapshot& s, const UiState& ui) {
+  if (ui.rebooting) return kWhileRebooting;
+  if (ui.prompting) return kInPrompt;
+  if (TopBox(s)) return kInBox;
+  if (!MenuLevels(s, ui).empty()) return kInMenu;
+  if (TopDialog(s)) return kInDialog;
+  return kOnMainScreen;
+}
+
 KeyOutcome HandleKey(const screen::Snapshot& s, UiState& ui, const KeyPress& key, ScreenActions& actions,
                      const std::vector<std::pair<std::string, UINT>>& commandNames) {
   ui.notice.clear();
-  if (IsKey(key, 'C', kControl)) return KeyOutcome::kInterrupt;
-  if (ui.rebooting) return KeyOutcome::kIgnored;
-  if (IsKey(key, 'L', kControl)) return KeyOutcome::kRedraw;
-  if (ui.prompting) return PromptKey(ui, key, actions, commandNames);
-  if (IsKey(key, kVkF5) || (key.ch == U':' && key.modifiers == kShift)) {
-    ui.prompting = true;
-    ui.promptText.clear();
-    return KeyOutcome::kHandled;
+  const KeyContext context = ContextOf(s, ui);
+  if (const KeyBinding* binding = FindBinding(context, key)) {
+    return Act(*binding, context, s, ui, key, actions, commandNames);
   }
-  if (const screen::BoxView* box = TopBox(s)) return BoxKey(*box, ui, key, actions);
-  if (!MenuLevels(s, ui).empty()) {
-    if (IsKey(key, kVkF2) || IsKey(key, 'O', kControl)) {
-      actions.CloseMenu();
-      actions.PressDone();
-      return KeyOutcome::kHandled;
-    }
-    return MenuKey(s, ui, key, actions);
-  }
-  if (IsKey(key, kVkF2) || IsKey(key, 'O', kControl)) {
-    return actions.PressDone() ? KeyOutcome::kHandled : KeyOutcome::kIgnored;
-  }
-  if (!TopDialog(s) && (IsKey(key, VK_F1) || IsKey(key, kVkF10))) {
-    if (!s.menuBar || s.menuBar->buttons.empty()) return KeyOutcome::kIgnored;
-    return actions.OpenMenu(0) ? KeyOutcome::kHandled : KeyOutcome::kIgnored;
-  }
-  // Everything else is the program's: the focused control or the dialog.
+  if (!(context & kRestToProgram)) return KeyOutcome::kIgnored;
+  // The focused control's or the dialog's.
   actions.Key(key.vk, key.modifiers);
   return KeyOutcome::kHandled;
 }
 
-const char* KeyHelpText() {
-  return "Terminal keys (the handset's screen is drawn in the middle of the terminal):\n"
-         "  F1 or F10         open/close the menu of the menu-bar button (the left soft key)\n"
-         "  Up/Down, Enter    move in an open menu, choose the item; Left/Right: sub-menus, other buttons\n"
-         "  Esc               close the menu (or its sub-menu)\n"
-         "  Enter / Esc       answer a message box with its default button / with Cancel or its only button\n"
-         "  Left/Right, Tab   pick another button of a message box; its first letter answers with it\n"
-         "  Enter / Esc       in a dialog (the About box): OK / Cancel\n"
-         "  F2 or Ctrl+O      the title bar's done button (ok)\n"
-         "  Ctrl+Q            passed to the program (its accelerator for Exit)\n"
-         "  PgUp/PgDn, arrows, Home/End\n"
-         "                    passed to the focused control: the log view scrolls and moves its caret\n"
-         "  : or F5           prompt for a command identifier (decimal or 0x hex) sent as WM_COMMAND\n"
-         "  Ctrl+L            redraw the terminal\n"
-         "  Ctrl+C            quit at once (the terminal is restored)\n"
-         "Other keys go to the program as the virtual keys of a US keyboard.\n";
-}
+std::u32string KeyHelpLine(const screen::Snapshot& s, const UiState& ui) { return HelpLine(ContextOf(s, ui)); }
 
 }  // namespace terminal

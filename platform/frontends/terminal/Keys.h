@@ -1,5 +1,5 @@
-// Terminal keys as the handset's virtual keys, and what the front end does
-// with them.
+// What the front end does with a key: the key table's actions against the
+// screen, the menu navigation, the chosen button of a box, the prompt.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frontends/terminal/KeyCodes.h"
+#include "frontends/terminal/KeyTable.h"
 #include "frontends/terminal/Layout.h"
 #include "windowing/Screen.h"
 
@@ -40,12 +41,15 @@ enum class KeyOutcome {
 // to 0xFFFF, or one of `names` (without regard to case). Nothing if invalid.
 std::optional<UINT> ParseCommand(std::u32string_view text, const std::vector<std::pair<std::string, UINT>>& names);
 
-// Handles one key against the screen as the snapshot shows it. `ui` must
-// have been brought in line with the snapshot (SyncUi).
-KeyOutcome HandleKey(const screen::Snapshot& s, UiState& ui, const KeyPress& key, ScreenActions& actions,
-                     const std::vector<std::pair<std::string, UINT>>& commandNames = {});
+// Where the person is on the screen the snapshot shows (KeyTable.h).
+KeyContext ContextOf(const screen::Snapshot& s, const UiState& ui);
 
-// The keys, for --help and the README.
-const char* KeyHelpText();
+// Handles one key against the screen as the snapshot shows it, as the key
+// table says. `ui` must have been brought in line with the snapshot (SyncUi).
+KeyOutcome HandleKey(const screen::Snapshot& s, UiState& ui, const KeyPress& key, ScreenActions& actions,
+                     const std::vector<std::pair<std::string, UINT>>& commandNames = CommandNames());
+
+// The key help under the frame for where the person is.
+std::u32string KeyHelpLine(const screen::Snapshot& s, const UiState& ui);
 
 }  // namespace terminal

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <set>
 
 #include "frontends/terminal/Draw.h"
+#include "frontends/terminal/Keys.h"
 
 namespace terminal {
 namespace {
@@ -44,44 +44,30 @@ void DrawTitleBar(Grid& grid, const Geometry& g, const Snapshot& s) {
 }
 
 // The program's window in the work area, its controls clipped to it.
-void DrawProgramWindow(Grid& grid, const Geometry& g, const screen::WindowView& w, EditSource& edits, UiState& ui) {
+void DrawProgramWindow(Grid& grid, const Geometry& g, const screen::WindowView& w, EditSource& edits) {
   CellRect area = draw::Intersect(MapRect(g, w.rect), draw::WorkArea(g));
   grid.Fill(area.top, area.left, area.Rows(), area.Cols(), U' ');
   const draw::Origin workOrigin{POINT{0, draw::kTitlePixels}, g.WorkTop(), g.InnerLeft()};
-  draw::DrawControls(grid, g, w, workOrigin, area, edits, ui);
+  draw::DrawControls(grid, g, w, workOrigin, area, edits);
 }
 
 // Dialogs and the boxes still waiting for an answer, bottom to top.
-void DrawModals(Grid& grid, const Geometry& g, const Snapshot& s, EditSource& edits, UiState& ui) {
+void DrawModals(Grid& grid, const Geometry& g, const Snapshot& s, EditSource& edits, const UiState& ui) {
   for (const screen::ModalView& m : s.modals) {
     if (m.kind == screen::ModalView::Kind::kDialog) {
-      draw::DrawDialog(grid, g, m.dialog, edits, ui);
+      draw::DrawDialog(grid, g, m.dialog, edits);
     } else if (!m.box.answered) {
       draw::DrawBox(grid, g, m.box, m.box.id == ui.boxId ? ui.boxButton : -1);
     }
   }
 }
 
-// Forgets the sideways scroll of controls that are gone.
-void ForgetGoneControls(const Snapshot& s, UiState& ui) {
-  std::set<HWND> present;
-  if (s.window) {
-    for (const ControlView& c : s.window->controls) present.insert(c.hwnd);
-  }
-  for (const screen::ModalView& m : s.modals) {
-    if (m.kind != screen::ModalView::Kind::kDialog) continue;
-    for (const ControlView& c : m.dialog.controls) present.insert(c.hwnd);
-  }
-  std::erase_if(ui.hscroll, [&](const auto& entry) { return !present.count(entry.first); });
-}
-
-void DrawScreen(Grid& grid, const Geometry& g, const Snapshot& s, EditSource& edits, UiState& ui) {
+void DrawScreen(Grid& grid, const Geometry& g, const Snapshot& s, EditSource& edits, const UiState& ui) {
   DrawTitleBar(grid, g, s);
-  if (s.window) DrawProgramWindow(grid, g, *s.window, edits, ui);
+  if (s.window) DrawProgramWindow(grid, g, *s.window, edits);
   std::vector<int> starts = draw::DrawMenuBar(grid, g, s);
   draw::DrawPopups(grid, g, s, ui, starts);
   DrawModals(grid, g, s, edits, ui);
-  ForgetGoneControls(s, ui);
 }
 
 // A line under the frame: starts at the frame's left edge, moved left when
@@ -135,16 +121,7 @@ std::u16string ProgressText(std::u16string_view what, uint64_t done, uint64_t to
   return std::u16string(what) + std::u16string(text.begin(), text.end());
 }
 
-std::u32string KeyHelpLine(const Snapshot& s, const UiState& ui) {
-  if (ui.rebooting) return U"Ctrl+C quit";
-  if (ui.prompting) return U"Enter send  Esc cancel  (decimal, 0x hex or a name)";
-  if (TopBox(s)) return U"Enter answer  Esc cancel  Left/Right button";
-  if (!MenuLevels(s, ui).empty()) return U"Up/Down item  Enter choose  Left/Right  Esc close";
-  if (TopDialog(s)) return U"Enter OK  Esc cancel  F2 ok  : command";
-  return U"F1 menu  F2 ok  PgUp/PgDn/arrows log  ^Q exit  : command";
-}
-
-Grid Layout(const Snapshot& s, EditSource& edits, UiState& ui, int termRows, int termCols) {
+Grid Layout(const Snapshot& s, EditSource& edits, const UiState& ui, int termRows, int termCols) {
   Grid grid(termRows, termCols);
   Geometry g = ComputeGeometry(termRows, termCols);
   if (g.tooSmall) {

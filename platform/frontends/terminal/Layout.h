@@ -11,7 +11,6 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -72,8 +71,6 @@ struct UiState {
   std::u32string notice;
   bool rebooting = false;
   std::u16string status;
-  // Sideways scroll of edit controls with ES_AUTOHSCROLL, in cells.
-  std::map<HWND, size_t> hscroll;
 };
 
 // The edit controls' lines: the live screen, or a test's hand-made text.
@@ -100,11 +97,8 @@ bool Selectable(const screen::MenuItemView& item);
 // The first item that can be chosen; -1 when there is none.
 int FirstSelectable(const std::vector<screen::MenuItemView>& items);
 
-// The whole terminal. `ui.hscroll` follows the carets of the edit controls.
-Grid Layout(const screen::Snapshot& s, EditSource& edits, UiState& ui, int termRows, int termCols);
-
-// The key help under the frame for the current context.
-std::u32string KeyHelpLine(const screen::Snapshot& s, const UiState& ui);
+// The whole terminal.
+Grid Layout(const screen::Snapshot& s, EditSource& edits, const UiState& ui, int termRows, int termCols);
 
 std::u32string ButtonName(int id);
 

@@ -26,6 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 constexpr const char* kEnterAlternateScreen = "\x1b[?1049h";
 constexpr const char* kLeaveAlternateScreen = "\x1b[?1049l";
@@ -254,6 +255,31 @@ TEST(TerminalFrontend, CommandPromptAndRebooting) {
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), 3);
   EXPECT_TRUE(SameModes(probe.Modes(), probe.Cooked()));
+}
+
+TEST(TerminalFrontend, MovingTheCaretAlongALongLineShowsItsEnd) {
+  Probe probe;
+  WaitForScreen(probe);
+  ASSERT_TRUE(probe.WaitFor("Update failed: No answer from the radio"));
+  EXPECT_THAT(probe.Output(), Not(HasSubstr("module reset)")));  // cut at the view's edge
+  // Up twice to the failure line, End to its end; Ctrl+L redraws every
+  // cell, so the line's text comes out whole once the control has moved.
+  const size_t keysAt = probe.Output().size();
+  probe.Type("\x1bOA\x1bOA\x1bOF");
+  bool shown = false;
+  for (int tries = 0; tries < 20 && !shown; ++tries) {
+    size_t before = probe.Output().size();
+    probe.Type("\x0c");
+    shown = probe.WaitFor("h after the module reset)", before, 500ms);
+  }
+  EXPECT_TRUE(shown);
+  // Shown from the control's first column, the caret a third of the width
+  // inside the edge: not merely slid until the caret reaches the frame's edge.
+  EXPECT_THAT(probe.Output().substr(keysAt), Not(HasSubstr("for A0h")));
+  probe.Type("\x1bOQ");
+  int status = probe.Wait();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 42);
 }
 
 TEST(TerminalFrontend, FollowsTheTerminalSize) {

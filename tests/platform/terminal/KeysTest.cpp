@@ -1,9 +1,16 @@
-// Terminal keys: ncurses codes as virtual keys, and what each key does in
-// each state of the screen (menu open, box on top, dialog, prompt).
+// Terminal keys: ncurses codes as virtual keys, what each key does in each
+// state of the screen (menu open, box on top, dialog, prompt), and the key
+// table: no key bound twice, the help texts, the README's tables.
 #include "frontends/terminal/Keys.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
 
 #include "Snapshots.h"
 #include "TestKeyCodes.h"
@@ -403,12 +410,64 @@ TEST_F(TerminalKeyHandling, RebootingIgnoresAllButCtrlC) {
   EXPECT_EQ(Press(0x03), KeyOutcome::kInterrupt);
 }
 
-TEST(TerminalKeyHelp, NamesEveryKeyTheHandlingUses) {
-  std::string help = KeyHelpText();
-  for (const char* key : {"F1", "F10", "Esc", "Enter", "F2", "Ctrl+O", "Ctrl+Q", "PgUp/PgDn", "Home/End", ": or F5",
-                          "Ctrl+L", "Ctrl+C", "Tab"}) {
-    EXPECT_NE(help.find(key), std::string::npos) << key;
+// ------------------------------------------------------------ the table
+
+TEST(TerminalKeyTable, NoKeyIsBoundTwiceInOnePlace) {
+  // A second binding of a key where the first applies would never act.
+  const auto& bindings = KeyBindings();
+  for (unsigned context : {kOnMainScreen, kInDialog, kInMenu, kInBox, kInPrompt, kWhileRebooting}) {
+    std::vector<std::string> seen;
+    for (const KeyBinding& b : bindings) {
+      if (!(b.where & context)) continue;
+      for (const KeySpec& key : b.keys) {
+        std::string name = KeyText(key);
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), name), 0) << name << " twice in context " << context;
+        seen.push_back(name);
+      }
+    }
   }
+}
+
+TEST(TerminalKeyTable, HelpTextAndHelpLinesFitTheTerminal) {
+  // --help: every binding's keys, lines within 80 columns.
+  const std::string help = KeyHelpText();
+  for (const KeyBinding& b : KeyBindings()) {
+    for (const KeySpec& key : b.keys) EXPECT_NE(help.find(KeyText(key)), std::string::npos) << KeyText(key);
+  }
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  // The prompt's line names the commands it takes.
+  for (const auto& [name, id] : CommandNames()) EXPECT_NE(help.find(" " + name), std::string::npos) << name;
+  // Under the frame: one line in every context, within 80 columns.
+  for (KeyContext context : {kOnMainScreen, kInDialog, kInMenu, kInBox, kInPrompt, kWhileRebooting}) {
+    std::u32string line = HelpLine(context);
+    EXPECT_FALSE(line.empty()) << context;
+    EXPECT_LE(line.size(), 80u) << context;
+  }
+}
+
+// The README's table of keys is the key table's; its table of commands
+// gives the names the prompt takes.
+TEST(TerminalKeyTable, TheReadmeSaysWhatTheTableSays) {
+  std::ifstream file(FWUTIL_README);
+  ASSERT_TRUE(file) << FWUTIL_README;
+  const std::string readme((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::string begin = "<!-- keys: made from platform/frontends/terminal/KeyTable.cpp -->\n";
+  const size_t from = readme.find(begin);
+  const size_t to = readme.find("<!-- end of keys -->", from);
+  ASSERT_NE(from, std::string::npos);
+  ASSERT_NE(to, std::string::npos);
+  EXPECT_EQ(readme.substr(from + begin.size(), to - from - begin.size()), KeyTableMarkdown())
+      << "README.md's table of keys, as the key table has it:\n"
+      << KeyTableMarkdown();
+
+  std::map<std::string, UINT> documented;
+  const std::regex row(R"(\n\| (\d+) \| `([a-z0-9]+)` \|)");
+  for (auto it = std::sregex_iterator(readme.begin(), readme.end(), row); it != std::sregex_iterator(); ++it) {
+    documented[(*it)[2]] = static_cast<UINT>(std::stoul((*it)[1]));
+  }
+  const std::map<std::string, UINT> taken(CommandNames().begin(), CommandNames().end());
+  EXPECT_EQ(documented, taken);
 }
 
 }  // namespace

@@ -179,43 +179,47 @@ TEST(TerminalLayout, ShorterFrameKeepsTheNewestLineInSight) {
   EXPECT_EQ(WorkRow(grid, g, 0).substr(0, 7), "line 80");
 }
 
-TEST(TerminalLayout, AutoHScrollFollowsTheCaretSidewaysAndBack) {
+// The log view's lines shown from the control's first visible column
+// (ES_AUTOHSCROLL: the control keeps its caret in view sideways).
+TEST(TerminalLayout, LogViewShowsItsLinesFromTheControlsFirstVisibleColumn) {
   FakeEdits edits;
-  std::u16string hashes(100, u'#');
-  edits.text[kLog] = {u"Bootload1 updated!!", u"Wait a moment please...", hashes};
+  const std::u16string failure =
+      u"Update failed: No answer from the radio module (waiting for A0h after the module reset)";
+  edits.text[kLog] = {u"Wait a moment please...", failure, u"Choose Update firmware - Go to try again.", u""};
   UiState ui;
   screen::Snapshot s = MainScreen(edits.text[kLog]);
+  screen::EditState& st = *s.window->controls[0].edit;
   Geometry g = ComputeGeometry(26, 80);
+
+  // The caret at the end of the failure line, the view moved along to it:
+  // every line slides, the failure line's tail is in view.
+  st.caretLine = 1;
+  st.caretColumn = failure.size();
+  st.firstVisibleColumn = 62;
   Grid grid = Layout(s, edits, ui, 26, 80);
-  // 39 text columns (one is the scroll bar). The view moved a quarter of
-  // its width (9) further than the caret after the 100th '#' needs.
-  EXPECT_EQ(ui.hscroll[kLog], 100u - 39u + 1u + 9u);
-  EXPECT_EQ(WorkRow(grid, g, 2), std::string(29, '#') + std::string(10, ' ') + ToUtf8(std::u32string(1, kTrack)));
-  // More text within the slack does not move it.
-  edits.text[kLog][2] += u"#####";
-  s = MainScreen(edits.text[kLog]);
-  grid = Layout(s, edits, ui, 26, 80);
-  EXPECT_EQ(ui.hscroll[kLog], 71u);
-  EXPECT_EQ(WorkRow(grid, g, 2).substr(0, 35), std::string(34, '#') + " ");
-  // The other lines slide with the view.
-  EXPECT_EQ(WorkRow(grid, g, 0).substr(0, 5), "     ");
+  EXPECT_EQ(WorkRow(grid, g, 1).substr(0, 39), "h after the module reset)" + std::string(14, ' '));
+  EXPECT_EQ(WorkRow(grid, g, 0).substr(0, 39), std::string(39, ' '));  // shorter than the slide
+  EXPECT_EQ(WorkRow(grid, g, 2).substr(0, 39), std::string(39, ' '));
 
-  // The next text starts a new line: the view returns to the left edge.
-  edits.text[kLog].push_back(u"Firmware Updated....Done");
-  edits.text[kLog].push_back(u"");
-  s = MainScreen(edits.text[kLog]);
-  grid = Layout(s, edits, ui, 26, 80);
-  EXPECT_EQ(ui.hscroll[kLog], 0u);
-  EXPECT_EQ(WorkRow(grid, g, 3).substr(0, 24), "Firmware Updated....Done");
+  // A terminal too narrow for the control's width (27 text columns): the
+  // frame slides further, so that the caret stands in its last column.
+  Geometry narrow = ComputeGeometry(12, 30);
+  st.firstVisibleColumn = 50;
+  grid = Layout(s, edits, ui, 12, 30);
+  EXPECT_EQ(WorkRow(grid, narrow, 1).substr(0, 27), "0h after the module reset) ");
+  // With the caret within the frame's columns, the control's first column
+  // stands.
+  st.caretColumn = 60;
+  grid = Layout(s, edits, ui, 12, 30);
+  EXPECT_EQ(WorkRow(grid, narrow, 1).substr(0, 27), "iting for A0h after the mod");
 
-  // Without ES_AUTOHSCROLL a long line is cut at the edge instead.
-  edits.text[kLog] = {hashes};
-  s = MainScreen(edits.text[kLog]);
+  // A control that does not slide sideways is cut at the edge.
+  st.firstVisibleColumn = 0;
+  st.caretLine = 1;
+  st.caretColumn = failure.size();
   s.window->controls[0].style &= ~static_cast<DWORD>(ES_AUTOHSCROLL);
-  UiState fresh;
-  grid = Layout(s, edits, fresh, 26, 80);
-  EXPECT_EQ(WorkRow(grid, g, 0).substr(0, 39), std::string(39, '#'));
-  EXPECT_TRUE(fresh.hscroll.empty());
+  grid = Layout(s, edits, ui, 26, 80);
+  EXPECT_EQ(WorkRow(grid, g, 1).substr(0, 39), "Update failed: No answer from the radio");
 }
 
 TEST(TerminalLayout, LogLinesExpandTabsAndShowControlCharacters) {

@@ -1,5 +1,6 @@
 // A small program for the pseudo-terminal tests: a window with a done
-// button and a log view, shown by the terminal front end.
+// button and a log view (with a line wider than it), shown by the terminal
+// front end.
 //   terminal_probe app   runs until the window is closed:
 //                        done button -> exit 42, Ctrl+Q -> exit 7,
 //                        WM_COMMAND 150 -> ShowRebooting, exit 3
@@ -19,6 +20,12 @@
 namespace {
 
 terminal::Frontend* g_front = nullptr;
+HWND g_log = nullptr;
+
+// Ctrl+Q ends the probe whoever has the focus, as an accelerator does.
+bool IsCtrlQ(const MSG& msg) {
+  return msg.message == WM_KEYDOWN && msg.wParam == 'Q' && (GetKeyState(VK_CONTROL) & 0x8000);
+}
 
 LRESULT CALLBACK ProbeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
@@ -33,8 +40,9 @@ LRESULT CALLBACK ProbeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
       }
       return 0;
-    case WM_KEYDOWN:
-      if (wParam == 'Q' && (GetKeyState(VK_CONTROL) & 0x8000)) PostQuitMessage(7);
+    case WM_SETFOCUS:
+      // The log view takes the keys, as in the utility.
+      if (g_log) SetFocus(g_log);
       return 0;
     default:
       return DefWindowProcW(hwnd, msg, wParam, lParam);
@@ -62,11 +70,16 @@ int main(int argc, char** argv) {
   init.hDlg = hwnd;
   init.dwFlags = SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN;
   SHInitDialog(&init);
-  HWND log = CreateWindowExW(WS_EX_CLIENTEDGE, u"edit", u"",
-                             WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL, 0, 0,
-                             240, 268, hwnd, reinterpret_cast<HMENU>(5), instance, nullptr);
-  SendMessageW(log, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(u"hello from the probe\r\n"));
+  g_log = CreateWindowExW(WS_EX_CLIENTEDGE, u"edit", u"",
+                          WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL, 0, 0, 240,
+                          268, hwnd, reinterpret_cast<HMENU>(5), instance, nullptr);
+  SendMessageW(g_log, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(u"hello from the probe\r\n"));
+  // A line wider than the view, as a failed update leaves one.
+  SendMessageW(g_log, EM_REPLACESEL, 0,
+               reinterpret_cast<LPARAM>(u"Update failed: No answer from the radio module (waiting for A0h after the "
+                                        u"module reset)\r\nChoose Update firmware - Go to try again.\r\n"));
   SetForegroundWindow(hwnd);
+  SetFocus(g_log);
 
   terminal::FrontendOptions options;
   options.status = [] {
@@ -86,6 +99,10 @@ int main(int argc, char** argv) {
   }
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (IsCtrlQ(msg)) {
+      PostQuitMessage(7);
+      continue;
+    }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

@@ -1,6 +1,7 @@
 // Unit tests of the edit control's text store (windowing::EditBuffer): line
 // breaks as the control counts them ("\r\n" and a lone "\n"), the line index
-// under replacements anywhere, and appends that stay linear.
+// under replacements anywhere, appends that stay linear, and the columns the
+// caret is kept in view by.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -77,6 +78,58 @@ TEST(EditBufferTest, ReplacementsAnywhereKeepTheIndexRight) {
     if (step % 50 == 0) ExpectSameLines(b, model);
   }
   ExpectSameLines(b, model);
+}
+
+// ---------------------------------------------------------------- columns
+
+// The column as a plain scan of the line finds it.
+size_t NaiveColumn(const std::u16string& text, size_t pos) {
+  size_t start = text.rfind(u'\n', pos == 0 ? 0 : pos - 1);
+  start = (start == std::u16string::npos || start >= pos) ? 0 : start + 1;
+  size_t column = 0;
+  for (size_t i = start; i < pos; ++i) {
+    bool lowHalf =
+        text[i] >= 0xDC00 && text[i] <= 0xDFFF && i > start && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF;
+    if (text[i] == u'\t') {
+      column = column / 8 * 8 + 8;
+    } else if (!lowHalf) {
+      ++column;
+    }
+  }
+  return column;
+}
+
+TEST(EditBufferTest, ColumnsCountTabStopsAndSurrogatePairsAsCells) {
+  EditBuffer b;
+  b.Replace(0, 0, u"a\tb\r\nxy\U0001F600\tz");
+  EXPECT_EQ(b.ColumnOf(1), 1u);
+  EXPECT_EQ(b.ColumnOf(2), 8u);  // the tab reaches the next stop
+  EXPECT_EQ(b.ColumnOf(3), 9u);
+  EXPECT_EQ(b.ColumnOf(5), 0u);  // the next line
+  EXPECT_EQ(b.ColumnOf(9), 3u);  // the pair is one cell
+  EXPECT_EQ(b.ColumnOf(10), 8u);
+  EXPECT_EQ(b.ColumnOf(3), 9u);  // asked again further back
+}
+
+TEST(EditBufferTest, ColumnsStayRightUnderReplacementsAnywhere) {
+  // Columns are counted on from the last one asked: a replacement before
+  // it must not leave a stale count behind.
+  std::mt19937 random(99);
+  const std::u16string pieces[] = {u"", u"x", u"\t", u"\r\n", u"ab\tcd", u"#####", u"\U0001F600", u"\n"};
+  EditBuffer b;
+  std::u16string model;
+  for (int step = 0; step < 5000; ++step) {
+    size_t start = model.empty() ? 0 : random() % (model.size() + 1);
+    size_t end = start + (model.size() == start ? 0 : random() % std::min<size_t>(4, model.size() - start + 1));
+    const std::u16string& piece = pieces[random() % std::size(pieces)];
+    b.Replace(start, end, piece);
+    model.replace(start, end - start, piece);
+    for (int ask = 0; ask < 2; ++ask) {
+      size_t pos = random() % (model.size() + 1);
+      ASSERT_EQ(b.ColumnOf(pos), NaiveColumn(model, pos)) << "step " << step << " pos " << pos;
+    }
+    ASSERT_EQ(b.ColumnOf(model.size()), NaiveColumn(model, model.size())) << "step " << step;
+  }
 }
 
 TEST(EditBufferTest, AMillionAppendsStayLinear) {

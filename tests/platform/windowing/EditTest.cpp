@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "WindowTestSupport.h"
 
 namespace {
@@ -49,6 +51,16 @@ class EditTest : public ::testing::Test {
     return std::u16string(buffer.data(), static_cast<size_t>(length));
   }
   LRESULT LineCount() { return SendMessageW(edit, EM_GETLINECOUNT, 0, 0); }
+  // Where character `index` stands in the client area (EM_POSFROMCHAR).
+  POINT PosOf(size_t index) {
+    LRESULT packed = SendMessageW(edit, EM_POSFROMCHAR, index, 0);
+    return POINT{static_cast<short>(LOWORD(packed)), static_cast<short>(HIWORD(packed))};
+  }
+  LONG ClientWidth() {
+    RECT client{};
+    GetClientRect(edit, &client);
+    return client.right;
+  }
   // Keys as a person presses them, handled the way the utility's loop does.
   void Press(BYTE vk, unsigned modifiers = kNoModifiers) {
     SetFocus(edit);
@@ -191,6 +203,108 @@ TEST_F(EditTest, KeysMoveTheCaretSelectAndScroll) {
   EXPECT_EQ(LineCount(), 31);
   EXPECT_EQ(Line(29), u"0123456789");
   EXPECT_EQ(Line(30), u"end");
+}
+
+// ES_AUTOHSCROLL in a multi-line control: lines do not wrap; when the caret
+// leaves the view sideways, the view jumps so that the caret rests a third
+// of the width inside the edge it crossed (or the line's start shows).
+constexpr char16_t kFailure[] =
+    u"Update failed: No answer from the radio module (waiting for A0h after the module reset)";
+constexpr size_t kFailureLength = std::size(kFailure) - 1;
+
+TEST_F(EditTest, AutoHScrollKeepsTheCaretInViewSideways) {
+  Append(kFailure);
+  Append(u"\r\nChoose Update firmware - Go to try again.\r\n");
+  const LONG width = ClientWidth();
+  const LONG cell = PosOf(1).x - PosOf(0).x;
+  ASSERT_GT(cell, 0);
+  ASSERT_GT(static_cast<LONG>(kFailureLength) * cell, 2 * width);  // the line is wider than the view
+  EXPECT_EQ(PosOf(0).x, 0);                                        // the caret at the start of the last line
+
+  // Along the line to the right: the view stays while the caret is in it,
+  // then jumps a third of the width ahead of it.
+  Press(VK_UP);
+  Press(VK_UP);
+  size_t jumpedAt = 0;
+  for (size_t caret = 1; caret <= kFailureLength && !jumpedAt; ++caret) {
+    Press(VK_RIGHT);
+    const LONG x = PosOf(caret).x;
+    EXPECT_GE(x, 0) << caret;
+    EXPECT_LE(x, width) << caret;
+    if (PosOf(0).x != 0) jumpedAt = caret;
+  }
+  ASSERT_NE(jumpedAt, 0u);
+  EXPECT_GT(static_cast<LONG>(jumpedAt) * cell, width);  // no earlier than needed
+  EXPECT_LE(PosOf(jumpedAt).x, width - width / 3);
+  EXPECT_GT(PosOf(jumpedAt).x + cell, width - width / 3);
+
+  // End shows the end of the line; the text before it left of the view.
+  Press(VK_END);
+  EXPECT_GE(PosOf(kFailureLength).x, 0);
+  EXPECT_LE(PosOf(kFailureLength).x, width - width / 3);
+  EXPECT_LT(PosOf(0).x, 0);
+
+  // Back to the left: the view stays until the caret crosses the left edge,
+  // then jumps to rest the caret a third of the width inside it.
+  LONG viewStart = PosOf(0).x;
+  size_t caret = kFailureLength;
+  while (PosOf(0).x == viewStart) {
+    Press(VK_LEFT);
+    --caret;
+    ASSERT_GT(caret, 0u);
+    if (PosOf(0).x == viewStart) {
+      EXPECT_GE(PosOf(caret).x, 0) << caret;
+    }
+  }
+  EXPECT_GE(PosOf(caret).x, width / 3);
+  EXPECT_LT(PosOf(caret).x - cell, width / 3);
+
+  // Home brings the line's start back; so does the caret reaching a new line.
+  Press(VK_END);
+  Press(VK_HOME);
+  EXPECT_EQ(PosOf(0).x, 0);
+  Press(VK_END);
+  Press(VK_END, kControl);
+  EXPECT_EQ(PosOf(0).x, 0);
+
+  // Lines keep their rows: y counts from the first visible line.
+  EXPECT_EQ(PosOf(kFailureLength + 2).y, LineHeight());
+  EXPECT_EQ(SendMessageW(edit, EM_POSFROMCHAR, static_cast<WPARAM>(GetWindowTextLengthW(edit)), 0), -1);
+}
+
+TEST_F(EditTest, AutoHScrollFollowsTextAppendedAtTheCaret) {
+  // Appending a long line leaves the caret at its end, in view; the next
+  // line starts at the left edge again.
+  Append(kFailure);
+  const LONG width = ClientWidth();
+  const LONG cell = PosOf(1).x - PosOf(0).x;
+  EXPECT_LT(PosOf(0).x, 0);
+  EXPECT_LE(PosOf(kFailureLength - 1).x + cell, width);
+  Append(u"\r\n");
+  EXPECT_EQ(PosOf(0).x, 0);
+  // Scrolled sideways by hand, as far as asked, past the end of the lines
+  // too, but never left of the first column.
+  EXPECT_TRUE(SendMessageW(edit, EM_LINESCROLL, 5, 0));
+  EXPECT_EQ(PosOf(0).x, -5 * cell);
+  SendMessageW(edit, EM_LINESCROLL, 200, 0);
+  EXPECT_EQ(PosOf(0).x, -205 * cell);
+  SendMessageW(edit, EM_LINESCROLL, static_cast<WPARAM>(-1000), 0);
+  EXPECT_EQ(PosOf(0).x, 0);
+  // New text starts the view at its left edge.
+  SendMessageW(edit, EM_LINESCROLL, 5, 0);
+  SetWindowTextW(edit, u"replaced");
+  EXPECT_EQ(PosOf(0).x, 0);
+}
+
+TEST_F(EditTest, WithoutAutoHScrollTheViewNeverMovesSideways) {
+  HWND wrapping = CreateWindowExW(0, u"edit", u"", WS_CHILD | WS_VISIBLE | ES_MULTILINE, 0, 0, 120, 60, parent,
+                                  reinterpret_cast<HMENU>(6), nullptr, nullptr);
+  ASSERT_NE(wrapping, nullptr);
+  SendMessageW(wrapping, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(kFailure));
+  EXPECT_EQ(static_cast<short>(LOWORD(SendMessageW(wrapping, EM_POSFROMCHAR, 0, 0))), 0);
+  SendMessageW(wrapping, EM_LINESCROLL, 5, 0);
+  EXPECT_EQ(static_cast<short>(LOWORD(SendMessageW(wrapping, EM_POSFROMCHAR, 0, 0))), 0);
+  DestroyWindow(wrapping);
 }
 
 TEST_F(EditTest, AMillionLogLinesThroughTheControl) {
