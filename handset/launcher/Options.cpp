@@ -98,6 +98,7 @@ bool KnownFault(const std::string& name) {
 
 std::optional<Options> ParseOptions(int argc, char** argv, std::string* error) {
   Options options;
+  bool rilGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value;
@@ -136,6 +137,18 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string* error) {
     } else if (arg == "--headless") {
       if (!noValue()) return std::nullopt;
       options.frontEnd = FrontEnd::Headless;
+    } else if (arg == "--update") {
+      if (!noValue()) return std::nullopt;
+      options.update = true;
+    } else if (arg == "--quiet") {
+      if (!noValue()) return std::nullopt;
+      options.quiet = true;
+    } else if (arg == "--report") {
+      if (!takeValue(options.report)) return std::nullopt;
+      if (options.report.empty()) {
+        *error = "--report needs a file name";
+        return std::nullopt;
+      }
     } else if (arg == "--do") {
       if (!takeValue(v)) return std::nullopt;
       options.scriptSteps.push_back(v);
@@ -165,6 +178,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string* error) {
       if (!takeValue(v) || !ParsePort(v, options.handset, error)) return std::nullopt;
     } else if (arg == "--ril") {
       if (!takeValue(v) || !ParseRil(v, options.handset.ril, error)) return std::nullopt;
+      rilGiven = true;
     } else if (arg == "--ril-refuse") {
       if (!takeValue(v) || !ParseRilRefusal(v, options.handset.ril, error)) return std::nullopt;
     } else if (arg == "--module") {
@@ -190,7 +204,16 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string* error) {
       return std::nullopt;
     }
   }
+  // Without a module on COM1: the radio driver has nothing to act on.
+  auto com1 = options.handset.ports.find(handset::kModulePort);
+  if (!rilGiven && com1 != options.handset.ports.end() && com1->second.kind == handset::PortChoice::Kind::Absent) {
+    options.handset.ril.kind = handset::RilChoice::Kind::None;
+  }
   if (!options.scriptSteps.empty() || !options.scriptFile.empty()) {
+    if (options.update) {
+      *error = "--update runs the update by itself; it does not go with --do or --script";
+      return std::nullopt;
+    }
     if (options.frontEnd == FrontEnd::Terminal) {
       *error = "--do and --script drive the headless front end; they do not go with --terminal";
       return std::nullopt;

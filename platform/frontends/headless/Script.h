@@ -25,6 +25,11 @@
 // main window is up; `answer`, `wait-window` and `wait-exit` wait for what
 // they name, whatever the main window does.
 //
+// `answer`, `dialog`, `wait` and `wait-window` wait for what only a program
+// that goes on well brings: when the program tells of a failure (see
+// FailureNote) after the last step that acted, they end the script at once
+// with its words instead of waiting out their limit.
+//
 // Numbers are decimal or 0x hexadecimal; durations carry a unit: 500ms,
 // 10s, 2m. Key names: a-z, 0-9, enter, esc, tab, space, backspace, delete,
 // up, down, left, right, home, end, pgup, pgdn, f1-f12, or a virtual-key
@@ -34,6 +39,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -95,9 +101,19 @@ struct RunResult {
   std::optional<int> exitCode;  // once a wait-exit saw the program return
 };
 
+// The failures the program has told of so far (an update that ended
+// without a new image): `count` grows by one with each, `words` say what the
+// last one was. Whoever raises the count calls WakeScreenWaiters.
+struct FailureNote {
+  uint64_t count = 0;
+  std::string words;
+};
+using FailureNotes = std::function<FailureNote()>;
+
 // Runs the steps in order, writing one line per step to `trace` (if any).
-// `program` may be null when no step waits for the exit.
+// `program` may be null when no step waits for the exit; `failures` may be
+// empty when nothing tells of the program's failures.
 RunResult RunScript(const std::vector<Step>& steps, ScriptedUser& user, ProgramThread* program,
-                    std::ostream* trace = nullptr);
+                    std::ostream* trace = nullptr, const FailureNotes& failures = {});
 
 }  // namespace headless
