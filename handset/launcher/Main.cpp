@@ -343,7 +343,7 @@ UpdateResult RunUpdateCommand(Run& run, headless::ProgramThread& program) {
   UpdateWatch& watch = *run.watch;
   headless::FailureNotes failures = [&watch] {
     UpdateState s = watch.State();
-    return headless::FailureNote{s.failures, s.failure};
+    return headless::FailureNote{s.endings, s.failures, s.failure};
   };
   headless::RunResult result =
       headless::RunScript(script.steps, *user, &program, run.options.quiet ? nullptr : &std::cerr, failures);

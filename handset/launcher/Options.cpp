@@ -245,6 +245,41 @@ Front end:
   --log-out FILE         write the log view's last text to FILE when the program
                          ends or the handset reboots (whatever the steps were)
 
+Flashing from a script (one command per module):
+  --update               run one whole update, from "Update firmware - Go" to
+                         its end, then end with a status that tells how it went
+                         (below). On success the box is answered as a person
+                         would and the handset reboots. Headless, a line on
+                         standard error tells each phase (wake-up attempts,
+                         boot stages, memory check, image) and each tenth of
+                         the image, e.g.
+                           fwutil: image 40%, 1:32 left (11.5 kB/s)
+                         and the trace goes nowhere unless --trace says where.
+                         Not with --do or --script.
+  --quiet                on standard error only how the run ended: no port
+                         lines, progress lines, script steps or trace
+  --report FILE          when the program ends, write one JSON object to FILE:
+                         outcome, exit_status, failure, phase, attempts,
+                         updates, image_bytes, image_bytes_acknowledged,
+                         update_seconds, run_seconds, com1, verify,
+                         flash_holds_image, rebooted (see the README)
+  A failed update makes a waiting answer, dialog, wait or wait-window step
+  end the script at once with the failure's words (status 125).
+
+Exit status:
+  0      the program ended with 0; with --update: the module took the image
+         (and, where its flash can be read, the flash holds it)
+  1, 16  the program could not set up its window
+  2      bad options, or no terminal for --terminal
+  10     --update: the update failed; the log view's words on standard error
+  11     --update: the update could not start: another copy runs on this
+         desktop, "COM1:" (or the handset's ports) cannot be opened, an update
+         runs already
+  12     --update: the module answered that it took the image, but its flash
+         does not hold it
+  125    a script step failed
+  255    another copy runs on this desktop (the program's -1)
+
 Script steps (each one that acts, and wait, save-log and save-screen, first
 waits within its time limit until the program's main window is up):
   command ID             WM_COMMAND ID to the main window (see the README's table)

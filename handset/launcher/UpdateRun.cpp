@@ -92,7 +92,8 @@ UpdateResult RunUpdate(headless::ScriptedUser& user, headless::ProgramThread& pr
       return NotStarted("the program's window did not come up within " + std::to_string(options.startLimit.count()) +
                         " s");
     }
-    int code = program.WaitForExit(std::chrono::milliseconds(0)).value_or(0);
+    // Its main has returned; its thread is ending.
+    int code = program.WaitForExit(std::chrono::seconds(10)).value_or(0);
     if (code == -1) return NotStarted("another copy of fwutil runs on this desktop (" + options.desktop + ")");
     return NotStarted("the program ended with " + std::to_string(code) + " before its window came up");
   }

@@ -213,6 +213,7 @@ void UpdateWatch::EndLine(Outcome outcome, Clock::time_point now) {
   }
   ending.deadline = now + kLastWordsGrace;
   ending_ = ending;
+  ++state_.endings;
 }
 
 void UpdateWatch::OnLogView(std::u16string_view text, Clock::time_point now) {

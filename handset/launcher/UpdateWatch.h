@@ -40,8 +40,11 @@ struct UpdateState {
   uint64_t imageBytes = 0;     // the program's firmware image; 0: unknown
   uint64_t acknowledged = 0;   // image bytes the module acknowledged
   bool lineClosed = false;     // the latest update has closed its line
-  // Updates that ended without a new image (failed or not started); grows by
-  // one with each, once its last words are in the log view.
+  // Updates that ended without a new image (failed or not started): each
+  // counts in `endings` as soon as it has given up its line (or found that
+  // it cannot open it), in `failures` once its last words are in the log
+  // view (or were given up on).
+  uint64_t endings = 0;
   uint64_t failures = 0;
   std::string failure;  // the words of the latest failure
   std::optional<std::chrono::steady_clock::time_point> began, ended;

@@ -27,8 +27,9 @@
 //
 // `answer`, `dialog`, `wait` and `wait-window` wait for what only a program
 // that goes on well brings: when the program tells of a failure (see
-// FailureNote) after the last step that acted, they end the script at once
-// with its words instead of waiting out their limit.
+// FailureNote) that came after the last step that acted, they end the script
+// at once with its words instead of waiting out their limit; what the
+// failure shows is still found first.
 //
 // Numbers are decimal or 0x hexadecimal; durations carry a unit: 500ms,
 // 10s, 2m. Key names: a-z, 0-9, enter, esc, tab, space, backspace, delete,
@@ -101,11 +102,15 @@ struct RunResult {
   std::optional<int> exitCode;  // once a wait-exit saw the program return
 };
 
-// The failures the program has told of so far (an update that ended
-// without a new image): `count` grows by one with each, `words` say what the
-// last one was. Whoever raises the count calls WakeScreenWaiters.
+// The program's failures so far (updates that ended without a new image).
+// `ended` counts each as soon as the program has come to it, before it shows
+// its words; `told` counts it once its words are all shown, `words` being
+// the last one's. A step that acts records `ended`: a failure that the
+// program had come to by then is none of the waits after it. Whoever raises
+// `told` calls WakeScreenWaiters.
 struct FailureNote {
-  uint64_t count = 0;
+  uint64_t ended = 0;
+  uint64_t told = 0;
   std::string words;
 };
 using FailureNotes = std::function<FailureNote()>;

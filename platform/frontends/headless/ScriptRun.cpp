@@ -34,24 +34,22 @@ struct Run {
   RunResult& result;
   const FailureNotes& failures;
   std::chrono::milliseconds limit = kDefaultTimeout;  // of the waits; `timeout` sets it
-  uint64_t failuresSeen = 0;                          // the program's failures when a step last acted
+  uint64_t failuresSeen = 0;                          // the failures the program had come to when a step last acted
 
   bool ProgramEnded() const { return program && !program->Running(); }
 
-  // The words of a failure the program told of since a step last acted:
-  // what a waiting step waits for will not come then.
+  // The words of a failure, told, that the program came to after a step
+  // last acted: what a waiting step waits for will not come then.
   std::optional<std::string> NewFailure() const {
     if (!failures) return std::nullopt;
     FailureNote note = failures();
-    if (note.count <= failuresSeen) return std::nullopt;
+    if (note.told <= failuresSeen) return std::nullopt;
     return note.words;
   }
   std::function<bool()> Stop() const {
     return [this] { return NewFailure().has_value(); };
   }
-  void Acted() {
-    if (failures) failuresSeen = failures().count;
-  }
+  uint64_t FailuresNow() const { return failures ? failures().ended : 0; }
 };
 
 // A wait that ended without what it waited for: the failure that ended it,
@@ -220,14 +218,16 @@ RunResult RunScript(const std::vector<Step>& steps, ScriptedUser& user, ProgramT
                     const FailureNotes& failures) {
   RunResult result;
   Run run{user, program, trace, result, failures};
-  run.Acted();  // failures before the script are none of its business
+  run.failuresSeen = run.FailuresNow();  // failures before the script are none of its business
   for (const Step& step : steps) {
     const StepAction& action = ActionFor(step.kind);
     const std::chrono::milliseconds timeout = step.timeout.value_or(run.limit);
+    // Counted before the step acts: its input may bring a failure at once.
+    const uint64_t failuresBefore = run.FailuresNow();
     Outcome outcome = action.needsMainWindow ? AwaitMainWindow(step, timeout, run) : Outcome{};
     if (!outcome.failure) outcome = action.run(step, timeout, run);
     if (outcome.failure) return Fail(step, *outcome.failure, run);
-    if (action.acts) run.Acted();
+    if (action.acts) run.failuresSeen = failuresBefore;
     if (trace && !outcome.traced) *trace << "line " << step.line << ": " << step.source << outcome.note << "\n";
   }
   return result;
