@@ -129,6 +129,8 @@ struct Failure {
   const char* outcome;  // the report's
 };
 
+void PrintTo(const Failure& failure, std::ostream* out) { *out << failure.name; }
+
 class FailureTest : public FlashCommand, public ::testing::WithParamInterface<Failure> {};
 
 // A failure ends the command at once, at the handset's clock twenty times
