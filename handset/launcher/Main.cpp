@@ -311,11 +311,11 @@ int WaitForProgram(headless::ProgramThread& program) {
     run.frontend = nullptr;
   }
   WriteOutputs(run);
+  if (result.status == 0) Say("fwutil: the handset did not reboot");
   std::optional<std::string> verify = ReportFlash(run);
   Verdict verdict;
   int code = result.status;
   if (code == 0) {
-    Say("fwutil: the handset did not reboot");
     code = SucceededStatus(run, verify, verdict);
   } else {
     verdict.outcome = result.outcome;
