@@ -125,8 +125,9 @@ UpdateResult RunUpdate(headless::ScriptedUser& user, headless::ProgramThread& pr
       headway = Headway(s);
       giveUp = now + options.silenceLimit;
     } else if (now >= giveUp) {
-      return Failed("no news of the update for " + std::to_string(options.silenceLimit.count()) +
-                    " minutes of the handset's clock; given up");
+      std::string limit = std::to_string(options.silenceLimit.count()) + " minutes of the handset's clock";
+      if (s.updates == before.updates) return NotStarted("the update did not begin within " + limit);
+      return Failed("no news of the update for " + limit + "; given up");
     }
     screen::WaitForChange(version, giveUp);
   }
