@@ -19,20 +19,18 @@
 namespace handset {
 namespace {
 
+constexpr char kHoldsImage[] = "flash holds the firmware image";
+
 struct FaultSwitch {
   const char* name;
   std::atomic<bool> board::Faults::*flag;
 };
 
 const FaultSwitch kFaultSwitches[] = {
-    {"reserve", &board::Faults::reserveFails},
-    {"map", &board::Faults::virtualCopyFails},
-    {"loadlibrary", &board::Faults::loadLibraryFails},
-    {"getprocaddress", &board::Faults::procAddressFails},
-    {"freelibrary", &board::Faults::freeLibraryFails},
-    {"registerclass", &board::Faults::registerClassFails},
-    {"menubar", &board::Faults::menuBarFails},
-    {"logview", &board::Faults::editCreateFails},
+    {"reserve", &board::Faults::reserveFails},         {"map", &board::Faults::virtualCopyFails},
+    {"loadlibrary", &board::Faults::loadLibraryFails}, {"getprocaddress", &board::Faults::procAddressFails},
+    {"freelibrary", &board::Faults::freeLibraryFails}, {"registerclass", &board::Faults::registerClassFails},
+    {"menubar", &board::Faults::menuBarFails},         {"logview", &board::Faults::editCreateFails},
 };
 
 std::map<unsigned, PortChoice> DefaultPorts() {
@@ -256,10 +254,21 @@ std::string Handset::PortSummary() const {
     if (port == kModulePort && moduleRunner_) continue;
     if (!summary.empty()) summary += "  ";
     size_t space = description.find(' ');
-    summary += "COM" + std::to_string(port) + ": " + (space == std::string::npos ? description : description.substr(space + 1));
+    summary += "COM" + std::to_string(port) + ": " +
+               (space == std::string::npos ? description : description.substr(space + 1));
   }
   return summary;
 }
+
+std::optional<std::string> Handset::PortDevice(unsigned port) const {
+  auto found = portDescriptions_.find(port);
+  if (found == portDescriptions_.end()) return std::nullopt;
+  size_t space = found->second.find(' ');
+  if (found->second.rfind("virtual", 0) == 0 || space == std::string::npos) return "virtual";
+  return found->second.substr(space + 1);
+}
+
+bool FlashVerifyHolds(std::string_view line) { return line.substr(0, sizeof kHoldsImage - 1) == kHoldsImage; }
 
 std::string FlashVerifyText(const radio::FlashContents& flash, std::span<const uint8_t> image) {
   if (!flash.valid) return "no image was written to the flash";
@@ -272,7 +281,7 @@ std::string FlashVerifyText(const radio::FlashContents& flash, std::span<const u
     if (!first) first = i;
     ++differing;
   }
-  if (differing == 0) return "flash holds the firmware image (" + std::to_string(image.size()) + " bytes)";
+  if (differing == 0) return kHoldsImage + (" (" + std::to_string(image.size()) + " bytes)");
   char offset[32];
   std::snprintf(offset, sizeof offset, "0x%06zX", first.value_or(common));
   std::string line = "flash differs from the firmware image: first difference at offset " + std::string(offset) + ", " +

@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "handset/board/HandsetBoard.h"
@@ -73,6 +74,8 @@ inline constexpr unsigned kInfraredPort = 5;
 // difference at offset 0x..., N bytes differ", or "no image was written to
 // the flash" (it holds no valid image).
 std::string FlashVerifyText(const radio::FlashContents& flash, std::span<const uint8_t> image);
+// Whether a FlashVerifyText line says the flash holds the image.
+bool FlashVerifyHolds(std::string_view line);
 
 class Handset {
  public:
@@ -99,6 +102,9 @@ class Handset {
   std::string StatusLine() const;
   // The ports a person can attach to, in brief: "COM2: /dev/pts/3  COM3: ...".
   std::string PortSummary() const;
+  // What backs "COMn:": "virtual" (a virtual line; on COM1: the emulated
+  // module), or the path of its pty or tty; nullopt when there is no port.
+  std::optional<std::string> PortDevice(unsigned port) const;
   // The firmware image the installed program carries (its "HEX" resource
   // 110); empty when it has none.
   std::vector<uint8_t> FirmwareImage() const;

@@ -1,6 +1,7 @@
 // The emulated handset's process entry: takes the platform's options, boots
 // the handset, starts a front end and runs the program's main with an empty
-// command line. The program's return value is the process's exit status.
+// command line. The program's return value is the process's exit status,
+// unless --update runs one update and ends with how it went.
 #include <windows.h>
 
 #include <unistd.h>
@@ -20,6 +21,9 @@
 #include "frontends/terminal/Layout.h"
 #include "handset/Handset.h"
 #include "handset/launcher/Options.h"
+#include "handset/launcher/Report.h"
+#include "handset/launcher/UpdateRun.h"
+#include "handset/launcher/UpdateWatch.h"
 #include "radio/Module.h"
 #include "serial/VirtualPort.h"
 #include "kernel/DebugOutput.h"
@@ -31,22 +35,33 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR comman
 namespace launcher {
 namespace {
 
-constexpr int kBadUsage = 2;
-constexpr int kScriptFailed = 125;
+constexpr char16_t kMainClass[] = u"Firmware Utility";
 
 // Everything that must be written out however the run ends: a return from
-// the program or a reboot of the handset.
+// the program, a reboot of the handset, the end of --update.
 struct Run {
   Options options;
+  FrontEnd frontEnd = FrontEnd::Headless;
   handset::Handset* handset = nullptr;
   headless::ScriptedUser* user = nullptr;
   terminal::Frontend* frontend = nullptr;
+  UpdateWatch* watch = nullptr;
+  std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
   std::mutex finishing;
 };
 
 Run& TheRun() {
   static auto* run = new Run;
   return *run;
+}
+
+void Say(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+
+// Where an update's lines go: its outcome always, its progress only when
+// headless and not --quiet (the terminal shows progress on its status line).
+UpdateWatch::Print ProgressPrinter(const Run& run) {
+  if (run.frontEnd != FrontEnd::Headless || run.options.quiet) return {};
+  return Say;
 }
 
 void WriteOutputs(Run& run) {
@@ -59,8 +74,7 @@ void WriteOutputs(Run& run) {
     if (!module) {
       std::fprintf(stderr, "fwutil: --flash-out: there is no emulated module on COM1:\n");
     } else if (!module->SaveFlash(run.options.flashOut, &reason)) {
-      std::fprintf(stderr, "fwutil: cannot write the flash to %s: %s\n", run.options.flashOut.c_str(),
-                   reason.c_str());
+      std::fprintf(stderr, "fwutil: cannot write the flash to %s: %s\n", run.options.flashOut.c_str(), reason.c_str());
     }
   }
 }
@@ -68,18 +82,90 @@ void WriteOutputs(Run& run) {
 // The verify line, once the front end has given the terminal back: whether
 // the emulated module's flash holds the program's firmware image, when an
 // image transfer touched the flash during the run.
-void ReportFlash(Run& run) {
-  if (!run.handset) return;
-  if (std::optional<std::string> line = run.handset->FlashVerifyLine()) {
-    std::fprintf(stderr, "fwutil: verify: %s\n", line->c_str());
-  }
+std::optional<std::string> ReportFlash(Run& run) {
+  if (!run.handset) return std::nullopt;
+  std::optional<std::string> line = run.handset->FlashVerifyLine();
+  if (line) std::fprintf(stderr, "fwutil: verify: %s\n", line->c_str());
+  return line;
 }
 
-[[noreturn]] void Finish(int code) {
+// What the report says beyond what the watch saw, where the launcher itself
+// decided how the run ended.
+struct Verdict {
+  std::optional<std::string> outcome;
+  std::optional<std::string> failure;
+  bool rebooted = false;
+};
+
+std::string OutcomeName(const UpdateState& s, const std::optional<std::string>& verify) {
+  switch (s.outcome) {
+    case Outcome::kNone:
+      return "none";
+    case Outcome::kRunning:
+      return "unfinished";
+    case Outcome::kSucceeded:
+      return verify && !handset::FlashVerifyHolds(*verify) ? "flash-differs" : "succeeded";
+    case Outcome::kFailed:
+      return "failed";
+    case Outcome::kNotStarted:
+      return "not-started";
+  }
+  return "none";
+}
+
+Report MakeReport(Run& run, int code, const Verdict& verdict, const std::optional<std::string>& verify) {
+  UpdateState s = run.watch ? run.watch->State() : UpdateState{};
+  auto now = std::chrono::steady_clock::now();
+  Report report;
+  report.outcome = verdict.outcome.value_or(OutcomeName(s, verify));
+  report.exitStatus = code & 0xFF;
+  if (verdict.failure) {
+    report.failure = verdict.failure;
+  } else if ((s.outcome == Outcome::kFailed || s.outcome == Outcome::kNotStarted) && !s.failure.empty()) {
+    report.failure = s.failure;
+  }
+  if (s.phase != Phase::kNone) report.phase = PhaseName(s.phase);
+  report.attempts = s.attempts;
+  report.updates = s.updates;
+  if (s.imageBytes) report.imageBytes = s.imageBytes;
+  report.imageBytesAcknowledged = s.acknowledged;
+  if (s.began) report.updateSeconds = std::chrono::duration<double>(s.ended.value_or(now) - *s.began).count();
+  report.runSeconds = std::chrono::duration<double>(now - run.started).count();
+  if (run.handset) report.com1 = run.handset->PortDevice(handset::kModulePort);
+  report.verify = verify;
+  if (verify) report.flashHoldsImage = handset::FlashVerifyHolds(*verify);
+  report.rebooted = verdict.rebooted;
+  return report;
+}
+
+// Ends the process with `code`, the report written first. The caller holds
+// run.finishing.
+[[noreturn]] void End(Run& run, int code, const Verdict& verdict = {},
+                      const std::optional<std::string>& verify = std::nullopt) {
+  if (!run.options.report.empty() && !WriteReport(run.options.report, MakeReport(run, code, verdict, verify))) {
+    std::fprintf(stderr, "fwutil: cannot write the report to %s\n", run.options.report.c_str());
+  }
   std::fflush(nullptr);
   // Threads of the program may still run (an update is not stopped when the
   // window closes); they end with the process, as on the handset.
   _exit(code);
+}
+
+// --update's status once the module has taken the image: where the flash
+// can be read, it must hold the image.
+int SucceededStatus(Run& run, const std::optional<std::string>& verify, Verdict& verdict) {
+  std::string took = "update succeeded";
+  if (UpdateState s = run.watch->State(); s.began) {
+    took += " in " + ClockText(std::chrono::steady_clock::now() - *s.began);
+  }
+  if (verify && !handset::FlashVerifyHolds(*verify)) {
+    verdict.outcome = "flash-differs";
+    verdict.failure = "the module took the image, but its flash does not hold it: " + *verify;
+    Say("fwutil: update failed: " + *verdict.failure);
+    return kFlashDiffers;
+  }
+  Say("fwutil: " + took);
+  return 0;
 }
 
 // A reboot ends everything at once, as on the handset.
@@ -92,24 +178,40 @@ void OnReboot() {
     run.frontend->Stop();
   }
   std::fprintf(stderr, "fwutil: the handset rebooted (the program asked the kernel for IOCTL_HAL_REBOOT)\n");
-  ReportFlash(run);
-  Finish(0);
+  std::optional<std::string> verify = ReportFlash(run);
+  Verdict verdict;
+  verdict.rebooted = true;
+  int code = 0;
+  if (run.options.update) {
+    if (run.watch->State().outcome == Outcome::kSucceeded) {
+      code = SucceededStatus(run, verify, verdict);
+    } else {
+      verdict.outcome = "failed";
+      verdict.failure = "the handset rebooted before the update ended";
+      Say("fwutil: update failed: " + *verdict.failure);
+      code = kUpdateFailed;
+    }
+  }
+  End(run, code, verdict, verify);
 }
 
-bool SetUpTrace(const Options& options, FrontEnd frontEnd, std::string* error) {
-  std::string trace = options.trace.value_or(frontEnd == FrontEnd::Headless ? "-" : "none");
-  if (trace == "none") {
-    debugout::SetSink(nullptr);
-  } else if (trace == "-") {
-    debugout::SetSink(debugout::StderrSink());
-  } else {
-    auto sink = debugout::OpenFileSink(trace);
+// The trace goes where --trace says; by default to standard error when
+// headless, unless --update or --quiet leave that to the progress lines.
+// The watch reads it in any case.
+bool SetUpTrace(const Options& options, FrontEnd frontEnd, UpdateWatch& watch, std::string* error) {
+  bool traceByDefault = frontEnd == FrontEnd::Headless && !options.update && !options.quiet;
+  std::string trace = options.trace.value_or(traceByDefault ? "-" : "none");
+  std::shared_ptr<debugout::Sink> sink;
+  if (trace == "-") {
+    sink = debugout::StderrSink();
+  } else if (trace != "none") {
+    sink = debugout::OpenFileSink(trace);
     if (!sink) {
       *error = "cannot write the trace to " + trace;
       return false;
     }
-    debugout::SetSink(sink);
   }
+  debugout::SetSink(std::make_shared<debugout::TeeSink>(WatchSink(watch), sink));
   return true;
 }
 
@@ -186,13 +288,6 @@ class StatusLine {
   double sendRate_ = 0;
 };
 
-std::vector<std::pair<std::string, UINT>> CommandNames() {
-  return {{"exit", 101},    {"bt", 110},       {"ir", 111},      {"loglevel0", 112}, {"loglevel1", 113},
-          {"loglevel2", 114}, {"loglevel3", 115}, {"irda", 116},  {"update", 118},    {"about", 120},
-          {"reboot", 150},  {"resume", 151},   {"suspend", 152}, {"relay", 153},     {"reset", 154},
-          {"release", 155}};
-}
-
 // The program's return value, however long it runs.
 int WaitForProgram(headless::ProgramThread& program) {
   for (;;) {
@@ -200,41 +295,98 @@ int WaitForProgram(headless::ProgramThread& program) {
   }
 }
 
-int RunHeadless(Run& run, headless::ProgramThread& program, const headless::Script& script) {
-  headless::ScriptedUser user(u"Firmware Utility");
-  user.WatchLogView();  // --log-out writes the view's last text, whatever the steps
-  run.user = &user;
-  headless::RunResult result = headless::RunScript(script.steps, user, &program, &std::cerr);
+// --update's end without a reboot: the front end stopped, the outputs
+// written, then the status.
+[[noreturn]] void EndUpdate(Run& run, const UpdateResult& result) {
+  std::lock_guard<std::mutex> guard(run.finishing);
+  if (run.frontend) {
+    run.frontend->Stop();
+    run.frontend = nullptr;
+  }
+  WriteOutputs(run);
+  if (result.status == 0) Say("fwutil: the handset did not reboot");
+  std::optional<std::string> verify = ReportFlash(run);
+  Verdict verdict;
+  int code = result.status;
+  if (code == 0) {
+    code = SucceededStatus(run, verify, verdict);
+  } else {
+    verdict.outcome = result.outcome;
+    verdict.failure = result.failure;
+    if (!result.told) {
+      Say((code == kUpdateNotStarted ? "fwutil: update could not start: " : "fwutil: update failed: ") +
+          result.failure);
+    }
+  }
+  End(run, code, verdict, verify);
+}
+
+UpdateResult RunUpdateCommand(Run& run, headless::ProgramThread& program) {
+  UpdateRunOptions options;
+  options.desktop = windowing::DesktopDirectory();
+  options.progress = ProgressPrinter(run);
+  return RunUpdate(*run.user, program, *run.watch, options);
+}
+
+[[noreturn]] void RunHeadless(Run& run, headless::ProgramThread& program, const headless::Script& script) {
+  static auto* user = new headless::ScriptedUser(kMainClass);
+  user->WatchLogView();  // --log-out writes the view's last text, whatever the steps
+  run.user = user;
+  if (run.options.update) EndUpdate(run, RunUpdateCommand(run, program));
+  UpdateWatch& watch = *run.watch;
+  headless::FailureNotes failures = [&watch] {
+    UpdateState s = watch.State();
+    return headless::FailureNote{s.endings, s.failures, s.failure};
+  };
+  headless::RunResult result =
+      headless::RunScript(script.steps, *user, &program, run.options.quiet ? nullptr : &std::cerr, failures);
   if (!result.ok) {
     std::lock_guard<std::mutex> guard(run.finishing);
     std::fprintf(stderr, "fwutil: script step %d failed: %s\n", result.failedLine, result.message.c_str());
     WriteOutputs(run);
-    ReportFlash(run);
-    Finish(kScriptFailed);
+    End(run, kScriptFailed, {}, ReportFlash(run));
   }
   int code = result.exitCode ? *result.exitCode : WaitForProgram(program);
   std::lock_guard<std::mutex> guard(run.finishing);
   WriteOutputs(run);
-  ReportFlash(run);
-  return code;
+  End(run, code, {}, ReportFlash(run));
 }
 
-// Nullopt when the terminal cannot be taken over.
-std::optional<int> RunTerminal(Run& run, headless::ProgramThread& program, std::string* error) {
+// Returns only when the terminal cannot be taken over.
+void RunTerminal(Run& run, headless::ProgramThread& program, std::string* error) {
   static StatusLine* status = new StatusLine(*run.handset);
   terminal::FrontendOptions frontendOptions;
   frontendOptions.status = [] { return status->Text(); };
-  frontendOptions.commandNames = CommandNames();
   static auto* frontend = new terminal::Frontend(frontendOptions);
-  if (!frontend->Start(error)) return std::nullopt;
+  if (!frontend->Start(error)) return;
   run.frontend = frontend;
+  if (run.options.update) {
+    static auto* user = new headless::ScriptedUser(kMainClass);
+    user->WatchLogView();
+    run.user = user;
+    EndUpdate(run, RunUpdateCommand(run, program));
+  }
   int code = WaitForProgram(program);
   std::lock_guard<std::mutex> guard(run.finishing);
   frontend->Stop();
   run.frontend = nullptr;
   WriteOutputs(run);
-  ReportFlash(run);
-  return code;
+  End(run, code, {}, ReportFlash(run));
+}
+
+// A handset that cannot be set up: bad options, or with --update a run
+// that could not start (a tty that does not open, say).
+[[noreturn]] void EndBoot(Run& run, const std::string& error) {
+  std::lock_guard<std::mutex> guard(run.finishing);
+  if (!run.options.update) {
+    std::fprintf(stderr, "fwutil: %s\n", error.c_str());
+    End(run, kBadUsage);
+  }
+  Say("fwutil: update could not start: " + error);
+  Verdict verdict;
+  verdict.outcome = "not-started";
+  verdict.failure = error;
+  End(run, kUpdateNotStarted, verdict);
 }
 
 int Main(int argc, char** argv) {
@@ -250,34 +402,40 @@ int Main(int argc, char** argv) {
   }
   Run& run = TheRun();
   run.options = *options;
-
-  FrontEnd frontEnd = options->frontEnd;
-  if (frontEnd == FrontEnd::Automatic) {
-    frontEnd = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO) ? FrontEnd::Terminal : FrontEnd::Headless;
+  run.frontEnd = options->frontEnd;
+  if (run.frontEnd == FrontEnd::Automatic) {
+    run.frontEnd = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO) ? FrontEnd::Terminal : FrontEnd::Headless;
   }
   headless::Script script;
-  if (!LoadScript(*options, script, &error) || !SetUpTrace(*options, frontEnd, &error)) {
+  if (!LoadScript(*options, script, &error)) {
     std::fprintf(stderr, "fwutil: %s\n", error.c_str());
     return kBadUsage;
   }
   if (!options->desktop.empty()) windowing::SetDesktopDirectory(options->desktop);
 
   run.handset = new handset::Handset;
-  if (!run.handset->Boot(options->handset, &error)) {
-    std::fprintf(stderr, "fwutil: %s\n", error.c_str());
+  bool booted = run.handset->Boot(options->handset, &error);
+  // The watch needs the program's image, which the boot installs.
+  run.watch =
+      new UpdateWatch(run.handset->FirmwareImage().size(), ProgressPrinter(run), Say, headless::WakeScreenWaiters);
+  std::string traceError;
+  if (!SetUpTrace(*options, run.frontEnd, *run.watch, &traceError)) {
+    std::fprintf(stderr, "fwutil: %s\n", traceError.c_str());
     return kBadUsage;
   }
-  for (const std::string& line : run.handset->Describe()) std::fprintf(stderr, "fwutil: %s\n", line.c_str());
+  if (!booted) EndBoot(run, error);
+  if (!options->quiet) {
+    for (const std::string& line : run.handset->Describe()) std::fprintf(stderr, "fwutil: %s\n", line.c_str());
+  }
   run.handset->Board().SetRebootHandler(OnReboot);
+  FeedLogView(*run.watch, kMainClass);
 
   headless::ProgramThread program(&WinMain, run.handset->Instance(), SW_SHOW);
-  if (frontEnd == FrontEnd::Headless) Finish(RunHeadless(run, program, script));
-  std::optional<int> code = RunTerminal(run, program, &error);
-  if (!code) {
-    std::fprintf(stderr, "fwutil: %s (try --headless)\n", error.c_str());
-    Finish(kBadUsage);
-  }
-  Finish(*code);
+  if (run.frontEnd == FrontEnd::Headless) RunHeadless(run, program, script);
+  RunTerminal(run, program, &error);
+  std::lock_guard<std::mutex> guard(run.finishing);
+  std::fprintf(stderr, "fwutil: %s (try --headless)\n", error.c_str());
+  End(run, kBadUsage);
 }
 
 }  // namespace

@@ -98,6 +98,7 @@ bool KnownFault(const std::string& name) {
 
 std::optional<Options> ParseOptions(int argc, char** argv, std::string* error) {
   Options options;
+  bool rilGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value;
@@ -136,6 +137,18 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string* error) {
     } else if (arg == "--headless") {
       if (!noValue()) return std::nullopt;
       options.frontEnd = FrontEnd::Headless;
+    } else if (arg == "--update") {
+      if (!noValue()) return std::nullopt;
+      options.update = true;
+    } else if (arg == "--quiet") {
+      if (!noValue()) return std::nullopt;
+      options.quiet = true;
+    } else if (arg == "--report") {
+      if (!takeValue(options.report)) return std::nullopt;
+      if (options.report.empty()) {
+        *error = "--report needs a file name";
+        return std::nullopt;
+      }
     } else if (arg == "--do") {
       if (!takeValue(v)) return std::nullopt;
       options.scriptSteps.push_back(v);
@@ -165,6 +178,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string* error) {
       if (!takeValue(v) || !ParsePort(v, options.handset, error)) return std::nullopt;
     } else if (arg == "--ril") {
       if (!takeValue(v) || !ParseRil(v, options.handset.ril, error)) return std::nullopt;
+      rilGiven = true;
     } else if (arg == "--ril-refuse") {
       if (!takeValue(v) || !ParseRilRefusal(v, options.handset.ril, error)) return std::nullopt;
     } else if (arg == "--module") {
@@ -190,7 +204,16 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string* error) {
       return std::nullopt;
     }
   }
+  // Without a module on COM1: the radio driver has nothing to act on.
+  auto com1 = options.handset.ports.find(handset::kModulePort);
+  if (!rilGiven && com1 != options.handset.ports.end() && com1->second.kind == handset::PortChoice::Kind::Absent) {
+    options.handset.ril.kind = handset::RilChoice::Kind::None;
+  }
   if (!options.scriptSteps.empty() || !options.scriptFile.empty()) {
+    if (options.update) {
+      *error = "--update runs the update by itself; it does not go with --do or --script";
+      return std::nullopt;
+    }
     if (options.frontEnd == FrontEnd::Terminal) {
       *error = "--do and --script drive the headless front end; they do not go with --terminal";
       return std::nullopt;
@@ -221,6 +244,41 @@ Front end:
   --script FILE          steps from FILE, one per line ('#' comments)
   --log-out FILE         write the log view's last text to FILE when the program
                          ends or the handset reboots (whatever the steps were)
+
+Flashing from a script (one command per module):
+  --update               run one whole update, from "Update firmware - Go" to
+                         its end, then end with a status that tells how it went
+                         (below). On success the box is answered as a person
+                         would and the handset reboots. Headless, a line on
+                         standard error tells each phase (wake-up attempts,
+                         boot stages, memory check, image) and each tenth of
+                         the image, e.g.
+                           fwutil: image 40%, 1:32 left (11.5 kB/s)
+                         and the trace goes nowhere unless --trace says where.
+                         Not with --do or --script.
+  --quiet                on standard error only how the run ended: no port
+                         lines, progress lines, script steps or trace
+  --report FILE          when the program ends, write one JSON object to FILE:
+                         outcome, exit_status, failure, phase, attempts,
+                         updates, image_bytes, image_bytes_acknowledged,
+                         update_seconds, run_seconds, com1, verify,
+                         flash_holds_image, rebooted (see the README)
+  A failed update makes a waiting answer, dialog, wait or wait-window step
+  end the script at once with the failure's words (status 125).
+
+Exit status:
+  0      the program ended with 0; with --update: the module took the image
+         (and, where its flash can be read, the flash holds it)
+  1, 16  the program could not set up its window
+  2      bad options, or no terminal for --terminal
+  10     --update: the update failed; the log view's words on standard error
+  11     --update: the update could not start: another copy runs on this
+         desktop, "COM1:" (or the handset's ports) cannot be opened, an update
+         runs already
+  12     --update: the module answered that it took the image, but its flash
+         does not hold it
+  125    a script step failed
+  255    another copy runs on this desktop (the program's -1)
 
 Script steps (each one that acts, and wait, save-log and save-screen, first
 waits within its time limit until the program's main window is up):

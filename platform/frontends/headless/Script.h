@@ -25,6 +25,12 @@
 // main window is up; `answer`, `wait-window` and `wait-exit` wait for what
 // they name, whatever the main window does.
 //
+// `answer`, `dialog`, `wait` and `wait-window` wait for what only a program
+// that goes on well brings: when the program tells of a failure (see
+// FailureNote) that came after the last step that acted, they end the script
+// at once with its words instead of waiting out their limit; what the
+// failure shows is still found first.
+//
 // Numbers are decimal or 0x hexadecimal; durations carry a unit: 500ms,
 // 10s, 2m. Key names: a-z, 0-9, enter, esc, tab, space, backspace, delete,
 // up, down, left, right, home, end, pgup, pgdn, f1-f12, or a virtual-key
@@ -34,6 +40,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -95,9 +102,23 @@ struct RunResult {
   std::optional<int> exitCode;  // once a wait-exit saw the program return
 };
 
+// The program's failures so far (updates that ended without a new image).
+// `ended` counts each as soon as the program has come to it, before it shows
+// its words; `told` counts it once its words are all shown, `words` being
+// the last one's. A step that acts records `ended`: a failure that the
+// program had come to by then is none of the waits after it. Whoever raises
+// `told` calls WakeScreenWaiters.
+struct FailureNote {
+  uint64_t ended = 0;
+  uint64_t told = 0;
+  std::string words;
+};
+using FailureNotes = std::function<FailureNote()>;
+
 // Runs the steps in order, writing one line per step to `trace` (if any).
-// `program` may be null when no step waits for the exit.
+// `program` may be null when no step waits for the exit; `failures` may be
+// empty when nothing tells of the program's failures.
 RunResult RunScript(const std::vector<Step>& steps, ScriptedUser& user, ProgramThread* program,
-                    std::ostream* trace = nullptr);
+                    std::ostream* trace = nullptr, const FailureNotes& failures = {});
 
 }  // namespace headless

@@ -32,10 +32,34 @@ struct Run {
   ProgramThread* program;
   std::ostream* trace;
   RunResult& result;
+  const FailureNotes& failures;
   std::chrono::milliseconds limit = kDefaultTimeout;  // of the waits; `timeout` sets it
+  uint64_t failuresSeen = 0;                          // the failures the program had come to when a step last acted
 
   bool ProgramEnded() const { return program && !program->Running(); }
+
+  // The words of a failure, told, that the program came to after a step
+  // last acted: what a waiting step waits for will not come then.
+  std::optional<std::string> NewFailure() const {
+    if (!failures) return std::nullopt;
+    FailureNote note = failures();
+    if (note.told <= failuresSeen) return std::nullopt;
+    return note.words;
+  }
+  std::function<bool()> Stop() const {
+    return [this] { return NewFailure().has_value(); };
+  }
+  uint64_t FailuresNow() const { return failures ? failures().ended : 0; }
 };
+
+// A wait that ended without what it waited for: the failure that ended it,
+// if one did, else `timedOut`.
+Outcome WaitEnded(const Run& run, std::string timedOut) {
+  if (std::optional<std::string> failure = run.NewFailure()) {
+    return Failed("gave up waiting, the program failed: " + *failure);
+  }
+  return Failed(std::move(timedOut));
+}
 
 std::string Seconds(std::chrono::milliseconds t) { return std::to_string(t.count() / 1000.0).substr(0, 5) + " s"; }
 
@@ -87,20 +111,21 @@ Outcome RunDone(const Step&, std::chrono::milliseconds, Run& run) {
 }
 
 Outcome RunWaitWindow(const Step& step, std::chrono::milliseconds timeout, Run& run) {
-  if (!run.user.WaitForWindow(step.text, timeout)) {
-    return Failed("no window " + Quoted(step.text) + " came to the front within " + Seconds(timeout) +
-                  " (in front: " + Quoted(ScriptedUser::FrontCaption(screen::Capture())) + ")");
+  if (!run.user.WaitForWindow(step.text, timeout, run.Stop())) {
+    return WaitEnded(run, "no window " + Quoted(step.text) + " came to the front within " + Seconds(timeout) +
+                              " (in front: " + Quoted(ScriptedUser::FrontCaption(screen::Capture())) + ")");
   }
   return Succeeded();
 }
 
 Outcome RunDialog(const Step& step, std::chrono::milliseconds timeout, Run& run) {
   std::u16string caption;
-  switch (run.user.PressDialogButton(step.result, step.text, timeout, &caption)) {
+  switch (run.user.PressDialogButton(step.result, step.text, timeout, &caption, run.Stop())) {
     case DialogPress::kClosed:
       break;
     case DialogPress::kNoDialog:
-      return Failed("no dialog came to the front within " + Seconds(timeout));
+    case DialogPress::kStopped:
+      return WaitEnded(run, "no dialog came to the front within " + Seconds(timeout));
     case DialogPress::kNoButton:
       return Failed("the dialog " + Quoted(caption) + " has no button " + Quoted(step.text));
     case DialogPress::kStillOpen:
@@ -120,8 +145,8 @@ Outcome RunAnswer(const Step& step, std::chrono::milliseconds timeout, Run& run)
                  << Quoted(box.text) << std::endl;
     }
   };
-  std::optional<BoxTexts> box = run.user.AnswerNextBox(step.result, timeout, report);
-  if (!box) return Failed("no message box appeared within " + Seconds(timeout));
+  std::optional<BoxTexts> box = run.user.AnswerNextBox(step.result, timeout, report, run.Stop());
+  if (!box) return WaitEnded(run, "no message box appeared within " + Seconds(timeout));
   if (!box->accepted) return Failed("the box " + Quoted(box->caption) + " has no such button");
   Outcome answered = Succeeded();
   answered.traced = true;
@@ -129,8 +154,8 @@ Outcome RunAnswer(const Step& step, std::chrono::milliseconds timeout, Run& run)
 }
 
 Outcome RunWait(const Step& step, std::chrono::milliseconds timeout, Run& run) {
-  if (!run.user.WaitForLogText(step.text, timeout)) {
-    return Failed("the log view did not show " + Quoted(step.text) + " within " + Seconds(timeout));
+  if (!run.user.WaitForLogText(step.text, timeout, run.Stop())) {
+    return WaitEnded(run, "the log view did not show " + Quoted(step.text) + " within " + Seconds(timeout));
   }
   return Succeeded();
 }
@@ -167,16 +192,19 @@ struct StepAction {
   // Whether the step waits for the main window first; `answer`, `wait-window`
   // and `wait-exit` wait for what they name instead.
   bool needsMainWindow;
+  // Whether it gives the program input: failures told before it do not end
+  // the waits after it.
+  bool acts;
   Outcome (*run)(const Step&, std::chrono::milliseconds timeout, Run&);
 };
 
 constexpr StepAction kActions[] = {
-    {Step::Kind::kCommand, true, RunCommand},    {Step::Kind::kKey, true, RunKey},
-    {Step::Kind::kMenu, true, RunMenu},          {Step::Kind::kDone, true, RunDone},
-    {Step::Kind::kAnswer, false, RunAnswer},     {Step::Kind::kWait, true, RunWait},
-    {Step::Kind::kWaitExit, false, RunWaitExit}, {Step::Kind::kWaitWindow, false, RunWaitWindow},
-    {Step::Kind::kDialog, true, RunDialog},      {Step::Kind::kTimeout, false, RunTimeout},
-    {Step::Kind::kSaveLog, true, RunSaveLog},    {Step::Kind::kSaveScreen, true, RunSaveScreen},
+    {Step::Kind::kCommand, true, true, RunCommand},     {Step::Kind::kKey, true, true, RunKey},
+    {Step::Kind::kMenu, true, true, RunMenu},           {Step::Kind::kDone, true, true, RunDone},
+    {Step::Kind::kAnswer, false, true, RunAnswer},      {Step::Kind::kWait, true, false, RunWait},
+    {Step::Kind::kWaitExit, false, false, RunWaitExit}, {Step::Kind::kWaitWindow, false, false, RunWaitWindow},
+    {Step::Kind::kDialog, true, true, RunDialog},       {Step::Kind::kTimeout, false, false, RunTimeout},
+    {Step::Kind::kSaveLog, true, false, RunSaveLog},    {Step::Kind::kSaveScreen, true, false, RunSaveScreen},
 };
 
 const StepAction& ActionFor(Step::Kind kind) {
@@ -186,15 +214,20 @@ const StepAction& ActionFor(Step::Kind kind) {
 
 }  // namespace
 
-RunResult RunScript(const std::vector<Step>& steps, ScriptedUser& user, ProgramThread* program, std::ostream* trace) {
+RunResult RunScript(const std::vector<Step>& steps, ScriptedUser& user, ProgramThread* program, std::ostream* trace,
+                    const FailureNotes& failures) {
   RunResult result;
-  Run run{user, program, trace, result};
+  Run run{user, program, trace, result, failures};
+  run.failuresSeen = run.FailuresNow();  // failures before the script are none of its business
   for (const Step& step : steps) {
     const StepAction& action = ActionFor(step.kind);
     const std::chrono::milliseconds timeout = step.timeout.value_or(run.limit);
+    // Counted before the step acts: its input may bring a failure at once.
+    const uint64_t failuresBefore = run.FailuresNow();
     Outcome outcome = action.needsMainWindow ? AwaitMainWindow(step, timeout, run) : Outcome{};
     if (!outcome.failure) outcome = action.run(step, timeout, run);
     if (outcome.failure) return Fail(step, *outcome.failure, run);
+    if (action.acts) run.failuresSeen = failuresBefore;
     if (trace && !outcome.traced) *trace << "line " << step.line << ": " << step.source << outcome.note << "\n";
   }
   return result;

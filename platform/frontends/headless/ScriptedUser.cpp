@@ -108,6 +108,8 @@ std::string OneLine(std::u16string_view text) {
   return out;
 }
 
+void WakeScreenWaiters() { windowing::NoteChange(); }
+
 kernel::TimePoint DeadlineAfter(std::chrono::milliseconds timeout) {
   kernel::TimePoint now = kernel::Clock::now();
   if (timeout.count() <= 0) return now;
@@ -241,16 +243,16 @@ bool ScriptedUser::Key(BYTE vk, unsigned modifiers, std::chrono::milliseconds ti
 }
 
 bool ScriptedUser::WaitForScreen(const std::function<bool(const screen::Snapshot&)>& condition,
-                                 std::chrono::milliseconds timeout) {
-  return WaitForScreenUntil(condition, DeadlineAfter(timeout));
+                                 std::chrono::milliseconds timeout, const std::function<bool()>& stop) {
+  return WaitForScreenUntil(condition, DeadlineAfter(timeout), stop);
 }
 
 bool ScriptedUser::WaitForScreenUntil(const std::function<bool(const screen::Snapshot&)>& condition,
-                                      kernel::TimePoint deadline) {
+                                      kernel::TimePoint deadline, const std::function<bool()>& stop) {
   for (;;) {
     uint64_t version = screen::Version();
     if (condition(screen::Capture())) return true;
-    if (kernel::Clock::now() >= deadline) return false;
+    if ((stop && stop()) || kernel::Clock::now() >= deadline) return false;
     screen::WaitForChange(version, deadline);
   }
 }
@@ -265,7 +267,8 @@ bool ScriptedUser::Menu(int button, UINT id) {
 bool ScriptedUser::Done() { return screen::PressDone(); }
 
 std::optional<BoxTexts> ScriptedUser::AnswerNextBox(int result, std::chrono::milliseconds timeout,
-                                                    const std::function<void(const BoxTexts&)>& beforeAnswer) {
+                                                    const std::function<void(const BoxTexts&)>& beforeAnswer,
+                                                    const std::function<bool()>& stop) {
   kernel::TimePoint deadline = DeadlineAfter(timeout);
   for (;;) {
     uint64_t version = screen::Version();
@@ -277,7 +280,7 @@ std::optional<BoxTexts> ScriptedUser::AnswerNextBox(int result, std::chrono::mil
       texts.accepted = screen::AnswerBox(it->box.id, result);
       return texts;
     }
-    if (kernel::Clock::now() >= deadline) return std::nullopt;
+    if ((stop && stop()) || kernel::Clock::now() >= deadline) return std::nullopt;
     screen::WaitForChange(version, deadline);
   }
 }
@@ -293,12 +296,13 @@ std::u16string ScriptedUser::FrontCaption(const screen::Snapshot& s) {
   return s.window && s.window->active ? s.window->title : std::u16string();
 }
 
-bool ScriptedUser::WaitForWindow(std::u16string_view caption, std::chrono::milliseconds timeout) {
-  return WaitForScreen([&](const screen::Snapshot& s) { return FrontCaption(s) == caption; }, timeout);
+bool ScriptedUser::WaitForWindow(std::u16string_view caption, std::chrono::milliseconds timeout,
+                                 const std::function<bool()>& stop) {
+  return WaitForScreen([&](const screen::Snapshot& s) { return FrontCaption(s) == caption; }, timeout, stop);
 }
 
 DialogPress ScriptedUser::PressDialogButton(int id, std::u16string_view text, std::chrono::milliseconds timeout,
-                                            std::u16string* caption) {
+                                            std::u16string* caption, const std::function<bool()>& stop) {
   kernel::TimePoint deadline = DeadlineAfter(timeout);
   // The dialog in front: the topmost thing on the screen.
   auto topDialog = [](const screen::Snapshot& s) -> const screen::WindowView* {
@@ -310,6 +314,7 @@ DialogPress ScriptedUser::PressDialogButton(int id, std::u16string_view text, st
     uint64_t version = screen::Version();
     s = screen::Capture();
     if (topDialog(s)) break;
+    if (stop && stop()) return DialogPress::kStopped;
     if (kernel::Clock::now() >= deadline) return DialogPress::kNoDialog;
     screen::WaitForChange(version, deadline);
   }
@@ -346,7 +351,8 @@ DialogPress ScriptedUser::PressDialogButton(int id, std::u16string_view text, st
   return closed ? DialogPress::kClosed : DialogPress::kStillOpen;
 }
 
-bool ScriptedUser::WaitForLogText(std::u16string_view text, std::chrono::milliseconds timeout) {
+bool ScriptedUser::WaitForLogText(std::u16string_view text, std::chrono::milliseconds timeout,
+                                  const std::function<bool()>& stop) {
   kernel::TimePoint deadline = DeadlineAfter(timeout);
   HWND log = LogView(timeout);
   if (!log) return false;
@@ -367,7 +373,7 @@ bool ScriptedUser::WaitForLogText(std::u16string_view text, std::chrono::millise
     first = false;
     rewrites = state->rewrites;
     searchedLength = state->length;
-    if (kernel::Clock::now() >= deadline) return false;
+    if ((stop && stop()) || kernel::Clock::now() >= deadline) return false;
     screen::WaitForChange(version, deadline);
   }
 }

@@ -58,6 +58,7 @@ enum class DialogPress {
   kNoDialog,   // no dialog came to the front in time
   kNoButton,   // the dialog has no button with that text
   kStillOpen,  // pressed, but the dialog stayed open
+  kStopped,    // no dialog came before the caller's stop condition turned true
 };
 
 // A text on one line, as traces and messages show it: line ends written as
@@ -101,29 +102,37 @@ class ScriptedUser {
   // The title bar's done button.
   bool Done();
 
+  // The waits below that take `stop` also end (as if their time were up)
+  // once it turns true; it is checked at every screen change, after what the
+  // wait looks for (WakeScreenWaiters makes a change).
+
   // Waits for a message box not yet answered (the topmost) and answers it
   // with `result`; nullopt if none appeared within `timeout`. `beforeAnswer`
   // sees the box first: once answered, the program may go on to end the
   // whole process (a reboot) before this returns.
   std::optional<BoxTexts> AnswerNextBox(int result, std::chrono::milliseconds timeout,
-                                        const std::function<void(const BoxTexts&)>& beforeAnswer = {});
+                                        const std::function<void(const BoxTexts&)>& beforeAnswer = {},
+                                        const std::function<bool()>& stop = {});
   // Waits until a dialog is the topmost thing on the screen, presses its
   // button `id` (or, with `text` given, the button with that text, '&'
   // markers and case aside) and waits until the dialog has closed. The
   // dialog's caption goes to `caption`.
   DialogPress PressDialogButton(int id, std::u16string_view text, std::chrono::milliseconds timeout,
-                                std::u16string* caption = nullptr);
+                                std::u16string* caption = nullptr, const std::function<bool()>& stop = {});
   // Waits until the thing in front (the topmost unanswered box, else the
   // topmost dialog, else the application window when it is the foreground
   // window) has the caption `caption`.
-  bool WaitForWindow(std::u16string_view caption, std::chrono::milliseconds timeout);
+  bool WaitForWindow(std::u16string_view caption, std::chrono::milliseconds timeout,
+                     const std::function<bool()>& stop = {});
   // The caption of the thing in front, as WaitForWindow sees it.
   static std::u16string FrontCaption(const screen::Snapshot& s);
 
   // Waits until the screen satisfies `condition`.
-  bool WaitForScreen(const std::function<bool(const screen::Snapshot&)>& condition, std::chrono::milliseconds timeout);
+  bool WaitForScreen(const std::function<bool(const screen::Snapshot&)>& condition, std::chrono::milliseconds timeout,
+                     const std::function<bool()>& stop = {});
   // Waits until the log view holds `text`.
-  bool WaitForLogText(std::u16string_view text, std::chrono::milliseconds timeout);
+  bool WaitForLogText(std::u16string_view text, std::chrono::milliseconds timeout,
+                      const std::function<bool()>& stop = {});
   std::u16string LogText();
 
   // What the screen shows, as plain text; the log view's visible lines only.
@@ -136,7 +145,8 @@ class ScriptedUser {
   // The main window's log view in `s`, or null; keeps a hold on its text.
   HWND FindLogView(const screen::Snapshot& s);
   bool IsUp(const screen::Snapshot& s) const;
-  bool WaitForScreenUntil(const std::function<bool(const screen::Snapshot&)>& condition, kernel::TimePoint deadline);
+  bool WaitForScreenUntil(const std::function<bool(const screen::Snapshot&)>& condition, kernel::TimePoint deadline,
+                          const std::function<bool()>& stop = {});
 
   // The text of the last log view seen, readable after the window has gone:
   // what the view showed when the program ended is still saved. Shared with
@@ -157,6 +167,10 @@ class ScriptedUser {
   bool watching_ = false;
   std::shared_ptr<Held> held_;
 };
+
+// Wakes every wait on the screen, so that a stop condition that turned true
+// without a change on the screen (news from the program's trace) is seen.
+void WakeScreenWaiters();
 
 // Platform time `timeout` real time from now; kernel::kNever for a limit
 // too far away to count (std::chrono::milliseconds::max()).

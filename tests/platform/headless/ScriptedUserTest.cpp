@@ -30,6 +30,30 @@ DWORD WINAPI ToyWorker(LPVOID param) {
   return 0;
 }
 
+// The program's failures as the launcher tells the script runner of them:
+// the failing worker comes to its failure, then shows its words, then has
+// told it.
+std::atomic<uint64_t> toyFailuresEnded{0};
+std::atomic<uint64_t> toyFailures{0};
+
+headless::FailureNote ToyFailures() {
+  return {toyFailuresEnded.load(), toyFailures.load(),
+          "Update failed: No answer from the radio module (waiting for AAh)"};
+}
+
+DWORD WINAPI ToyFailingWorker(LPVOID param) {
+  HWND main = static_cast<HWND>(param);
+  ++toyFailuresEnded;
+  SendDlgItemMessageW(
+      main, 5, EM_REPLACESEL, 0,
+      reinterpret_cast<LPARAM>(u"Update failed: No answer from the radio module (waiting for AAh)\r\n"));
+  SendDlgItemMessageW(main, 5, EM_REPLACESEL, 0,
+                      reinterpret_cast<LPARAM>(u"Choose Update firmware - Go to try again.\r\n"));
+  ++toyFailures;
+  headless::WakeScreenWaiters();
+  return 0;
+}
+
 // A dialog with two buttons: "&Apply" (200), which leaves it open, and
 // "Close" (IDCANCEL), which ends it.
 std::vector<uint8_t> ToyDialogTemplate() {
@@ -93,6 +117,7 @@ LRESULT CALLBACK ToyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     }
     case WM_COMMAND:
       if (LOWORD(wParam) == 118) CloseHandle(CreateThread(nullptr, 0, ToyWorker, hwnd, 0, nullptr));
+      if (LOWORD(wParam) == 117) CloseHandle(CreateThread(nullptr, 0, ToyFailingWorker, hwnd, 0, nullptr));
       if (LOWORD(wParam) == 1 || LOWORD(wParam) == 101) SendMessageW(hwnd, WM_CLOSE, 0, 0);
       if (LOWORD(wParam) == 120) {
         static const std::vector<uint8_t> dialog = ToyDialogTemplate();
@@ -424,6 +449,57 @@ TEST_F(ScriptedUserTest, FailedWaitsForTheEndAndStepsAfterIt) {
     EXPECT_FALSE(result.ok) << verb;
     EXPECT_EQ(result.message, "line 1 (" + verb + " " + missing + "): cannot write " + missing);
   }
+}
+
+// Steps that wait for what only a success brings end the script once the
+// program tells of a failure after the last step that acted, with the
+// failure's words (their limits are a minute: a step that waited it out
+// would say so instead). What the failure itself shows is still waited for.
+TEST_F(ScriptedUserTest, WaitsGiveUpWhenTheProgramTellsOfAFailure) {
+  toyFailuresEnded = 0;
+  toyFailures = 0;
+  headless::ProgramThread program(ToyMain, toyInstance);
+  ScriptedUser user(u"Toy");
+  ASSERT_TRUE(user.WaitForLogText(u"Toy Utility", 5s));
+  // The failure's own last line is found; an acting step after the failure
+  // makes the waits after it wait again, even when the failure is told only
+  // after that step (the next start succeeds here).
+  auto script = headless::ParseScript(
+      "command 117\nwait \"Choose Update firmware - Go to try again.\" 60s\ncommand 118\nanswer ok 60s\n"
+      "wait \"answered OK\" 60s\n");
+  auto result = headless::RunScript(script.steps, user, &program, nullptr, ToyFailures);
+  EXPECT_TRUE(result.ok) << result.message;
+  ASSERT_TRUE(Eventually([] { return toyFailures.load() == 1; }));
+
+  const std::string gaveUp =
+      "gave up waiting, the program failed: Update failed: No answer from the radio module (waiting for AAh)";
+  for (const char* wait :
+       {"answer ok 60s", "wait \"Bootload2 updated!!\" 60s", "wait-window \"Successful\" 60s", "dialog ok 60s"}) {
+    script = headless::ParseScript("command 117\n" + std::string(wait) + "\n");
+    ASSERT_FALSE(script.error) << wait;
+    std::ostringstream trace;
+    result = headless::RunScript(script.steps, user, &program, &trace, ToyFailures);
+    EXPECT_FALSE(result.ok) << wait;
+    EXPECT_EQ(result.failedLine, 2) << wait;
+    EXPECT_EQ(result.message, "line 2 (" + std::string(wait) + "): " + gaveUp);
+  }
+
+  headless::FailureNote late{1, 0, "Update failed: late"};
+  script = headless::ParseScript("command 118\nanswer ok 60s\n");
+  result = headless::RunScript(script.steps, user, &program, nullptr, [&late] {
+    headless::FailureNote note = late;
+    late.told = 1;  // told once the first look is over
+    return note;
+  });
+  EXPECT_TRUE(result.ok) << result.message;
+
+  // Failures told before the script are none of its waits' business.
+  script = headless::ParseScript("answer ok 300ms\n");
+  result = headless::RunScript(script.steps, user, &program, nullptr, ToyFailures);
+  EXPECT_EQ(result.message, "line 1 (answer ok 300ms): no message box appeared within 0.300 s");
+
+  ASSERT_TRUE(user.Command(101));
+  EXPECT_EQ(program.WaitForExit(5s), 7);
 }
 
 }  // namespace
