@@ -32,4 +32,11 @@ void ShowLogText(HWND window, LPCWSTR text);
 // a thread that has ended and for a handle that is no thread.
 BOOL ThreadStillActive(HANDLE thread);
 
+// Waits until each of the `count` threads (at most 63; -1 and NULL stand
+// for none) has ended, for at most `milliseconds`, and meanwhile handles
+// the messages that other threads send to this thread's windows: a worker
+// blocked in a send to the log view would otherwise hold up the wait, and
+// the wait the worker. TRUE when all of them have ended.
+BOOL AwaitThreads(const HANDLE* threads, DWORD count, DWORD milliseconds);
+
 #endif  // COMMON_H

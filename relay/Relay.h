@@ -7,6 +7,10 @@
 
 #include <atomic>
 
+// How long the release gives a copy thread to leave by itself before it
+// ends the thread by force, in milliseconds.
+#define RELAY_STOP_WAIT 1000
+
 // Partner choices of RelayPartner.
 #define PARTNER_BTUART 1
 #define PARTNER_INFRARED 2
@@ -21,7 +25,9 @@ extern std::atomic<HANDLE> PartnerToModuleHandle;
 
 LRESULT StartRelay(HWND window, WORD command, HWND control, WORD notification);
 LRESULT StopRelay(HWND window, WORD command, HWND control, WORD notification);
-// Closes the relay's ports and stops its copy threads, silently.
+// Closes the relay's ports and stops its copy threads, silently: the
+// threads are asked to leave and awaited for RELAY_STOP_WAIT; one that is
+// still running then is terminated (and the trace says so).
 void ReleaseRelay(void);
 
 BOOL OpenRelayPort(HWND window, LPCWSTR settingsName);

@@ -97,11 +97,18 @@ BOOL OpenIrdaPort(HWND window) {
   return OpenFixedPartnerPort(window, TEXT("COM3:"), TEXT("Open IRDA(%s) failed.\r\n"), TEXT("IRDA(%s) opened\r\n"));
 }
 
-// Starts a copy thread unless the last one still runs. The handle of a
-// finished thread is released before it is replaced.
-static void StartCopyThread(std::atomic<HANDLE>& handle, LPTHREAD_START_ROUTINE copyThread, HWND window) {
+// Starts a copy thread unless the last one still copies. After a release
+// the last one may still be finishing (a desktop kernel ends a terminated
+// thread some time after TerminateThread has returned): it is awaited, not
+// taken for a live copy thread. The handle of an ended thread is released
+// before it is replaced.
+static void StartCopyThread(std::atomic<HANDLE>& handle, LPTHREAD_START_ROUTINE copyThread, HWND window,
+                            BOOL afterRelease) {
   HANDLE previous = handle;
-  if (ThreadStillActive(previous)) return;
+  if (ThreadStillActive(previous)) {
+    if (!afterRelease) return;
+    AwaitThreads(&previous, 1, RELAY_STOP_WAIT);
+  }
   if (previous != INVALID_HANDLE_VALUE && previous != NULL) CloseHandle(previous);
   handle = CreateThread(NULL, 0, copyThread, (LPVOID)window, 0, NULL);
 }
@@ -125,9 +132,11 @@ LRESULT StartRelay(HWND window, WORD command, HWND control, WORD notification) {
     return 1;
   }
 
+  // Only a release clears the flag, and it has stopped the copy threads.
+  BOOL afterRelease = RelayRunning == 0;
   RelayRunning = 1;
-  StartCopyThread(ModuleToPartnerHandle, ModuleToPartnerThread, window);
-  StartCopyThread(PartnerToModuleHandle, PartnerToModuleThread, window);
+  StartCopyThread(ModuleToPartnerHandle, ModuleToPartnerThread, window, afterRelease);
+  StartCopyThread(PartnerToModuleHandle, PartnerToModuleThread, window, afterRelease);
 
   if (ModuleToPartnerHandle != NULL && PartnerToModuleHandle != NULL) {
     WCHAR text[512];

@@ -25,7 +25,8 @@ static DWORD CopyBytes(HWND window, const CopyDirection* direction) {
     if (ReadFile(*direction->source, buffer, RELAY_CHUNK, &read, NULL) && read > 0) {
       DWORD written = 0;
       if (!WriteFile(*direction->destination, buffer, read, &written, NULL)) {
-        MessageBoxW(NULL, direction->writeFailureText, direction->writeFailureText, MB_OK);
+        // A write that the release ended is no failure to tell the user of.
+        if (RelayRunning != 0) MessageBoxW(NULL, direction->writeFailureText, direction->writeFailureText, MB_OK);
       }
       if (written != 0 && (LogLevel & direction->logLevelBit) != 0) {
         wsprintfW(text, direction->progressText, direction->countBytesWritten ? written : read);
@@ -49,22 +50,52 @@ DWORD WINAPI PartnerToModuleThread(LPVOID window) {
   return CopyBytes((HWND)window, &partnerToModule);
 }
 
-// Stops a copy thread that still runs; its handle stays where it is.
-static void StopCopyThread(HANDLE thread) {
-  if (ThreadStillActive(thread)) TerminateThread(thread, 0);
+// How often the release ends the port transfers again while it waits.
+#define RELAY_ABORT_PERIOD 50
+
+// Ends the transfers in progress on the relay's ports, so that a copy
+// thread inside ReadFile or WriteFile gets back to its loop test.
+static void AbortTransfers(HANDLE module, HANDLE partner) {
+  if (module != INVALID_HANDLE_VALUE) PurgeComm(module, PURGE_TXABORT | PURGE_RXABORT);
+  if (partner != INVALID_HANDLE_VALUE) PurgeComm(partner, PURGE_TXABORT | PURGE_RXABORT);
+}
+
+// The last resort for a copy thread that did not leave in time (it waits
+// in its write-failure box, or in a transfer its driver does not abort):
+// ended where it is, then awaited, since a desktop kernel ends a thread
+// only some time after TerminateThread has returned.
+static void StopStuckThread(HANDLE thread, LPCWSTR name) {
+  if (!ThreadStillActive(thread)) return;
+  NKDbgPrintfW(TEXT("%s did not stop within %d ms, terminated!!\r\n"), name, RELAY_STOP_WAIT);
+  TerminateThread(thread, 0);
+  AwaitThreads(&thread, 1, RELAY_STOP_WAIT);
 }
 
 void ReleaseRelay(void) {
+  // A copy thread tests the flag and fetches both ports before every
+  // transfer: with the flag cleared and the ports out of the globals it
+  // begins no transfer on these handles and leaves at its next test. The
+  // ports are closed only once the threads are gone, so that none of them
+  // can reach a handle value the kernel has already given to something else.
+  RelayRunning = 0;
   HANDLE module = ModulePort;
   HANDLE partner = PartnerPort;
-  // The flag first, so a thread whose port closes under it leaves its loop.
-  RelayRunning = 0;
-  if (module != INVALID_HANDLE_VALUE) CloseHandle(module);
-  if (partner != INVALID_HANDLE_VALUE) CloseHandle(partner);
   ModulePort = INVALID_HANDLE_VALUE;
   PartnerPort = INVALID_HANDLE_VALUE;
-  StopCopyThread(ModuleToPartnerHandle);
-  StopCopyThread(PartnerToModuleHandle);
+  AbortTransfers(module, partner);
+
+  HANDLE copyThreads[2] = {ModuleToPartnerHandle, PartnerToModuleHandle};
+  DWORD started = GetTickCount();
+  while (!AwaitThreads(copyThreads, 2, RELAY_ABORT_PERIOD) && GetTickCount() - started < RELAY_STOP_WAIT) {
+    // A transfer begun on a port fetched just before the globals were
+    // cleared started after the purge.
+    AbortTransfers(module, partner);
+  }
+
+  if (module != INVALID_HANDLE_VALUE) CloseHandle(module);
+  if (partner != INVALID_HANDLE_VALUE) CloseHandle(partner);
+  StopStuckThread(copyThreads[0], TEXT("ModuleToPartnerThread"));
+  StopStuckThread(copyThreads[1], TEXT("PartnerToModuleThread"));
 }
 
 LRESULT StopRelay(HWND window, WORD command, HWND control, WORD notification) {

@@ -245,6 +245,22 @@
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 
+// Kinds of queued input that end MsgWaitForMultipleObjects(Ex).
+#define QS_KEY 0x0001
+#define QS_MOUSEMOVE 0x0002
+#define QS_MOUSEBUTTON 0x0004
+#define QS_POSTMESSAGE 0x0008
+#define QS_TIMER 0x0010
+#define QS_PAINT 0x0020
+#define QS_SENDMESSAGE 0x0040
+#define QS_MOUSE (QS_MOUSEMOVE | QS_MOUSEBUTTON)
+#define QS_INPUT (QS_MOUSE | QS_KEY)
+#define QS_ALLEVENTS (QS_INPUT | QS_POSTMESSAGE | QS_TIMER | QS_PAINT)
+#define QS_ALLINPUT (QS_ALLEVENTS | QS_SENDMESSAGE)
+// MsgWaitForMultipleObjectsEx: input already in the queue counts too, not
+// only input that came since the thread last looked.
+#define MWMO_INPUTAVAILABLE 0x0004
+
 #define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
 #define MAKEINTRESOURCEW(i) ((LPWSTR)((ULONG_PTR)((WORD)(i))))
 #define MAKEINTRESOURCE MAKEINTRESOURCEW
@@ -383,6 +399,13 @@ void WINAPI PostQuitMessage(int nExitCode);
 BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI SendDlgItemMessageW(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam);
+// Waits for one of the objects or for input of the kinds in dwWakeMask;
+// fWaitAll must be FALSE. WAIT_OBJECT_0 + index, WAIT_OBJECT_0 + nCount
+// for input, WAIT_TIMEOUT or WAIT_FAILED.
+DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds, DWORD dwWakeMask,
+                                         DWORD dwFlags);
+DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
+                                       DWORD dwWakeMask);
 
 // Timers.
 UINT WINAPI SetTimer(HWND hWnd, UINT nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);

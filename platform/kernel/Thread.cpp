@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "kernel/Wait.h"
+#include "kernel/Waitable.h"
 
 namespace kernel {
 namespace {
@@ -158,6 +159,18 @@ bool ThreadControl::WaitFinished(TimePoint deadline) {
   return WaitUntil(lock, finishWaiters_, deadline, [this] { return finished_; });
 }
 
+bool ThreadControl::FinishedOrWatch(ThreadControl& waiter) {
+  std::lock_guard<std::mutex> lock(m_);
+  if (finished_) return true;
+  finishWaiters_.Add(&waiter);
+  return false;
+}
+
+void ThreadControl::UnwatchFinish(ThreadControl& waiter) {
+  std::lock_guard<std::mutex> lock(m_);
+  finishWaiters_.Remove(&waiter);
+}
+
 int ThreadControl::Priority() const {
   std::lock_guard<std::mutex> lock(m_);
   return priority_;
@@ -294,6 +307,48 @@ short WaitOnce(std::unique_lock<std::mutex>& lock, WaitQueue& queue, TimePoint d
   lock.lock();
   queue.Remove(&self);
   return revents;
+}
+
+size_t WaitForAny(std::span<const std::shared_ptr<WaitableObject>> objects, WaitCondition* extra, TimePoint deadline) {
+  ThreadControl& self = ThreadControl::Self();
+  size_t watched = 0;  // objects registered with, from the first
+  bool extraWatched = false;
+  auto unwatch = [&] {
+    for (size_t i = 0; i < watched; ++i) objects[i]->Unwatch(self);
+    watched = 0;
+    if (extraWatched) extra->Unwatch(self);
+    extraWatched = false;
+  };
+  try {
+    for (;;) {
+      // Registered before each look, so a change after the look wakes the
+      // Block below.
+      for (size_t i = 0; i < objects.size(); ++i) {
+        if (objects[i]->TakeOrWatch(self)) {
+          unwatch();
+          return i;
+        }
+        watched = i + 1;
+      }
+      TimePoint until = deadline;
+      if (extra != nullptr) {
+        if (extra->ReadyOrWatch(self, until)) {
+          unwatch();
+          return objects.size();
+        }
+        extraWatched = true;
+      }
+      if (Clock::now() >= deadline) {
+        unwatch();
+        return kWaitTimedOut;
+      }
+      self.Block(std::min(until, deadline));
+      unwatch();
+    }
+  } catch (...) {
+    unwatch();
+    throw;
+  }
 }
 
 void SleepUntil(TimePoint deadline) {

@@ -75,6 +75,10 @@ class ThreadControl {
   bool HasEnded() const;
   // Blocks the caller until the thread has really finished (stack unwound).
   bool WaitFinished(TimePoint deadline);
+  // For a wait on several objects: true once finished, else `waiter` is
+  // woken when the thread finishes (until UnwatchFinish).
+  bool FinishedOrWatch(ThreadControl& waiter);
+  void UnwatchFinish(ThreadControl& waiter);
   int Priority() const;
   void SetPriority(int priority);
 
@@ -111,7 +115,7 @@ class ThreadControl {
   bool terminateRequested_ = false;
   uint32_t terminateCode_ = 0;
   int callDepth_ = 0;
-  bool blocked_ = false;  // inside Block or parked: cannot act until it passes a check
+  bool blocked_ = false;    // inside Block or parked: cannot act until it passes a check
   bool unwinding_ = false;  // has seen its termination and is unwinding to its entry
   bool ended_ = false;
   bool finished_ = false;

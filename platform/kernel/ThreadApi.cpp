@@ -21,6 +21,8 @@ class ThreadObject : public WaitableObject {
   explicit ThreadObject(std::shared_ptr<ThreadControl> control) : control_(std::move(control)) {}
   ThreadControl& Control() { return *control_; }
   bool WaitSignaled(TimePoint deadline) override { return control_->WaitFinished(deadline); }
+  bool TakeOrWatch(ThreadControl& waiter) override { return control_->FinishedOrWatch(waiter); }
+  void Unwatch(ThreadControl& waiter) override { control_->UnwatchFinish(waiter); }
 
  private:
   std::shared_ptr<ThreadControl> control_;
@@ -39,6 +41,19 @@ class EventObject : public WaitableObject {
     if (!WaitUntil(lock, waiters_, deadline, [this] { return signaled_; })) return false;
     if (!manualReset_) signaled_ = false;
     return true;
+  }
+  bool TakeOrWatch(ThreadControl& waiter) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (signaled_) {
+      if (!manualReset_) signaled_ = false;
+      return true;
+    }
+    waiters_.Add(&waiter);
+    return false;
+  }
+  void Unwatch(ThreadControl& waiter) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    waiters_.Remove(&waiter);
   }
 
  private:
@@ -197,4 +212,3 @@ BOOL WINAPI SetEvent(HANDLE hEvent) {
   event->Set();
   return TRUE;
 }
-

@@ -62,6 +62,7 @@ void DeliverKeyLocked(const KeyEvent& key) {
   msg.lParam = static_cast<LPARAM>(flags);
   msg.time = key.time;
   target->queue->input.push_back(msg);
+  target->queue->arrived |= QS_KEY;
   WakeLocked(*target->queue);
 }
 

@@ -1,7 +1,8 @@
 // Message queues, one per thread: posted and sent messages, input, timers,
 // and the calls that move messages: GetMessageW, PeekMessageW,
-// PostMessageW, SendMessageW, DispatchMessageW. (TranslateMessage is with
-// the keyboard in Input.cpp, SetTimer and KillTimer in Timer.cpp.)
+// PostMessageW, SendMessageW, DispatchMessageW, and the wait on objects
+// that messages also end, MsgWaitForMultipleObjects(Ex). (TranslateMessage
+// is with the keyboard in Input.cpp, SetTimer and KillTimer in Timer.cpp.)
 //
 // A message sent to a window of another thread lives on the sender's stack
 // and is linked into the owner thread's queue; the owner serves it whenever
@@ -9,10 +10,13 @@
 // blocked in a send). So a send costs no allocation, only two wake-ups.
 #include <windows.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <vector>
 
 #include "kernel/Thread.h"
 #include "kernel/Wait.h"
+#include "kernel/Waitable.h"
 #include "windowing/WindowManager.h"
 
 namespace windowing {
@@ -196,6 +200,7 @@ Fetch FetchMessage(MSG* msg, HWND filter, UINT first, UINT last, bool remove, bo
                    const std::function<bool()>* stop) {
   ThreadQueue& queue = CurrentQueue();
   std::unique_lock<std::mutex> lock(Wm().lock);
+  queue.arrived = 0;  // the thread has looked: what is queued now is no longer new
   for (;;) {
     while (ServeSentLocked(lock, queue)) {
     }
@@ -316,9 +321,54 @@ bool Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   msg.lParam = lParam;
   msg.time = GetTickCount();
   queue->posted.push_back(msg);
+  queue->arrived |= QS_POSTMESSAGE;
   WakeLocked(*queue);
   return true;
 }
+
+// The calling thread's queue as one more thing that ends a wait on kernel
+// objects. Sent messages count while they wait to be served; posted
+// messages and keys count when they came since the thread last looked
+// (or, with MWMO_INPUTAVAILABLE, while they are queued); a timer counts
+// once it is due.
+class QueueInput : public kernel::WaitCondition {
+ public:
+  QueueInput(ThreadQueue& queue, DWORD mask, DWORD flags) : queue_(queue), mask_(mask), flags_(flags) {}
+
+  bool ReadyOrWatch(kernel::ThreadControl& waiter, kernel::TimePoint& recheck) override {
+    std::lock_guard<std::mutex> guard(Wm().lock);
+    if (ReadyLocked(recheck)) return true;
+    queue_.waiters.Add(&waiter);
+    return false;
+  }
+  void Unwatch(kernel::ThreadControl& waiter) override {
+    std::lock_guard<std::mutex> guard(Wm().lock);
+    queue_.waiters.Remove(&waiter);
+  }
+
+ private:
+  bool ReadyLocked(kernel::TimePoint& recheck) const {
+    if ((mask_ & QS_SENDMESSAGE) && queue_.sentHead != nullptr) return true;
+    DWORD kinds = queue_.arrived;
+    if (flags_ & MWMO_INPUTAVAILABLE) {
+      if (!queue_.posted.empty() || queue_.quit) kinds |= QS_POSTMESSAGE;
+      if (!queue_.input.empty()) kinds |= QS_KEY;
+    }
+    if (kinds & mask_) return true;
+    if (mask_ & QS_TIMER) {
+      kernel::TimePoint now = kernel::Clock::now();
+      for (const Timer& timer : queue_.timers) {
+        if (timer.due <= now) return true;
+        recheck = std::min(recheck, timer.due);
+      }
+    }
+    return false;
+  }
+
+  ThreadQueue& queue_;
+  const DWORD mask_;
+  const DWORD flags_;
+};
 
 Fetched GetMessageInternal(MSG* msg, HWND filter, UINT first, UINT last, const std::function<bool()>& stop) {
   switch (FetchMessage(msg, filter, first, last, true, true, stop ? &stop : nullptr)) {
@@ -376,6 +426,7 @@ void WINAPI PostQuitMessage(int nExitCode) {
   windowing::ThreadQueue& queue = windowing::CurrentQueue();
   queue.quit = true;
   queue.quitCode = nExitCode;
+  queue.arrived |= QS_POSTMESSAGE;
 }
 
 LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
@@ -388,6 +439,39 @@ LRESULT WINAPI SendDlgItemMessageW(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM w
   HWND item = GetDlgItem(hDlg, nIDDlgItem);
   if (item == nullptr) return 0;
   return windowing::Send(item, Msg, wParam, lParam);
+}
+
+DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds, DWORD dwWakeMask,
+                                         DWORD dwFlags) {
+  PlatformCall call;
+  if (nCount > MAXIMUM_WAIT_OBJECTS - 1 || (nCount > 0 && pHandles == nullptr) ||
+      (dwWakeMask & ~DWORD{QS_ALLINPUT}) != 0 || (dwFlags & ~DWORD{MWMO_INPUTAVAILABLE}) != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  std::vector<std::shared_ptr<kernel::WaitableObject>> objects;
+  objects.reserve(nCount);
+  for (DWORD i = 0; i < nCount; ++i) {
+    auto object = kernel::Reference<kernel::WaitableObject>(pHandles[i]);
+    if (!object) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+    objects.push_back(std::move(object));
+  }
+  windowing::QueueInput input(windowing::CurrentQueue(), dwWakeMask, dwFlags);
+  size_t which = kernel::WaitForAny(objects, &input, kernel::AfterMilliseconds(dwMilliseconds));
+  return which == kernel::kWaitTimedOut ? WAIT_TIMEOUT : WAIT_OBJECT_0 + static_cast<DWORD>(which);
+}
+
+DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
+                                       DWORD dwWakeMask) {
+  // Waiting for all objects at once is not offered (as on CE).
+  if (fWaitAll) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  return MsgWaitForMultipleObjectsEx(nCount, pHandles, dwMilliseconds, dwWakeMask, 0);
 }
 
 LRESULT WINAPI DispatchMessageW(const MSG* lpMsg) {

@@ -125,6 +125,7 @@ struct ThreadQueue {
   std::vector<Timer> timers;
   bool quit = false;
   int quitCode = 0;
+  DWORD arrived = 0;          // QS_ kinds queued since the thread last looked (Get/PeekMessageW)
   kernel::WaitQueue waiters;  // this thread, waiting for messages or a reply
   BYTE keys[256] = {};        // key state as of the last input message retrieved (bit 7: down)
 };

@@ -2,8 +2,9 @@
 // the SDK's headers only (no part of the stand-in's insides), so that the
 // same cases run against the stand-in and, built for Win32, against Wine:
 // text formatting, the log view's edit control, messages sent across
-// threads, closing by default processing, menu check marks, dialogs from
-// an in-memory template with a CE (BOOL) dialog procedure, and threads.
+// threads and the wait for a thread that still handles them, closing by
+// default processing, menu check marks, dialogs from an in-memory template
+// with a CE (BOOL) dialog procedure, and threads.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -68,8 +69,8 @@ TEST(SdkTextTest, WsprintfFormatsAsTheTracesUseIt) {
 TEST(SdkEditTest, ReplaceSelectionAppendsAtTheCaretAndReplacesASelection) {
   HWND parent = CreatePlainWindow();
   ASSERT_NE(parent, (HWND)NULL);
-  HWND edit = CreateWindowExW(0, TEXT("edit"), TEXT(""), WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY, 0, 0,
-                              100, 100, parent, (HMENU)5, NULL, NULL);
+  HWND edit = CreateWindowExW(0, TEXT("edit"), TEXT(""), WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY, 0, 0, 100,
+                              100, parent, (HMENU)5, NULL, NULL);
   ASSERT_NE(edit, (HWND)NULL);
   SendDlgItemMessageW(parent, 5, EM_REPLACESEL, 0, (LPARAM)TEXT("first\r\n"));
   SendDlgItemMessageW(parent, 5, EM_REPLACESEL, 0, (LPARAM)TEXT("second\r\n"));
@@ -113,6 +114,68 @@ TEST(SdkMessageTest, ASendFromAnotherThreadIsHandledOnTheOwnerThreadAndWaitsForI
   EXPECT_EQ(WaitForSingleObject(worker, 10000), (DWORD)WAIT_OBJECT_0);
   CloseHandle(worker);
   DestroyWindow(window);
+}
+
+// The relay's release waits for threads that may be sending to its log
+// view: the wait ends for each send (QS_SENDMESSAGE), PeekMessageW without
+// removing anything handles it, and the wait ends with the thread. A
+// posted message stays queued meanwhile.
+TEST(SdkMessageTest, AWaitForASenderEndsForItsSendsAndThenWithTheSender) {
+  HWND window = CreatePlainWindow();
+  ASSERT_NE(window, (HWND)NULL);
+  MSG message;
+  while (PeekMessageW(&message, NULL, 0, 0, PM_REMOVE)) {
+  }
+  PostMessageW(window, WM_USER + 2, 7, 0);
+  SendFromWorker send;
+  send.window = window;
+  send.result = 0;
+  send.finished = 0;
+  HANDLE worker = CreateThread(NULL, 0, SendWorker, &send, 0, NULL);
+  ASSERT_NE(worker, (HANDLE)NULL);
+  int served = 0;
+  DWORD woke;
+  while ((woke = MsgWaitForMultipleObjects(1, &worker, FALSE, 10000, QS_SENDMESSAGE)) == WAIT_OBJECT_0 + 1) {
+    PeekMessageW(&message, NULL, 0, 0, PM_NOREMOVE);
+    served++;
+  }
+  EXPECT_EQ(woke, (DWORD)WAIT_OBJECT_0);
+  EXPECT_GE(served, 1);
+  EXPECT_EQ(send.finished, 1);
+  EXPECT_EQ(send.result, (LRESULT)GetCurrentThreadId() + 1000);
+  ASSERT_TRUE(PeekMessageW(&message, NULL, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, (UINT)(WM_USER + 2));
+  EXPECT_EQ(message.wParam, (WPARAM)7);
+  CloseHandle(worker);
+  while (PeekMessageW(&message, NULL, 0, 0, PM_REMOVE)) {
+  }
+  DestroyWindow(window);
+}
+
+// Objects by their index, the first signaled one winning; a time-out; and a
+// posted message ends a QS_POSTMESSAGE wait only while it is new.
+TEST(SdkMessageTest, AWaitEndsWithAnObjectTheTimeOutOrNewInput) {
+  HANDLE first = CreateEventW(NULL, TRUE, FALSE, NULL);
+  HANDLE second = CreateEventW(NULL, FALSE, FALSE, NULL);
+  HANDLE both[] = {first, second};
+  HWND window = CreatePlainWindow();
+  MSG message;
+  while (PeekMessageW(&message, NULL, 0, 0, PM_REMOVE)) {
+  }
+  EXPECT_EQ(MsgWaitForMultipleObjects(2, both, FALSE, 30, QS_ALLINPUT), (DWORD)WAIT_TIMEOUT);
+  SetEvent(second);
+  EXPECT_EQ(MsgWaitForMultipleObjects(2, both, FALSE, 1000, QS_ALLINPUT), (DWORD)(WAIT_OBJECT_0 + 1));
+  SetEvent(first);
+  EXPECT_EQ(MsgWaitForMultipleObjects(2, both, FALSE, 1000, QS_ALLINPUT), (DWORD)WAIT_OBJECT_0);
+  PostMessageW(window, WM_USER + 2, 0, 0);
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &second, FALSE, 1000, QS_POSTMESSAGE), (DWORD)(WAIT_OBJECT_0 + 1));
+  ASSERT_TRUE(PeekMessageW(&message, NULL, 0, 0, PM_NOREMOVE));
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &second, FALSE, 30, QS_POSTMESSAGE), (DWORD)WAIT_TIMEOUT);
+  while (PeekMessageW(&message, NULL, 0, 0, PM_REMOVE)) {
+  }
+  DestroyWindow(window);
+  CloseHandle(first);
+  CloseHandle(second);
 }
 
 TEST(SdkMessageTest, CloseByDefaultProcessingDestroysTheWindow) {

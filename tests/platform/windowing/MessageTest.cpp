@@ -1,8 +1,8 @@
 // Conformance of message queues: posting and the quit message, peeking,
 // translation of keys, SendMessageW across threads (with the owner in a
 // modal loop, the owner itself blocked in a send, the target destroyed or
-// its thread ended, the sender terminated), timers, key input and
-// accelerators.
+// its thread ended, the sender terminated), waits on objects that messages
+// also end (MsgWaitForMultipleObjects), timers, key input and accelerators.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <thread>
+#include <vector>
 
 #include "WindowTestSupport.h"
 
@@ -356,6 +357,155 @@ TEST(SendTest, ManyLogLinesFromAWorkerArriveInOrder) {
   // Generous: only a send that costs milliseconds would fail this.
   EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
   DestroyWindow(hwnd);
+}
+
+// ------------------------------------------- waits that messages also end
+
+DWORD WINAPI WaitForEvent(LPVOID event) {
+  WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
+  return 3;
+}
+
+// Each object by its index (the first signaled one in order; an auto-reset
+// event's signal is taken), the queue's input after the objects, a time-out.
+TEST(MsgWaitTest, EndsWithTheFirstSignaledObjectTheInputOrTheTimeOut) {
+  HANDLE manual = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE automatic = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE both[] = {manual, automatic};
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  EXPECT_EQ(MsgWaitForMultipleObjects(2, both, FALSE, 30, QS_ALLINPUT), static_cast<DWORD>(WAIT_TIMEOUT));
+  SetEvent(automatic);
+  EXPECT_EQ(MsgWaitForMultipleObjects(2, both, FALSE, 0, 0), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(MsgWaitForMultipleObjects(2, both, FALSE, 0, 0), static_cast<DWORD>(WAIT_TIMEOUT));  // taken
+  SetEvent(automatic);
+  SetEvent(manual);
+  EXPECT_EQ(MsgWaitForMultipleObjects(2, both, FALSE, 0, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &automatic, FALSE, 0, 0), WAIT_OBJECT_0);  // left alone before
+  EXPECT_EQ(MsgWaitForMultipleObjects(2, both, FALSE, 0, 0), WAIT_OBJECT_0);        // a manual event stays set
+
+  HWND hwnd = Create(nullptr);
+  PostMessageW(hwnd, kPing, 0, 0);
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &automatic, FALSE, 1000, QS_POSTMESSAGE), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 1000, QS_POSTMESSAGE), WAIT_OBJECT_0);
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  DestroyWindow(hwnd);
+  CloseHandle(manual);
+  CloseHandle(automatic);
+}
+
+// What the relay's release relies on: waiting for a thread that sends to
+// this thread's window, the wait ends for each send; PeekMessageW, even
+// without removing anything, handles it; and the wait ends with the thread.
+// A posted message stays queued meanwhile.
+TEST(MsgWaitTest, AWaitForASenderEndsForItsSendsAndThenWithTheSender) {
+  std::vector<std::u16string> texts;
+  HWND hwnd = Create([&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+    if (m == EM_REPLACESEL) texts.emplace_back(reinterpret_cast<LPCWSTR>(l));
+    return DefWindowProcW(h, m, w, l);
+  });
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  PostMessageW(hwnd, kPing, 7, 0);
+  SendArgs args;
+  args.hwnd = hwnd;
+  HANDLE thread = CreateThread(nullptr, 0, Sender, &args, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  int served = 0;
+  DWORD woke;
+  while ((woke = MsgWaitForMultipleObjects(1, &thread, FALSE, 10000, QS_SENDMESSAGE)) == WAIT_OBJECT_0 + 1) {
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    ++served;
+  }
+  EXPECT_EQ(woke, WAIT_OBJECT_0);
+  EXPECT_GE(served, 1);
+  EXPECT_TRUE(args.returned.load());
+  EXPECT_EQ(texts, std::vector<std::u16string>{u"on the sender's stack"});
+  ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.message, kPing);
+  EXPECT_EQ(msg.wParam, 7u);
+  CloseHandle(thread);
+  DestroyWindow(hwnd);
+}
+
+// Without QS_SENDMESSAGE a send does not end the wait; the thread that
+// sends waits too, until the wait's time-out.
+TEST(MsgWaitTest, ASendOutsideTheWakeMaskWaitsForTheTimeOut) {
+  HWND hwnd = Create(nullptr);
+  SendArgs args;
+  args.hwnd = hwnd;
+  HANDLE thread = CreateThread(nullptr, 0, Sender, &args, 0, nullptr);
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_POSTMESSAGE), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_FALSE(args.returned.load());
+  EXPECT_TRUE(Pump([&] { return args.returned.load(); }));
+  EXPECT_EQ(WaitForSingleObject(thread, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+  CloseHandle(thread);
+  DestroyWindow(hwnd);
+}
+
+// Posted messages and keys end a wait when they came since the thread last
+// looked at its queue; with MWMO_INPUTAVAILABLE also when they were seen
+// but are still queued. A timer ends a QS_TIMER wait once it is due.
+TEST(MsgWaitTest, OnlyNewInputEndsAWaitUnlessInputAvailableIsAsked) {
+  HWND hwnd = Create(nullptr);
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  std::atomic<bool> posted{false};
+  Worker poster([&] {
+    std::this_thread::sleep_for(50ms);
+    posted = true;
+    PostMessageW(hwnd, kPing, 1, 0);
+  });
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(0, nullptr, 10000, QS_POSTMESSAGE, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(posted.load());
+  ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE));  // seen, not taken
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(0, nullptr, 30, QS_POSTMESSAGE, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(0, nullptr, 30, QS_POSTMESSAGE, MWMO_INPUTAVAILABLE), WAIT_OBJECT_0);
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(0, nullptr, 30, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE),
+            static_cast<DWORD>(WAIT_TIMEOUT));  // a posted message is not a sent one
+
+  ASSERT_EQ(SetTimer(hwnd, 5, 50, nullptr), 5u);
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(0, nullptr, 10000, QS_TIMER, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(PeekMessageW(&msg, hwnd, WM_TIMER, WM_TIMER, PM_REMOVE));
+  KillTimer(hwnd, 5);
+  DestroyWindow(hwnd);
+}
+
+// A thread ended by TerminateThread ends the wait as one that returned.
+TEST(MsgWaitTest, ATerminatedThreadEndsTheWait) {
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, WaitForEvent, event, 0, nullptr);
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, FALSE, 30, QS_SENDMESSAGE), static_cast<DWORD>(WAIT_TIMEOUT));
+  ASSERT_TRUE(TerminateThread(thread, 0));
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, FALSE, 10000, QS_SENDMESSAGE), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  CloseHandle(event);
+}
+
+// Refusals. Waiting for all objects at once is not offered: CE documents
+// fWaitAll as unsupported (its MsgWaitForMultipleObjects drops it); the
+// stand-in refuses TRUE rather than wait for one.
+TEST(MsgWaitTest, BadArgumentsFailTheWait) {
+  HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  HANDLE handles[] = {event, reinterpret_cast<HANDLE>(0x7654321)};
+  EXPECT_EQ(MsgWaitForMultipleObjects(2, handles, FALSE, 0, 0), static_cast<DWORD>(WAIT_FAILED));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  HANDLE pseudo[] = {INVALID_HANDLE_VALUE};
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, pseudo, FALSE, 0, 0), static_cast<DWORD>(WAIT_FAILED));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, TRUE, 0, 0), static_cast<DWORD>(WAIT_FAILED));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, nullptr, FALSE, 0, 0), static_cast<DWORD>(WAIT_FAILED));
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 0, 0x8000), static_cast<DWORD>(WAIT_FAILED));
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, &event, 0, 0, 0x80), static_cast<DWORD>(WAIT_FAILED));
+  std::vector<HANDLE> many(MAXIMUM_WAIT_OBJECTS, event);
+  EXPECT_EQ(MsgWaitForMultipleObjects(MAXIMUM_WAIT_OBJECTS, many.data(), FALSE, 0, 0), static_cast<DWORD>(WAIT_FAILED));
+  EXPECT_EQ(MsgWaitForMultipleObjects(MAXIMUM_WAIT_OBJECTS - 1, many.data(), FALSE, 0, 0), WAIT_OBJECT_0);
+  CloseHandle(event);
 }
 
 // ------------------------------------------------------------------ timers

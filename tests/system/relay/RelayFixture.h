@@ -161,6 +161,20 @@ class RelayFixture : public UtilityFixture {
     return code;
   }
 
+  // The trace line of a copy thread that the release had to end by force.
+  static std::u16string TerminationTrace(bool moduleToPartner) {
+    return std::u16string(moduleToPartner ? u"ModuleToPartnerThread" : u"PartnerToModuleThread") +
+           u" did not stop within 1000 ms, terminated!!\r\n";
+  }
+  // Every such line so far.
+  std::vector<std::u16string> TerminationTraces() {
+    std::vector<std::u16string> lines;
+    for (const std::u16string& line : Trace()) {
+      if (line.find(u"terminated!!") != std::u16string::npos) lines.push_back(line);
+    }
+    return lines;
+  }
+
   static HANDLE OpenPort(const char16_t* name) {
     return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   }

@@ -12,8 +12,6 @@
 #include <atomic>
 #include <future>
 #include <memory>
-#include <mutex>
-#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -255,8 +253,10 @@ TEST_P(RelayWriteFailureTest, ShortWriteShowsNoBoxAndItsCount) {
   EXPECT_EQ(LogLinesWith(ProgressMarker()), std::vector<std::u16string>{line});
 }
 
-// A thread waiting in its box when the relay stops is ended there: the box
-// goes with it, and the release does not wait for the user.
+// A thread waiting in its box when the relay stops does not leave by
+// itself: once the release's wait is over it is ended there, the trace
+// names it, the box goes with it, and the release does not wait for the
+// user. The other thread leaves by itself.
 TEST_P(RelayWriteFailureTest, StopEndsAThreadWaitingInItsBox) {
   destination_->Faults().FailNext(1);
   source_->Write(AsBytes("x").data(), 1);
@@ -267,6 +267,7 @@ TEST_P(RelayWriteFailureTest, StopEndsAThreadWaitingInItsBox) {
   EXPECT_EQ(LogAfterBanner(),
             std::u16string(u"COM4: opened\r\nIRDA(COM3:) opened\r\n") + kSettingsText + kReleasedText);
   for (HANDLE thread : threads) EXPECT_EQ(ExitCode(thread), 0u);
+  EXPECT_EQ(TerminationTraces(), std::vector<std::u16string>{TerminationTrace(toPartner_)});
   EXPECT_TRUE(User().WaitForScreen([](const screen::Snapshot& s) { return s.modals.empty(); }, 10s));
 }
 
@@ -353,7 +354,9 @@ TEST_F(RelayThreadsTest, StopThenStartGivesFreshThreadsAndBytesFlowAgain) {
 
 // Stopping while bytes stream both ways at level 3: the copy threads are
 // then mostly waiting for the window's thread to take their progress lines,
-// the thread that runs StopRelay. The release must not wait for them.
+// the thread that runs StopRelay. The release takes those lines while it
+// waits for the threads, so they leave by themselves, none is ended by
+// force, and the release ends promptly.
 TEST_F(RelayThreadsTest, StopWhileBytesStreamBothWaysEndsPromptly) {
   PlayBothEnds(handset::kIrdaPort);
   StartUtility();
@@ -382,82 +385,11 @@ TEST_F(RelayThreadsTest, StopWhileBytesStreamBothWaysEndsPromptly) {
   }
   feeding = false;
   feeder.join();
+  EXPECT_EQ(TerminationTraces(), std::vector<std::u16string>{});
   EXPECT_EQ(Occurrences(Log(), kReleasedText), 10u);
   EXPECT_GT(LogLinesWith(u">>> ").size(), 10u);
   EXPECT_GT(LogLinesWith(u"<-BT").size(), 10u);
 }
-
-// Sees each close of a relay port and what the copy threads would find in
-// the relay's globals at that moment: the close runs on the window's
-// thread, inside the release, so this is the release's own order.
-class CloseWitness : public serial::PortObserver {
- public:
-  struct Seen {
-    DWORD running;
-    HANDLE module;
-    HANDLE partner;
-  };
-  void OnWrite(std::span<const uint8_t>, DWORD, bool) override {}
-  void OnClose() override {
-    std::lock_guard<std::mutex> guard(lock_);
-    seen_.push_back({RelayRunning.load(), ModulePort.load(), PartnerPort.load()});
-  }
-  std::vector<Seen> Closes() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return seen_;
-  }
-
- private:
-  std::mutex lock_;
-  std::vector<Seen> seen_;
-};
-
-// The release's order, seen from the ports: the flag is already cleared
-// when a port closes, so a copy thread whose read fails under it (the IrDA
-// thread waits for its first byte without a limit) leaves at its next test;
-// and the port globals still hold both handles at both closes, becoming -1
-// only afterwards. Both the stop command and the destroy handler release so.
-class ReleaseOrderTest : public RelayThreadsTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(ReleaseOrderTest, FlagIsClearedBeforeThePortsCloseAndTheGlobalsLetGoAfter) {
-  bool byDestroy = GetParam();
-  PlayBothEnds(handset::kIrdaPort);
-  StartRelayOrFail();
-  auto witness = std::make_shared<CloseWitness>();
-  serial::FindPort(kTestModulePort)->SetObserver(witness);
-  serial::FindPort(handset::kIrdaPort)->SetObserver(witness);
-  HANDLE module = ModulePort.load();
-  HANDLE partner = PartnerPort.load();
-  HANDLE threads[] = {ModuleToPartnerHandle.load(), PartnerToModuleHandle.load()};
-  Sleep(100);  // both copy threads in their reads by now
-
-  if (byDestroy) {
-    // Run on this thread; the quit message it posts comes here and is dropped.
-    EXPECT_EQ(MainWindowProc(Window(), WM_DESTROY, 0, 0), 0);
-    MSG quit{};
-    EXPECT_TRUE(PeekMessageW(&quit, nullptr, 0, 0, PM_REMOVE));
-  } else {
-    EXPECT_EQ(Send(155), 0);
-  }
-
-  std::vector<CloseWitness::Seen> closes = witness->Closes();
-  ASSERT_EQ(closes.size(), 2u);
-  for (const CloseWitness::Seen& seen : closes) {
-    EXPECT_EQ(seen.running, 0u) << "a port closed while RelayRunning was still set";
-    EXPECT_EQ(seen.module, module) << "ModulePort let go before the ports were closed";
-    EXPECT_EQ(seen.partner, partner) << "PartnerPort let go before the ports were closed";
-  }
-  EXPECT_EQ(ModulePort.load(), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(PartnerPort.load(), INVALID_HANDLE_VALUE);
-  for (HANDLE thread : threads) EXPECT_EQ(WaitThreadEnd(thread), 0u);
-  serial::FindPort(kTestModulePort)->SetObserver(nullptr);
-  serial::FindPort(handset::kIrdaPort)->SetObserver(nullptr);
-}
-
-INSTANTIATE_TEST_SUITE_P(StopAndDestroy, ReleaseOrderTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return std::string(info.param ? "OnDestroy" : "StopRelay");
-                         });
 
 // The partner cannot change while the relay holds its ports; after the
 // release the new choice is the one the next start opens.
