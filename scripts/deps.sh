@@ -58,9 +58,17 @@ for arch in "${architectures[@]}"; do
   fi
 done
 
+# Installed, for the native architecture unless the name says another
+# (plain "dpkg -s NAME" fails once NAME is also installed for a foreign one).
+installed() {
+  local name=${1%%:*} arch=$native
+  [ "$name" = "$1" ] || arch=${1#*:}
+  dpkg-query -W -f='${Architecture} ${db:Status-Abbrev}\n' "$name" 2>/dev/null | grep -qE "^($arch|all) ii"
+}
+
 missing=()
 for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
 command -v llvm-rc >/dev/null 2>&1 || missing+=(llvm)
 if [ ${#missing[@]} -gt 0 ] || [ "$update" = 1 ]; then
