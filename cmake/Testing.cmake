@@ -15,3 +15,27 @@ function(fwutil_test name)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT ${T_TIMEOUT})
   endif()
 endfunction()
+
+# fwutil_program_path(<var> <target>)
+# What a test or benchmark executes to start one of the tree's own programs as
+# a process of its own. Natively the program's file. In a cross build with an
+# emulator (armhf: qemu-arm) the build machine's kernel cannot start the
+# target's programs by itself, so the path names a small launcher script that
+# starts the program under the emulator; the script execs it, so the child's
+# pid, its signals and its exit status are the program's.
+function(fwutil_program_path var target)
+  if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
+    set(launcher "${CMAKE_BINARY_DIR}/launchers/${target}")
+    get_property(made GLOBAL PROPERTY FWUTIL_LAUNCHERS)
+    if(NOT target IN_LIST made)
+      set_property(GLOBAL APPEND PROPERTY FWUTIL_LAUNCHERS ${target})
+      list(JOIN CMAKE_CROSSCOMPILING_EMULATOR "\" \"" emulator)
+      file(GENERATE OUTPUT "${launcher}"
+           CONTENT "#!/bin/sh\nexec \"${emulator}\" \"$<TARGET_FILE:${target}>\" \"$@\"\n"
+           FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    endif()
+    set(${var} "${launcher}" PARENT_SCOPE)
+  else()
+    set(${var} "$<TARGET_FILE:${target}>" PARENT_SCOPE)
+  endif()
+endfunction()

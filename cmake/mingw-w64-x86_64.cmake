@@ -1,4 +1,4 @@
-# Cross-compiling for desktop Win32 (x86_64) with Debian's mingw-w64.
+# Cross-compiling for desktop Win32 (x86_64: a 64-bit exe, PE32+) with Debian's mingw-w64.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(triple x86_64-w64-mingw32)

@@ -484,9 +484,14 @@ class RegistryKey : public kernel::KernelObject {
   std::shared_ptr<registry::Node> node;
 };
 
+// A root key: 0x80000000 to 0x80000003, where handles are wider than 32
+// bits sign-extended (the SDK's casts through LONG) or not. Widened before
+// the shift: on the handset a handle is 32 bits, and a 32-bit shift by 32 is
+// undefined.
 bool IsPredefined(HKEY key, size_t& root) {
-  auto value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(key));
-  auto high = reinterpret_cast<uintptr_t>(key) >> 32;
+  auto bits = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key));
+  auto value = static_cast<uint32_t>(bits);
+  auto high = static_cast<uint32_t>(bits >> 32);
   if (value >= 0x80000000u && value <= 0x80000003u && (high == 0 || high == 0xFFFFFFFFu)) {
     root = value - 0x80000000u;
     return true;

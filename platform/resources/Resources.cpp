@@ -52,7 +52,13 @@ struct Module {
 std::optional<Module> LoadModule(HMODULE module, DWORD& error) {
   std::span<const uint8_t> image = kernel::ModuleResources(module);
   std::optional<std::vector<ResourceEntry>> entries;
-  if (!image.empty()) entries = ParseResFile(image);
+  // Resources are handed out in place (LoadResource, LoadStringW's pointer
+  // form) and read through typed pointers. Each entry's data lies on a DWORD
+  // boundary of the image, so the image must start on one, as a loaded
+  // module's resources do; else the pointers would be misaligned for their
+  // types, which faults on processors with strict alignment.
+  bool aligned = reinterpret_cast<uintptr_t>(image.data()) % sizeof(DWORD) == 0;
+  if (!image.empty() && aligned) entries = ParseResFile(image);
   if (!entries) {
     error = ERROR_RESOURCE_DATA_NOT_FOUND;
     return std::nullopt;
@@ -237,7 +243,10 @@ int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int nBuff
   if (nBufferMax == 0) {
     // lpBuffer receives a read-only pointer to the text itself, which is
     // not null-terminated.
-    const WCHAR* pointer = reinterpret_cast<const WCHAR*>(text);
+    // The text is aligned for WCHAR: the block starts on a DWORD boundary
+    // (LoadModule) and its texts follow 16-bit lengths.
+    const void* address = text;
+    const WCHAR* pointer = static_cast<const WCHAR*>(address);
     std::memcpy(lpBuffer, &pointer, sizeof(pointer));
     return static_cast<int>(slot.length);
   }

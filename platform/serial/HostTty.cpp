@@ -214,9 +214,26 @@ class TtyLine {
     termios t{};
     if (tcgetattr(fd_, &t) != 0) return errno == EIO ? ERROR_DEVICE_NOT_CONNECTED : ERROR_GEN_FAILURE;
     ApplyDcbToTermios(dcb, marking_, t);
-    if (tcsetattr(fd_, TCSANOW, &t) != 0) return errno == EIO ? ERROR_DEVICE_NOT_CONNECTED : ERROR_GEN_FAILURE;
+    if (tcsetattr(fd_, TCSANOW, &t) != 0 && !(errno == EINVAL && OnlyTheFormatWasDropped(t))) {
+      return errno == EIO ? ERROR_DEVICE_NOT_CONNECTED : ERROR_GEN_FAILURE;
+    }
     parityChecked_ = dcb.fParity && dcb.Parity != NOPARITY;
     return ERROR_SUCCESS;
+  }
+
+  // The C library reports EINVAL when the device kept none of the settings
+  // asked for. A pty has no character format on a wire and keeps neither a
+  // byte size nor parity, so a change of those alone reads as refused
+  // (depending on what was set before). Taken when all else is as asked.
+  bool OnlyTheFormatWasDropped(const termios& asked) {
+    termios now{};
+    if (tcgetattr(fd_, &now) != 0) return false;
+    constexpr tcflag_t kFormat = CSIZE | PARENB | PARODD | CMSPAR;
+    bool same = now.c_iflag == asked.c_iflag && now.c_oflag == asked.c_oflag && now.c_lflag == asked.c_lflag &&
+                (now.c_cflag & ~kFormat) == (asked.c_cflag & ~kFormat) && cfgetospeed(&now) == cfgetospeed(&asked) &&
+                cfgetispeed(&now) == cfgetispeed(&asked);
+    errno = EINVAL;
+    return same;
   }
 
   // Devices without modem lines (ptys) simply have none to set.

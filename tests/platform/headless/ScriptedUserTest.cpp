@@ -121,7 +121,9 @@ LRESULT CALLBACK ToyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
       if (LOWORD(wParam) == 1 || LOWORD(wParam) == 101) SendMessageW(hwnd, WM_CLOSE, 0, 0);
       if (LOWORD(wParam) == 120) {
         static const std::vector<uint8_t> dialog = ToyDialogTemplate();
-        DialogBoxIndirectParamW(toyInstance, reinterpret_cast<LPCDLGTEMPLATEW>(dialog.data()), hwnd, ToyDialogProc, 0);
+        // A vector's bytes come from operator new, aligned for the template's fields.
+        DialogBoxIndirectParamW(toyInstance, static_cast<LPCDLGTEMPLATEW>(static_cast<const void*>(dialog.data())),
+                                hwnd, ToyDialogProc, 0);
       }
       return 0;
     case WM_DESTROY:

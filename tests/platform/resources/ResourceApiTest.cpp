@@ -109,7 +109,7 @@ TEST_F(ResourceApiTest, ALibraryHasNoResources) {
 TEST_F(ResourceApiTest, LoadAndSizeRejectHandlesThatAreNoResource) {
   HRSRC found = FindResourceW(instance_, MAKEINTRESOURCE(IDR_BOOT2), TEXT("HEX"));
   ASSERT_NE(found, nullptr);
-  HRSRC inside = reinterpret_cast<HRSRC>(reinterpret_cast<BYTE*>(found) + 4);
+  HRSRC inside = reinterpret_cast<HRSRC>(reinterpret_cast<uintptr_t>(found) + 4);
   SetLastError(0);
   EXPECT_EQ(LoadResource(instance_, inside), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
@@ -262,6 +262,35 @@ TEST_F(ResourceApiTest, CorruptStringBlockAndAcceleratorTableAreRefused) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
   SetLastError(0);
   EXPECT_EQ(LoadAcceleratorsW(module, TEXT("acc")), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
+}
+
+// Strings and data are handed out in place. An image off a DWORD boundary
+// would hand out pointers misaligned for their types, which fault where
+// loads must be aligned; it is refused like a malformed one.
+TEST_F(ResourceApiTest, AnImageOffADwordBoundaryIsRefusedRatherThanReadMisaligned) {
+  std::vector<uint8_t> block;
+  restest::Put16(block, 0);
+  restest::Put16(block, 2);  // string 1: "OK"
+  restest::Put16(block, u'O');
+  restest::Put16(block, u'K');
+  restest::ResBuilder image;
+  image.Add(Ord(6), Ord(1), 0, block);
+  const WCHAR* text = nullptr;
+  HINSTANCE module = restest::RegisterImage(image.Bytes());
+  ASSERT_EQ(LoadStringW(module, 1, reinterpret_cast<LPWSTR>(&text), 0), 2);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(text) % alignof(WCHAR), 0u);
+
+  static std::vector<uint8_t> storage;
+  storage.assign(image.Bytes().size() + 1, 0);
+  std::memcpy(storage.data() + 1, image.Bytes().data(), image.Bytes().size());
+  module = restest::RegisterImage(std::span<const uint8_t>(storage).subspan(1));
+  text = nullptr;
+  SetLastError(0);
+  EXPECT_EQ(LoadStringW(module, 1, reinterpret_cast<LPWSTR>(&text), 0), 0);
+  EXPECT_EQ(text, nullptr);
+  EXPECT_EQ(FindResourceW(module, MAKEINTRESOURCE(1), RT_STRING), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
 }
 

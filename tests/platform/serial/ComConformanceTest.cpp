@@ -164,6 +164,26 @@ TEST_P(ComConformance, SetCommStateRefusesOutOfRangeSettingsAndKeepsTheOldOnes) 
   }
 }
 
+// Each character format is taken whatever was set before, also on a line
+// that keeps no format of its own (a pseudo-terminal has no wire).
+TEST_P(ComConformance, EveryCharacterFormatIsTakenStraightFromTheFreshOne) {
+  DCB fresh{};
+  ASSERT_TRUE(GetCommState(port_, &fresh));
+  for (BYTE bits = 5; bits <= 8; ++bits) {
+    for (BYTE parity = NOPARITY; parity <= SPACEPARITY; ++parity) {
+      DCB dcb = fresh;
+      dcb.ByteSize = bits;
+      dcb.Parity = parity;
+      EXPECT_TRUE(SetCommState(port_, &dcb)) << int(bits) << " bits, parity " << int(parity);
+      DCB now{};
+      ASSERT_TRUE(GetCommState(port_, &now));
+      EXPECT_EQ(now.ByteSize, bits);
+      EXPECT_EQ(now.Parity, parity);
+      ASSERT_TRUE(SetCommState(port_, &fresh)) << int(bits) << " bits, parity " << int(parity);
+    }
+  }
+}
+
 TEST_P(ComConformance, ImmediateReadsReturnWhatIsQueuedEvenNothing) {
   ASSERT_TRUE(SetTimeouts(port_, MAXDWORD, 0, 0));
   auto start = Steady::now();

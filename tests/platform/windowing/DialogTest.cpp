@@ -26,7 +26,7 @@ TEST(MessageBoxTest, WorkerBoxWithoutOwnerWaitsForTheAnswer) {
   EXPECT_EQ(box->buttons, (std::vector<int>{IDOK}));
   EXPECT_EQ(box->owner, nullptr);
   std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(result.load(), 0);                         // still waiting
+  EXPECT_EQ(result.load(), 0);                 // still waiting
   EXPECT_FALSE(AnswerBox(box->id, IDCANCEL));  // not one of its buttons
   EXPECT_TRUE(AnswerBox(box->id, IDOK));
   EXPECT_FALSE(AnswerBox(box->id, IDOK));  // answered once only
@@ -246,7 +246,9 @@ class DialogTest : public ::testing::Test {
   }
   void TearDown() override { DestroyWindow(main); }
   int Show() {
-    return DialogBoxIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(bytes.data()), main, AboutProc, 77);
+    // A vector's bytes come from operator new, aligned for the template's fields.
+    return DialogBoxIndirectParamW(nullptr, static_cast<LPCDLGTEMPLATEW>(static_cast<const void*>(bytes.data())), main,
+                                   AboutProc, 77);
   }
 
   FastClock fast_{100};

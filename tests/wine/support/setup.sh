@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fixture of the Wine tests: a private Wine prefix on a private X server.
-#   setup.sh STATE_DIR
+#   [WINEARCH=win32|win64] setup.sh STATE_DIR
+# The prefix is a 32-bit one (win32) unless WINEARCH says otherwise.
 # Starts Xvfb on a free display, makes the prefix (wineboot -i), maps
 # COM1..COM5 through the registry to links under STATE_DIR/ports (each test
 # points them at its own pseudo-terminals), gives the relay its UART entries
@@ -32,6 +33,7 @@ done
 echo "$display" >"$state/display"
 
 export DISPLAY=$display WINEPREFIX="$state/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=${WINEARCH:-win32}
 timeout 300 wineboot -i >"$state/wineboot.log" 2>&1
 
 ports="$state/ports"
@@ -63,8 +65,14 @@ timeout 60 wineserver -k || true
 timeout 60 wineserver -w || true
 timeout 120 wine cmd /c exit >/dev/null 2>&1
 timeout 60 wineserver -w || true
+# The registry is on disk once the server has ended: the prefix's word size.
+grep -q "^#arch=$WINEARCH" "$WINEPREFIX/system.reg" || {
+  echo "wineboot made no $WINEARCH prefix (a win32 one needs the 32-bit Wine, wine32:i386: scripts/deps.sh --wine)" >&2
+  tail -n 20 "$state/wineboot.log" >&2
+  exit 1
+}
 for n in 1 2 3 5; do
   link=$(readlink "$WINEPREFIX/dosdevices/com$n" || true)
   [ "$link" = "$ports/com$n" ] || { echo "COM$n is mapped to '$link', not $ports/com$n" >&2; exit 1; }
 done
-echo "Wine prefix ready on $display"
+echo "$WINEARCH Wine prefix ready on $display"
