@@ -16,6 +16,32 @@ function(fwutil_test name)
   endif()
 endfunction()
 
+# fwutil_conformance_tests(<area> [SOURCES <fixture sources...>] [LIBS <targets...>])
+# The area's conformance program, <area>_conformance_tests: every
+# *ConformanceTest.cpp of the calling folder, with the fixture's sources.
+# The files so named, and the test headers they include, speak the SDK only;
+# platform.conformance_includes (tests/platform) finds them by the same name.
+function(fwutil_conformance_tests area)
+  cmake_parse_arguments(C "" "" "SOURCES;LIBS" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*ConformanceTest.cpp")
+  if(NOT tests)
+    message(FATAL_ERROR "fwutil_conformance_tests(${area}): no *ConformanceTest.cpp in ${CMAKE_CURRENT_SOURCE_DIR}")
+  endif()
+  fwutil_test(${area}_conformance_tests SOURCES ${tests} ${C_SOURCES} LIBS ${C_LIBS})
+endfunction()
+
+# fwutil_add_subfolders()
+# Adds every folder below the calling one that has a CMakeLists.txt, so a
+# new folder of tests or benchmarks needs nothing but its own.
+function(fwutil_add_subfolders)
+  file(GLOB entries LIST_DIRECTORIES true CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*")
+  foreach(entry IN LISTS entries)
+    if(IS_DIRECTORY "${entry}" AND EXISTS "${entry}/CMakeLists.txt")
+      add_subdirectory("${entry}")
+    endif()
+  endforeach()
+endfunction()
+
 # fwutil_program_path(<var> <target>)
 # What a test or benchmark executes to start one of the tree's own programs as
 # a process of its own. Natively the program's file. In a cross build with an

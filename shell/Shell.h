@@ -11,7 +11,10 @@
 // that the other parts share with the shell.
 #include "common/Common.h"
 
-// The main window's other child.
+// The identifier OnSize looks up a command bar by. No child has it: the menu
+// bar (MenuBar) is a window of its own, owned by the main window, so the
+// lookup finds none, CommandBar_Height gives 0 and the log view takes the
+// whole client area.
 #define IDC_COMMANDBAR 4
 
 extern std::atomic<HWND> MenuBar;

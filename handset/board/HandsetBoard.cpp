@@ -6,7 +6,7 @@
 
 namespace handset {
 
-HandsetBoard::HandsetBoard() : gpio_(kernel::RegisterPhysicalBlock(kGpioAddress, kGpioSize)) {}
+HandsetBoard::HandsetBoard() : gpio_(kernel::RegisterPhysicalBlock(board::kGpioAddress, board::kGpioSize)) {}
 
 BOOL HandsetBoard::OemIoControl(DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned) {
   if (returned) *returned = 0;

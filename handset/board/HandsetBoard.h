@@ -16,9 +16,6 @@
 
 namespace handset {
 
-inline constexpr uint32_t kGpioAddress = 0xB4E00000;
-inline constexpr uint32_t kGpioSize = 0x14C;
-
 struct KeyRecord {
   BYTE vk;
   BYTE scan;

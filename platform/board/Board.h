@@ -8,9 +8,15 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 namespace board {
+
+// The handset's GPIO register block: the physical address and size at which
+// a program maps it (VirtualCopy). The emulated handset's board provides it.
+inline constexpr uint32_t kGpioAddress = 0xB4E00000;
+inline constexpr DWORD kGpioSize = 0x14C;
 
 class Board {
  public:

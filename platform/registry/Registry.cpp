@@ -333,14 +333,6 @@ std::optional<Value> GetValue(std::string_view key, std::string_view name) {
   return ToValue(it->second);
 }
 
-bool KeyExists(std::string_view key) {
-  auto path = ParseKeyPath(key, nullptr);
-  if (!path) return false;
-  Store& store = TheStore();
-  std::lock_guard<std::mutex> guard(store.lock);
-  return Walk(store, *path, false) != nullptr;
-}
-
 std::vector<std::string> ListSubkeys(std::string_view key) {
   std::vector<std::string> names;
   auto path = ParseKeyPath(key, nullptr);

@@ -42,7 +42,6 @@ bool RemoveKey(std::string_view key);
 void Clear();
 
 std::optional<Value> GetValue(std::string_view key, std::string_view name);
-bool KeyExists(std::string_view key);
 std::vector<std::string> ListSubkeys(std::string_view key);
 std::vector<Value> ListValues(std::string_view key);
 

@@ -1,53 +1,40 @@
 # Checks that the conformance tests include only SDK headers (angle
-# brackets), standard and GoogleTest headers, their area's fixture and the
-# shared polling helper (standard C++ only): a
-# header of the stand-in's insides in one of them would make it a test of
-# those insides. Run as: cmake -DTESTS=<tests/platform> -P this file.
+# brackets), standard and GoogleTest headers, the program's resource
+# identifiers, and test headers of this folder (their fixtures, the shared
+# polling helper), which are held to the same rule: a header of the
+# stand-in's insides in one of them would make it a test of those insides.
+# The conformance tests are the files named *ConformanceTest.cpp below
+# TESTS; their programs take them by that name (fwutil_conformance_tests).
+# Run as: cmake -DTESTS=<tests/platform> -P this file.
 cmake_minimum_required(VERSION 3.25)
 
-# file|allowed quoted includes (comma-separated; empty: none)
-set(conformance
-  "sdk/SdkConformanceTest.cpp|"
-  "kernel/ThreadTest.cpp|../Polling.h"
-  "kernel/HandleTest.cpp|"
-  "kernel/MemoryTest.cpp|KernelTestSupport.h"
-  "kernel/ModuleTest.cpp|KernelTestSupport.h"
-  "kernel/KernelTestSupport.h|"
-  "text/FormatTest.cpp|"
-  "text/WideStringTest.cpp|"
-  "registry/RegistryTest.cpp|RegistryTestSupport.h"
-  "registry/RegistryTestSupport.h|"
-  "resources/ResourceApiTest.cpp|ResourceTestSupport.h,shell/resources/resource.h"
-  "resources/ResourceTestSupport.h|"
-  "serial/ComConformanceTest.cpp|SerialTestSupport.h"
-  "serial/SerialTestSupport.h|../Polling.h"
-  "windowing/WindowTest.cpp|WindowTestSupport.h"
-  "windowing/MessageTest.cpp|WindowTestSupport.h"
-  "windowing/EditTest.cpp|WindowTestSupport.h"
-  "windowing/MenuTest.cpp|WindowTestSupport.h"
-  "windowing/DialogTest.cpp|WindowTestSupport.h"
-  "windowing/WindowTestSupport.h|../Polling.h"
-  "shell/ShellTest.cpp|../windowing/WindowTestSupport.h")
+# The program's own headers a conformance test may name (from the project's root).
+set(program_headers "shell/resources/resource.h")
 
+file(GLOB_RECURSE pending "${TESTS}/*ConformanceTest.cpp")
+if(NOT pending)
+  message(FATAL_ERROR "No *ConformanceTest.cpp below ${TESTS}")
+endif()
+set(checked "")
 set(failures "")
-foreach(entry IN LISTS conformance)
-  string(REPLACE "|" ";" parts "${entry}")
-  list(GET parts 0 file)
-  list(LENGTH parts count)
-  set(allowed "")
-  if(count GREATER 1)
-    list(GET parts 1 allowedText)
-    string(REPLACE "," ";" allowed "${allowedText}")
-  endif()
-  if(NOT EXISTS "${TESTS}/${file}")
-    list(APPEND failures "${file}: missing")
+while(pending)
+  list(POP_FRONT pending path)
+  if(path IN_LIST checked)
     continue()
   endif()
-  file(STRINGS "${TESTS}/${file}" includes REGEX "^[ \t]*#[ \t]*include")
+  list(APPEND checked "${path}")
+  file(RELATIVE_PATH file "${TESTS}" "${path}")
+  get_filename_component(dir "${path}" DIRECTORY)
+  file(STRINGS "${path}" includes REGEX "^[ \t]*#[ \t]*include")
   foreach(line IN LISTS includes)
     if(line MATCHES "\"([^\"]+)\"")
-      if(NOT CMAKE_MATCH_1 IN_LIST allowed)
-        list(APPEND failures "${file}: ${CMAKE_MATCH_1}")
+      set(header "${CMAKE_MATCH_1}")
+      get_filename_component(local "${header}" ABSOLUTE BASE_DIR "${dir}")
+      string(FIND "${local}" "${TESTS}/" under)
+      if(under EQUAL 0 AND EXISTS "${local}")
+        list(APPEND pending "${local}")
+      elseif(NOT header IN_LIST program_headers)
+        list(APPEND failures "${file}: \"${header}\"")
       endif()
     elseif(line MATCHES "<([^>]+/[^>]+)>")
       set(header "${CMAKE_MATCH_1}")
@@ -56,9 +43,11 @@ foreach(entry IN LISTS conformance)
       endif()
     endif()
   endforeach()
-endforeach()
+endwhile()
 
 if(failures)
   string(REPLACE ";" "\n  " text "${failures}")
-  message(FATAL_ERROR "Conformance tests include more than the SDK and their fixture:\n  ${text}")
+  message(FATAL_ERROR "Conformance tests include more than the SDK and their fixtures:\n  ${text}")
 endif()
+list(LENGTH checked count)
+message(STATUS "${count} conformance files and test headers include the SDK only")

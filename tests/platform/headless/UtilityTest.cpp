@@ -38,7 +38,7 @@ class UtilityTest : public ::testing::Test {
   void SetUp() override {
     board::Install(&board);
     // The handset's GPIO register block, which the utility maps at start-up.
-    kernel::RegisterPhysicalBlock(0xB4E00000, 0x14C);
+    kernel::RegisterPhysicalBlock(board::kGpioAddress, board::kGpioSize);
     instance = kernel::RegisterProgramModule(u"fwutil.exe", resources::ProgramImage());
   }
   void TearDown() override {

@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr uint32_t kGpioAddress = 0xB4E00000;
-constexpr DWORD kGpioSize = 0x14C;
+using board::kGpioAddress;
+using board::kGpioSize;
 
 class MemoryTest : public ::testing::Test {
  protected:

@@ -22,6 +22,9 @@ DWORD TestBoard::LastIoControl() const { return board_->lastCode; }
 void TestBoard::Accept(BOOL accept) { board_->accept = accept; }
 void TestBoard::SetProgramPath(std::u16string path) { board_->path = std::move(path); }
 
+const uint32_t kGpioAddress = board::kGpioAddress;
+const DWORD kGpioSize = board::kGpioSize;
+
 volatile uint8_t* BoardRegisters(uint32_t physical, DWORD size) {
   return kernel::RegisterPhysicalBlock(physical, size);
 }

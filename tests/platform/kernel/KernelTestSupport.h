@@ -31,6 +31,10 @@ class TestBoard {
   std::unique_ptr<Board> board_;
 };
 
+// The handset's GPIO register block: where a program maps it.
+extern const uint32_t kGpioAddress;
+extern const DWORD kGpioSize;
+
 // A block of device registers the board has at `physical` (what VirtualCopy
 // maps); the registers as the device sees them.
 volatile uint8_t* BoardRegisters(uint32_t physical, DWORD size);

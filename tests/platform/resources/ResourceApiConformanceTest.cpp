@@ -177,7 +177,7 @@ TEST_F(ResourceApiTest, AcceleratorTableLoadsByNameAndGivesItsEntries) {
   ASSERT_NE(table, nullptr);
   EXPECT_EQ(LoadAcceleratorsW(instance_, TEXT("id_accel")), table);
   // Its one entry, Ctrl+Q for Exit: ResourceHandlesTest.cpp reads it back;
-  // the behaviour of such a table: MessageTest.cpp (AcceleratorTurnsCtrlQ...).
+  // the behaviour of such a table: MessageConformanceTest.cpp (AcceleratorTurnsCtrlQ...).
 
   SetLastError(0);
   EXPECT_EQ(LoadAcceleratorsW(instance_, TEXT("NO_ACCEL")), nullptr);

@@ -233,7 +233,7 @@ DWORD WINAPI Sender(LPVOID param) {
 // Win32 says nothing of a send whose thread is terminated; the stand-in takes
 // the queued message back, so the receiver never reads the dead thread's
 // stack (its text here), and termination takes effect inside the send, a
-// blocking platform call (ThreadTest.cpp, on termination points).
+// blocking platform call (ThreadConformanceTest.cpp, on termination points).
 TEST(SendTest, TerminatedSenderTakesItsQueuedMessageBack) {
   std::atomic<int> delivered{0};
   HWND hwnd = Create([&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
