@@ -103,14 +103,18 @@ class Child {
   }
 
   std::string Errors() const { return ReadFile(errPath_); }
-  // Waits until standard error holds `text`.
-  bool WaitForError(const std::string& text, std::chrono::milliseconds timeout) {
+  // Waits until standard error holds `text`, `times` times.
+  bool WaitForError(const std::string& text, std::chrono::milliseconds timeout, size_t times = 1) {
+    auto holds = [&] {
+      std::string errors = Errors();
+      size_t found = 0;
+      for (size_t at = errors.find(text); at != std::string::npos; at = errors.find(text, at + text.size())) found++;
+      return found >= times;
+    };
     auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-      if (Errors().find(text) != std::string::npos) return true;
-      if (std::chrono::steady_clock::now() >= end || Wait(std::chrono::milliseconds(0))) {
-        return Errors().find(text) != std::string::npos;
-      }
+      if (holds()) return true;
+      if (std::chrono::steady_clock::now() >= end || Wait(std::chrono::milliseconds(0))) return holds();
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }

@@ -298,6 +298,8 @@ TEST_F(UpdateEndToEnd, OverAPtyPairWithTheModuleSimulator) {
   // The simulator wrote its flash when the image was accepted.
   ASSERT_TRUE(sim.WaitForError("flash written to", 30s)) << sim.Errors();
   EXPECT_TRUE(ReadFile(dir_ / "sim-flash.bin") == ReadFile(FIRMWARE_IMAGE));
+  // The final reset request may still be in the control FIFO when fwutil ends.
+  sim.WaitForError("control: reset", 10s, 2);
   std::string log = sim.Errors();
   EXPECT_EQ(Count(log, "control: reset"), 2u) << log;  // the wake-up's and the final one
   EXPECT_EQ(Count(log, "control: suspend"), 1u) << log;
