@@ -305,6 +305,46 @@ TEST_P(UpdateFaultMatrix, EndsAsPrescribedAndNeverClaimsAFailedImage) {
   }
 }
 
+// The words of a failed write carry what really went out: a lost one-byte
+// command is "0 of 1", the check bytes "1 of 2" when only the first went.
+class FailedWriteWords : public FaultRunFixture {
+ protected:
+  // Fails the update's write after the trace `trigger`, or the one after
+  // that when `skipOne`, and expects `words` in the log view.
+  void Expect(const char16_t* trigger, bool skipOne, std::u16string_view words) {
+    RunPlan plan;
+    plan.expected = Outcome::Failed;
+    plan.faultPhase = Phase::MemoryCheck;
+    plan.trigger = trigger;
+    plan.onTrigger = [this, skipOne] {
+      if (!skipOne) {
+        ModulePortFaults().FailNext(1);
+        return;
+      }
+      hooks_->At(u" char : ", 1, [this] { ModulePortFaults().FailNext(1); });
+    };
+    RunResult result = RunUpdate(plan);
+    EXPECT_TRUE(result.ok) << result.detail;
+    std::u16string log = Log();
+    EXPECT_NE(log.find(words), std::u16string::npos) << std::string(log.begin(), log.end());
+  }
+};
+
+TEST_F(FailedWriteWords, ALostMemoryCheckCommandIsNoneOfOne) {
+  Expect(u"Prepare to send update program", false,
+         u"Could not write the memory check command 50h to the radio module (COM1: took 0 of 1 bytes)");
+}
+
+TEST_F(FailedWriteWords, ALostSizeCommandIsNoneOfOne) {
+  Expect(u"Memory Check, We should get 3 char above", false,
+         u"Could not write the size command 54h to the radio module (COM1: took 0 of 1 bytes)");
+}
+
+TEST_F(FailedWriteWords, ALostOddCheckByteIsOneOfTwo) {
+  Expect(u" Sending Checksum", true,
+         u"Could not write the image check bytes to the radio module (COM1: took 1 of 2 bytes)");
+}
+
 INSTANTIATE_TEST_SUITE_P(Faults, UpdateFaultMatrix, ::testing::ValuesIn(AllCases()),
                          [](const auto& info) { return CaseName(info.param); });
 
