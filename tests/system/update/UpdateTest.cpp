@@ -11,6 +11,7 @@
 
 #include "devices/ril/RilDriver.h"
 #include "kernel/Handles.h"
+#include "kernel/Thread.h"
 #include "kernel/Waitable.h"
 #include "UpdateFixture.h"
 #include "update/UpdateImages.h"
@@ -301,6 +302,53 @@ TEST_F(UpdateTest, AMissingImageFailsAtOnceWithoutModuleResets) {
   HANDLE com1 = CreateFileW(TEXT("COM1:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(com1, INVALID_HANDLE_VALUE);
   CloseHandle(com1);
+}
+
+// A thread or event that cannot be made (a handset out of memory or
+// handles) ends the update with words, never an update that runs on without
+// its wake-up or its time limits. When the update thread itself cannot
+// start, nothing has reached the module and the radio is back on.
+TEST_F(UpdateTest, AThreadOrEventThatCannotBeMadeEndsTheUpdateWithWords) {
+  struct Case {
+    unsigned skip;  // creations that succeed first: update thread, wake-up thread, limit event, limit thread
+    const char16_t* reason;
+    unsigned resets;
+  };
+  const Case cases[] = {
+      {1, u"Could not start the wake-up (error 8)", 0},
+      {2, u"Could not time the wait for A0h after the module reset (error 8)", 1},
+      {3, u"Could not time the wait for A0h after the module reset (error 8)", 1},
+      {0, u"Could not start the update (error 8)", 0},
+  };
+  options_.pacedLines = false;
+  StartWithJournal();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.skip);
+    ril::ClearRequests();
+    std::u16string before = Log();
+    kernel::FailCreations(c.skip, 1);
+    EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+    if (c.skip > 0) {
+      ASSERT_EQ(WaitForSingleObject(UpdateThreadHandle.load(), 120000), WAIT_OBJECT_0);
+    }
+    kernel::FailCreations(0, 0);
+    std::u16string added = Log().substr(before.size());
+    const std::u16string words = FailureLog(c.reason);
+    ASSERT_GE(added.size(), words.size()) << std::string(added.begin(), added.end());
+    EXPECT_EQ(added.substr(added.size() - words.size()), words);
+    EXPECT_EQ(ril::Requests().reset, c.resets);
+    EXPECT_EQ(CastThreadHandle.load(), INVALID_HANDLE_VALUE);
+    // The radio stays suspended as after any failed update, unless nothing
+    // was begun.
+    EXPECT_EQ(Handset().Module()->RadioSuspended(), c.skip > 0);
+    HANDLE com1 = CreateFileW(TEXT("COM1:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(com1, INVALID_HANDLE_VALUE);
+    CloseHandle(com1);
+  }
+  // Nothing is left in a state that stops the next update.
+  ASSERT_EQ(Send(IDM_UPDATE_GO), 1);
+  ASSERT_TRUE(NoteAndAnswerBox(120s));
+  EXPECT_TRUE(Handset().Module()->FlashHolds(firmware_));
 }
 
 // An update that fails leaves the utility ready for the next one: a start
