@@ -28,6 +28,7 @@
 #include "kernel/Clock.h"
 #include "radio/Module.h"
 #include "serial/Serial.h"
+#include "serial/VirtualPort.h"
 #include "support/FaultRun.h"
 #include "support/ProcessProbe.h"
 #include "support/PtyModule.h"
@@ -63,7 +64,7 @@ enum class Fault {
   FarEndClosed,  // COM1: on a host tty whose other end is closed
   RefuseImage,   // the final check refused every time
   RefuseAlways,  // the phase refused every time
-  Garbled,       // bytes with a framing error before each answer, a byte time apart on a paced line
+  Garbled,            // a byte with a framing error in a line event of its own before a (slow) answer
   GarbledWithAnswer,  // a byte with a framing error in the same line event as the answer
 };
 
@@ -266,8 +267,18 @@ TEST_P(UpdateFaultMatrix, EndsAsPrescribedAndNeverClaimsAFailedImage) {
       plan.moduleSwitches.push_back("refuse@" + phase + "=always");
       break;
     case Fault::Garbled:
-      plan.pacedLine = true;
+      // Garbled bytes before each answer, which comes a while later; and
+      // once the first wait of the phase has begun, a garbled byte alone.
       plan.moduleSwitches.push_back("garble@" + phase + "=3");
+      plan.moduleSwitches.push_back("delay@" + phase + "=250");
+      plan.trigger = spot.trigger;
+      plan.onTrigger = [this] {
+        hooks_->At(u"Waiting for char", 1, [this] {
+          const uint8_t garbled = 0x3C;
+          const bool damaged = true;
+          Handset().ModuleLine()->WriteGarbled(&garbled, &damaged, 1, serial::LineCondition::FramingError);
+        });
+      };
       break;
     case Fault::GarbledWithAnswer:
       // On the unpaced line the garbled byte and the answer arrive at once.
