@@ -144,4 +144,10 @@ class PlatformCall {
 std::shared_ptr<ThreadControl> StartThread(std::function<uint32_t()> body, bool suspended);
 std::shared_ptr<ThreadControl> StartThread(uint32_t (*entry)(void*), void* param, bool suspended);
 
+// A fault switch for tests: of the next CreateThread / CreateEventW calls
+// (counted together), the first `skip` succeed and the `count` after them
+// fail with ERROR_NOT_ENOUGH_MEMORY, as on a handset out of memory or
+// handles. FailCreations(0, 0) turns it off.
+void FailCreations(unsigned skip, unsigned count);
+
 }  // namespace kernel

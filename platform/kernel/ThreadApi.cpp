@@ -16,6 +16,22 @@ namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
 
+std::mutex creationFaultsLock;
+unsigned creationsToSkip = 0;
+unsigned creationsToFail = 0;
+
+// Whether the creation now asked for is to fail (FailCreations).
+bool CreationFails() {
+  std::lock_guard<std::mutex> guard(creationFaultsLock);
+  if (creationsToFail == 0) return false;
+  if (creationsToSkip > 0) {
+    --creationsToSkip;
+    return false;
+  }
+  --creationsToFail;
+  return true;
+}
+
 class ThreadObject : public WaitableObject {
  public:
   explicit ThreadObject(std::shared_ptr<ThreadControl> control) : control_(std::move(control)) {}
@@ -73,6 +89,12 @@ std::shared_ptr<ThreadControl> ThreadOf(HANDLE handle) {
 
 }  // namespace
 
+void FailCreations(unsigned skip, unsigned count) {
+  std::lock_guard<std::mutex> guard(creationFaultsLock);
+  creationsToSkip = skip;
+  creationsToFail = count;
+}
+
 }  // namespace kernel
 
 using kernel::PlatformCall;
@@ -100,6 +122,10 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE 
   PlatformCall call;
   if (lpStartAddr == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (kernel::CreationFails()) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
   auto control = kernel::StartThread([lpStartAddr, lpvThreadParam] { return lpStartAddr(lpvThreadParam); },
@@ -199,6 +225,10 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
 
 HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR) {
   PlatformCall call;
+  if (kernel::CreationFails()) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   return kernel::InsertHandle(std::make_shared<kernel::EventObject>(bManualReset != FALSE, bInitialState != FALSE));
 }
 

@@ -28,6 +28,7 @@
 #include "kernel/Clock.h"
 #include "radio/Module.h"
 #include "serial/Serial.h"
+#include "serial/VirtualPort.h"
 #include "support/FaultRun.h"
 #include "support/ProcessProbe.h"
 #include "support/PtyModule.h"
@@ -63,6 +64,8 @@ enum class Fault {
   FarEndClosed,  // COM1: on a host tty whose other end is closed
   RefuseImage,   // the final check refused every time
   RefuseAlways,  // the phase refused every time
+  Garbled,            // a byte with a framing error in a line event of its own before a (slow) answer
+  GarbledWithAnswer,  // a byte with a framing error in the same line event as the answer
 };
 
 const char* FaultName(Fault f) {
@@ -97,6 +100,10 @@ const char* FaultName(Fault f) {
       return "refuse-image";
     case Fault::RefuseAlways:
       return "refusal-always";
+    case Fault::Garbled:
+      return "garbled";
+    case Fault::GarbledWithAnswer:
+      return "garbled-with-answer";
   }
   return "?";
 }
@@ -138,6 +145,10 @@ Outcome Prescribed(Fault fault, Phase phase) {
     case Fault::None:
     case Fault::Noise:
     case Fault::Delay:
+    // A garbled byte is a stray byte that came with a line error: read and
+    // dropped, and the wait goes on for the answer.
+    case Fault::Garbled:
+    case Fault::GarbledWithAnswer:
       return Outcome::Done;
     case Fault::Break:
     case Fault::Framing:
@@ -202,7 +213,8 @@ std::vector<Case> AllCases() {
   for (const PhaseSpot& spot : kSpots) {
     for (Fault fault :
          {Fault::Noise, Fault::Delay, Fault::Break, Fault::Framing, Fault::Parity, Fault::Overrun, Fault::Refuse,
-          Fault::Silent, Fault::FailedWrite, Fault::ShortWrite, Fault::PortRemoved, Fault::FarEndClosed}) {
+          Fault::Silent, Fault::FailedWrite, Fault::ShortWrite, Fault::PortRemoved, Fault::FarEndClosed,
+          Fault::Garbled, Fault::GarbledWithAnswer}) {
       cases.push_back({spot.phase, fault});
     }
   }
@@ -254,6 +266,24 @@ TEST_P(UpdateFaultMatrix, EndsAsPrescribedAndNeverClaimsAFailedImage) {
     case Fault::RefuseAlways:
       plan.moduleSwitches.push_back("refuse@" + phase + "=always");
       break;
+    case Fault::Garbled:
+      // Garbled bytes before each answer, which comes a while later; and
+      // once the first wait of the phase has begun, a garbled byte alone.
+      plan.moduleSwitches.push_back("garble@" + phase + "=3");
+      plan.moduleSwitches.push_back("delay@" + phase + "=250");
+      plan.trigger = spot.trigger;
+      plan.onTrigger = [this] {
+        hooks_->At(u"Waiting for char", 1, [this] {
+          const uint8_t garbled = 0x3C;
+          const bool damaged = true;
+          Handset().ModuleLine()->WriteGarbled(&garbled, &damaged, 1, serial::LineCondition::FramingError);
+        });
+      };
+      break;
+    case Fault::GarbledWithAnswer:
+      // On the unpaced line the garbled byte and the answer arrive at once.
+      plan.moduleSwitches.push_back("garble@" + phase + "=1");
+      break;
     case Fault::FailedWrite:
       plan.trigger = spot.trigger;
       // The wake-up bytes go every 10 ms: a few of them lost.
@@ -284,6 +314,46 @@ TEST_P(UpdateFaultMatrix, EndsAsPrescribedAndNeverClaimsAFailedImage) {
   if (c.fault == Fault::RefuseAlways) {
     EXPECT_EQ(result.wakeUpAttempts, static_cast<uint32_t>(WAKE_UP_ATTEMPTS));
   }
+}
+
+// The words of a failed write carry what really went out: a lost one-byte
+// command is "0 of 1", the check bytes "1 of 2" when only the first went.
+class FailedWriteWords : public FaultRunFixture {
+ protected:
+  // Fails the update's write after the trace `trigger`, or the one after
+  // that when `skipOne`, and expects `words` in the log view.
+  void Expect(const char16_t* trigger, bool skipOne, std::u16string_view words) {
+    RunPlan plan;
+    plan.expected = Outcome::Failed;
+    plan.faultPhase = Phase::MemoryCheck;
+    plan.trigger = trigger;
+    plan.onTrigger = [this, skipOne] {
+      if (!skipOne) {
+        ModulePortFaults().FailNext(1);
+        return;
+      }
+      hooks_->At(u" char : ", 1, [this] { ModulePortFaults().FailNext(1); });
+    };
+    RunResult result = RunUpdate(plan);
+    EXPECT_TRUE(result.ok) << result.detail;
+    std::u16string log = Log();
+    EXPECT_NE(log.find(words), std::u16string::npos) << std::string(log.begin(), log.end());
+  }
+};
+
+TEST_F(FailedWriteWords, ALostMemoryCheckCommandIsNoneOfOne) {
+  Expect(u"Prepare to send update program", false,
+         u"Could not write the memory check command 50h to the radio module (COM1: took 0 of 1 bytes)");
+}
+
+TEST_F(FailedWriteWords, ALostSizeCommandIsNoneOfOne) {
+  Expect(u"Memory Check, We should get 3 char above", false,
+         u"Could not write the size command 54h to the radio module (COM1: took 0 of 1 bytes)");
+}
+
+TEST_F(FailedWriteWords, ALostOddCheckByteIsOneOfTwo) {
+  Expect(u" Sending Checksum", true,
+         u"Could not write the image check bytes to the radio module (COM1: took 1 of 2 bytes)");
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, UpdateFaultMatrix, ::testing::ValuesIn(AllCases()),

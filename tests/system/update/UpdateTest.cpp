@@ -11,6 +11,7 @@
 
 #include "devices/ril/RilDriver.h"
 #include "kernel/Handles.h"
+#include "kernel/Thread.h"
 #include "kernel/Waitable.h"
 #include "UpdateFixture.h"
 #include "update/UpdateImages.h"
@@ -249,6 +250,104 @@ TEST_F(UpdateTest, ABreakInPlaceOfAStageTwoSectionAnswerIsARefusal) {
   ClosePart(expected);
   EXPECT_TRUE(SameSequence(UpdateThreadSequence(), expected.Lines()));
   EXPECT_EQ(Log(), kBanner + UpdateLog(2));
+  EXPECT_TRUE(Handset().Module()->FlashHolds(firmware_));
+}
+
+// Bytes garbled on the line before every answer of every step come with a
+// line error in the same event: each is read and dropped like any stray
+// byte, and the update runs as on a clean line, every answer in its place.
+TEST_F(UpdateTest, GarbledBytesBeforeEveryAnswerCostNoAnswer) {
+  options_.pacedLines = false;
+  options_.moduleSwitches = {"garble@all=2"};
+  StartWithJournal();
+  ril::ClearRequests();
+  EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+  ASSERT_TRUE(NoteAndAnswerBox(120s));
+  ASSERT_TRUE(WaitUpdateEnd());
+
+  EXPECT_EQ(TraceCount(u"None byte got from KRX5 !!\r\n"), 0u);
+  EXPECT_EQ(TraceCount(u"!Cast 55h!\r\n"), 1u);
+  EXPECT_EQ(ril::Requests().reset, 2u);  // the wake-up's and the one after success
+  EXPECT_EQ(Log(), std::u16string(kBanner) + UpdateLog(1));
+  EXPECT_TRUE(Handset().Module()->FlashHolds(firmware_));
+  radio::Record record = Handset().Module()->GetRecord();
+  for (radio::Phase phase : radio::kAllPhases) {
+    if (phase == radio::Phase::ImageLength) continue;
+    SCOPED_TRACE(std::string(radio::PhaseName(phase)));
+    EXPECT_GE(record[phase].garbledBytes, 2u);
+    EXPECT_EQ(record[phase].garbledBytes % 2, 0u);
+  }
+  EXPECT_EQ(record[radio::Phase::ImageSections].garbledBytes, 2u * 623);
+  EXPECT_EQ(record[radio::Phase::SizeRecord].garbledBytes, 2u * 3);
+  EXPECT_EQ(record.refusals, 0u);
+}
+
+// A program without its images fails before anything reaches the module:
+// no module reset, no wake-up byte, the words in the log view.
+TEST_F(UpdateTest, AMissingImageFailsAtOnceWithoutModuleResets) {
+  options_.pacedLines = false;
+  StartWithJournal();
+  ril::ClearRequests();
+  HINSTANCE instance = AppInstance;
+  AppInstance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x7654320));
+  EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+  ASSERT_EQ(WaitForSingleObject(UpdateThreadHandle.load(), 120000), WAIT_OBJECT_0);
+  AppInstance = instance;
+  const std::u16string reason = u"The program holds no boot stage 1 image";
+  EXPECT_EQ(Log(), std::u16string(kBanner) + FailureLog(reason));
+  EXPECT_EQ(ril::Requests().reset, 0u);
+  EXPECT_EQ(TraceCount(u"!Cast 55h!\r\n"), 0u);
+  EXPECT_TRUE(CastWrites(journal_->Events(), ThreadOfTrace(journal_->Events(), u"Open : COM1:")).empty());
+  EXPECT_EQ(CastThreadHandle.load(), INVALID_HANDLE_VALUE);
+  HANDLE com1 = CreateFileW(TEXT("COM1:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(com1, INVALID_HANDLE_VALUE);
+  CloseHandle(com1);
+}
+
+// A thread or event that cannot be made (a handset out of memory or
+// handles) ends the update with words, never an update that runs on without
+// its wake-up or its time limits. When the update thread itself cannot
+// start, nothing has reached the module and the radio is back on.
+TEST_F(UpdateTest, AThreadOrEventThatCannotBeMadeEndsTheUpdateWithWords) {
+  struct Case {
+    unsigned skip;  // creations that succeed first: update thread, wake-up thread, limit event, limit thread
+    const char16_t* reason;
+    unsigned resets;
+  };
+  const Case cases[] = {
+      {1, u"Could not start the wake-up (error 8)", 0},
+      {2, u"Could not time the wait for A0h after the module reset (error 8)", 1},
+      {3, u"Could not time the wait for A0h after the module reset (error 8)", 1},
+      {0, u"Could not start the update (error 8)", 0},
+  };
+  options_.pacedLines = false;
+  StartWithJournal();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.skip);
+    ril::ClearRequests();
+    std::u16string before = Log();
+    kernel::FailCreations(c.skip, 1);
+    EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+    if (c.skip > 0) {
+      ASSERT_EQ(WaitForSingleObject(UpdateThreadHandle.load(), 120000), WAIT_OBJECT_0);
+    }
+    kernel::FailCreations(0, 0);
+    std::u16string added = Log().substr(before.size());
+    const std::u16string words = FailureLog(c.reason);
+    ASSERT_GE(added.size(), words.size()) << std::string(added.begin(), added.end());
+    EXPECT_EQ(added.substr(added.size() - words.size()), words);
+    EXPECT_EQ(ril::Requests().reset, c.resets);
+    EXPECT_EQ(CastThreadHandle.load(), INVALID_HANDLE_VALUE);
+    // The radio stays suspended as after any failed update, unless nothing
+    // was begun.
+    EXPECT_EQ(Handset().Module()->RadioSuspended(), c.skip > 0);
+    HANDLE com1 = CreateFileW(TEXT("COM1:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(com1, INVALID_HANDLE_VALUE);
+    CloseHandle(com1);
+  }
+  // Nothing is left in a state that stops the next update.
+  ASSERT_EQ(Send(IDM_UPDATE_GO), 1);
+  ASSERT_TRUE(NoteAndAnswerBox(120s));
   EXPECT_TRUE(Handset().Module()->FlashHolds(firmware_));
 }
 
