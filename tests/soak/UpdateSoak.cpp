@@ -566,6 +566,23 @@ class SoakRun : public FaultRunFixture {
       if (after[Phase::FinalCheck].answers == before[Phase::FinalCheck].answers) {
         problems.push_back("done without the module's final answer");
       }
+      // The module answers the check bytes after its delay: a done traced
+      // sooner did not have the answer (the module counts an answer, and
+      // writes its flash, when it decides on it, not when it arrives).
+      const kernel::Duration delay = TheModule().Faults(Phase::FinalCheck).delay;
+      std::optional<kernel::TimePoint> checkSent, doneTraced;
+      for (const auto& e : trace) {
+        if (Has(e.text, u" Sending Checksum")) checkSent = e.at;
+        if (Has(e.text, kDone) && !doneTraced) doneTraced = e.at;
+      }
+      if (!checkSent || !doneTraced) {
+        problems.push_back("done without the check bytes or the done trace");
+      } else if (*doneTraced < *checkSent + delay) {
+        char text[160];
+        std::snprintf(text, sizeof text, "done %.0f ms after the check bytes, before the module's answer (%.0f ms)",
+                      Ms(*doneTraced - *checkSent), Ms(delay));
+        problems.push_back(text);
+      }
       if (!holdsImage) problems.push_back("done while the flash does not hold the image");
       if (Occurrences(log, kDone) != 1) problems.push_back("done said more than once");
       if (boxes != 1) problems.push_back("success boxes: " + std::to_string(boxes));
