@@ -136,16 +136,31 @@ static DWORD WINAPI WaitLimitThread(LPVOID parameter) {
 }
 
 // Sets the end of the wait that begins; starts the helper at first use.
-static void ArmLimit(DWORD ends) {
+// FALSE when the helper cannot be started: a wait without it could block
+// for ever on a silent module, so the caller does not wait at all.
+static BOOL ArmLimit(DWORD ends) {
   if (limitThread == NULL) {
     limitStop = 0;
     limitIdle = 1;
-    limitEvent = CreateEventW(NULL, FALSE, FALSE, NULL);
-    limitThread = CreateThread(NULL, 0, WaitLimitThread, NULL, 0, NULL);
+    HANDLE event = CreateEventW(NULL, FALSE, FALSE, NULL);
+    if (event == NULL) {
+      lineError = GetLastError();
+      return FALSE;
+    }
+    limitEvent = event;
+    HANDLE thread = CreateThread(NULL, 0, WaitLimitThread, NULL, 0, NULL);
+    if (thread == NULL) {
+      lineError = GetLastError();
+      limitEvent = NULL;
+      CloseHandle(event);
+      return FALSE;
+    }
+    limitThread = thread;
   }
   limitEnds = ends;
   limitArmed = 1;
   if (limitIdle != 0 || (LONG)(limitWakeAt - ends) > 0) SetEvent(limitEvent);
+  return TRUE;
 }
 
 static void StopWaitLimit(void) {
@@ -198,8 +213,38 @@ static BOOL WaitLineEvent(HANDLE line, DWORD* events) {
 
 static BOOL TimeIsUp(DWORD started, DWORD limit) { return limit != AWAIT_NO_LIMIT && GetTickCount() - started >= limit; }
 
-// The time limit ends a wait only while nothing is queued: a waiter that
-// comes late to an answer that arrived in time still takes it.
+// The last byte a wait read that was not the awaited one.
+static BYTE strayByte = 0;
+static BOOL strayCame = FALSE;
+
+// Reads one queued byte and traces it; FALSE when nothing was queued.
+static BOOL ReadQueuedByte(HANDLE line, BYTE* received) {
+  DWORD read = 0;
+  if (!ReadFile(line, received, 1, &read, NULL) || read != 1) return FALSE;
+  NKDbgPrintfW(TEXT("A byte got from KRX6A : %c , %X h\r\n"), *received, *received);
+  return TRUE;
+}
+
+// The time is up: what has already arrived is still looked at, up to what
+// the queue holds now (a module that sends without end is not listened to
+// beyond it), before the wait counts as timed out. The helper's nudge may
+// have ended WaitCommEvent just as the answer came in.
+static DWORD ReadQueuedAtLimit(HANDLE line, BYTE wanted) {
+  COMSTAT stat;
+  DWORD errors = 0;
+  memset(&stat, 0, sizeof(stat));
+  if (!ClearCommError(line, &errors, &stat)) return AWAIT_TIMED_OUT;
+  BYTE received = 0;
+  for (DWORD left = stat.cbInQue; left > 0 && ReadQueuedByte(line, &received); left--) {
+    if (received == wanted) return AWAIT_GOT_BYTE;
+    strayByte = received;
+    strayCame = TRUE;
+  }
+  return AWAIT_TIMED_OUT;
+}
+
+// The time limit ends a wait only once what is queued has been read: a
+// waiter that comes late to an answer that arrived in time still takes it.
 static DWORD AwaitOnLine(HANDLE line, BYTE wanted, DWORD started, DWORD limit) {
   for (;;) {
     DWORD events = 0;
@@ -209,7 +254,7 @@ static DWORD AwaitOnLine(HANDLE line, BYTE wanted, DWORD started, DWORD limit) {
     }
     if (events == 0) {
       // Woken for the time limit (the helper may also come a little early).
-      if (TimeIsUp(started, limit)) return AWAIT_TIMED_OUT;
+      if (TimeIsUp(started, limit)) return ReadQueuedAtLimit(line, wanted);
       continue;
     }
     // A break or a line error with nothing received ends the wait, also
@@ -219,22 +264,17 @@ static DWORD AwaitOnLine(HANDLE line, BYTE wanted, DWORD started, DWORD limit) {
       NKDbgPrintfW(TEXT("None byte got from KRX5 !!\r\n"));
       return AWAIT_LINE_EVENT;
     }
-    // Read byte by byte up to the awaited one; what comes before it is
-    // dropped, what comes after stays queued. When the queue runs dry before
-    // it arrives, wait for the next arrival rather than poll. A module that
-    // sends without end is not listened to beyond the limit.
+    // Bytes came, perhaps with a line error (a byte garbled on the way,
+    // already cleared): read byte by byte up to the awaited one; what comes
+    // before it is dropped, what comes after stays queued. When the queue
+    // runs dry before it arrives, wait for the next arrival rather than
+    // poll.
     BYTE received = 0;
-    DWORD read = 0;
-    while (ReadFile(line, &received, 1, &read, NULL) && read == 1) {
-      NKDbgPrintfW(TEXT("A byte got from KRX6A : %c , %X h\r\n"), received, received);
+    while (ReadQueuedByte(line, &received)) {
       if (received == wanted) return AWAIT_GOT_BYTE;
-      if (TimeIsUp(started, limit)) return AWAIT_TIMED_OUT;
-    }
-    // A break or line error reported together with stray bytes is the same
-    // refusal; it has been cleared and will not be reported again.
-    if ((events & ~(DWORD)EV_RXCHAR) != 0) {
-      NKDbgPrintfW(TEXT("None byte got from KRX5 !!\r\n"));
-      return AWAIT_LINE_EVENT;
+      strayByte = received;
+      strayCame = TRUE;
+      if (TimeIsUp(started, limit)) return ReadQueuedAtLimit(line, wanted);
     }
   }
 }
@@ -242,8 +282,12 @@ static DWORD AwaitOnLine(HANDLE line, BYTE wanted, DWORD started, DWORD limit) {
 DWORD AwaitByte(DWORD awaited, DWORD limit) {
   BYTE wanted = (BYTE)awaited;
   NKDbgPrintfW(TEXT("Waiting for char -> %X h\r\n"), wanted);
+  strayCame = FALSE;
   DWORD started = GetTickCount();
-  if (limit != AWAIT_NO_LIMIT) ArmLimit(started + limit);
+  if (limit != AWAIT_NO_LIMIT && !ArmLimit(started + limit)) {
+    NKDbgPrintfW(TEXT("Error (%d) starting the time limit of the wait\r\n"), (DWORD)lineError);
+    return AWAIT_NO_TIMER;
+  }
   DWORD outcome = AwaitOnLine(UpdatePortHandle(), wanted, started, limit);
   limitArmed = 0;
   if (outcome == AWAIT_TIMED_OUT) NKDbgPrintfW(TEXT("No char -> %X h within %d ms !!\r\n"), wanted, limit);
@@ -253,6 +297,11 @@ DWORD AwaitByte(DWORD awaited, DWORD limit) {
 BOOL WaitForByte(DWORD awaited) { return AwaitByte(awaited, AWAIT_NO_LIMIT) == AWAIT_GOT_BYTE; }
 
 DWORD AwaitLineError(void) { return lineError; }
+
+BOOL AwaitStrayByte(BYTE* value) {
+  if (strayCame) *value = strayByte;
+  return strayCame;
+}
 
 DWORD WINAPI CastThread(LPVOID parameter) {
   (void)parameter;

@@ -31,6 +31,7 @@ extern std::atomic<UpdatePort*> CurrentUpdatePort;
 #define AWAIT_GOT_BYTE 1     // the awaited byte has been read
 #define AWAIT_TIMED_OUT 2    // the time limit ran out first
 #define AWAIT_LINE_FAILED 3  // the line itself failed (gone, closed)
+#define AWAIT_NO_TIMER 5     // the time limit could not be set up; no wait
 // A wait without a time limit.
 #define AWAIT_NO_LIMIT INFINITE
 
@@ -47,8 +48,12 @@ BOOL WaitForByte(DWORD awaited);
 // AWAIT_ values. A timed-out wait traces what it waited for.
 DWORD AwaitByte(DWORD awaited, DWORD limit);
 // The error code of the line's failure that ended the last wait
-// (AWAIT_LINE_FAILED).
+// (AWAIT_LINE_FAILED), or of the time limit that could not be set up
+// (AWAIT_NO_TIMER).
 DWORD AwaitLineError(void);
+// TRUE, with the byte, when the last wait read a byte other than the
+// awaited one; the last such byte.
+BOOL AwaitStrayByte(BYTE* value);
 DWORD WINAPI CastThread(LPVOID parameter);
 
 #endif  // CECHAT_H

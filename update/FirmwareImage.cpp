@@ -41,7 +41,7 @@ static BOOL WriteWent(BOOL ok, DWORD written, DWORD length, LPCWSTR step) {
 BOOL SendFirmwareImage(HWND window) {
   BOOL sent50 = SendByte(CONFIGURE_BAUD_RATE);
   NKDbgPrintfW(TEXT("Send 0x50 to configure baudrate as 115.2k !!!\r\n"));
-  if (!WriteWent(sent50, 1, 1, TEXT("the memory check command 50h"))) return TransferFailed(window, 0);
+  if (!WriteWent(sent50, sent50 ? 1 : 0, 1, TEXT("the memory check command 50h"))) return TransferFailed(window, 0);
   Sleep(100);
 
   NKDbgPrintfW(TEXT("Memory Check, We would get 3 char here !!!!\r\n"));
@@ -50,7 +50,8 @@ BOOL SendFirmwareImage(HWND window) {
   }
   NKDbgPrintfW(TEXT("Memory Check, We should get 3 char above !!!!\r\n"));
 
-  if (!WriteWent(SendByte(SIZE_RECORD_FOLLOWS), 1, 1, TEXT("the size command 54h"))) return TransferFailed(window, 0);
+  BOOL sent54 = SendByte(SIZE_RECORD_FOLLOWS);
+  if (!WriteWent(sent54, sent54 ? 1 : 0, 1, TEXT("the size command 54h"))) return TransferFailed(window, 0);
   BYTE sizeRecord[3] = {0, 0, 0};
   if (UseFixedSize == 1) {
     sizeRecord[0] = 0x3F;
@@ -132,7 +133,8 @@ BOOL SendFirmwareImage(HWND window) {
   NKDbgPrintfW(TEXT(" Sending Checksum %X  %X !!\r\n"), evenCheck, oddCheck);
   BOOL sentEven = SendByte(evenCheck);
   BOOL sentOdd = sentEven && SendByte(oddCheck);
-  if (!WriteWent(sentOdd, 1, 1, TEXT("the image check bytes"))) return TransferFailed(window, marks);
+  DWORD checksSent = (sentEven ? 1 : 0) + (sentOdd ? 1 : 0);
+  if (!WriteWent(sentOdd, checksSent, 2, TEXT("the image check bytes"))) return TransferFailed(window, marks);
   NKDbgPrintfW(TEXT("File upload complete!! file size %d , %X h , Size char %X  %X  %X\r\n"), length, length,
                lengthRecord[0], lengthRecord[1], lengthRecord[2]);
 

@@ -19,18 +19,22 @@ BOOL SendFirmwareImage(HWND window);
 
 // Why the update failed, in words for the log view, set where it failed.
 extern WCHAR UpdateFailureText[192];
-// How the failed step ended: an AWAIT_ value (update/CeChat.h) or
-// UPDATE_WRITE_FAILED.
+// How the failed step ended: an AWAIT_ value (update/CeChat.h),
+// UPDATE_WRITE_FAILED or UPDATE_CANNOT_RUN.
 extern DWORD UpdateFailureKind;
 #define UPDATE_WRITE_FAILED 4
+// Something the update needs is missing (an image in the program, a
+// thread): another attempt would fail the same way.
+#define UPDATE_CANNOT_RUN 6
 // A wait for `awaited` after `step` ("boot stage 1", ...) that did not end
 // on its byte.
 void NoteFailedWait(DWORD outcome, BYTE awaited, LPCWSTR step);
 // A write of `step` that failed or moved only `written` of `length` bytes.
 void NoteFailedWrite(LPCWSTR step, DWORD written, DWORD length);
-// Any other failure, in words.
+// Any other failure, in words; no attempt can mend it.
 void NoteFailure(LPCWSTR text);
-// TRUE when the failure noted last leaves no line to go on with.
+// TRUE when the failure noted last leaves nothing to go on with: the line
+// failed, or another attempt would fail the same way.
 BOOL UpdateLineFailed(void);
 
 LRESULT StartUpdate(HWND window, WORD command, HWND control, WORD notification);

@@ -9,11 +9,19 @@ DWORD UpdateFailureKind = AWAIT_GOT_BYTE;
 
 void NoteFailedWait(DWORD outcome, BYTE awaited, LPCWSTR step) {
   UpdateFailureKind = outcome;
-  if (outcome == AWAIT_TIMED_OUT) {
+  BYTE stray = 0;
+  if (outcome == AWAIT_TIMED_OUT && AwaitStrayByte(&stray)) {
+    // The module talks, but not with the answer: the cable is not to blame.
+    wsprintfW(UpdateFailureText, TEXT("Wrong answer from the radio module (waiting for %Xh after %s, got %Xh)"),
+              awaited, step, stray);
+  } else if (outcome == AWAIT_TIMED_OUT) {
     wsprintfW(UpdateFailureText, TEXT("No answer from the radio module (waiting for %Xh after %s)"), awaited, step);
   } else if (outcome == AWAIT_LINE_EVENT) {
     wsprintfW(UpdateFailureText, TEXT("The radio module refused %s (a break or line error instead of %Xh)"), step,
               awaited);
+  } else if (outcome == AWAIT_NO_TIMER) {
+    wsprintfW(UpdateFailureText, TEXT("Could not time the wait for %Xh after %s (error %d)"), awaited, step,
+              AwaitLineError());
   } else {
     wsprintfW(UpdateFailureText,
               TEXT("The line to the radio module failed (COM1: error %d while waiting for %Xh after %s)"),
@@ -28,9 +36,12 @@ void NoteFailedWrite(LPCWSTR step, DWORD written, DWORD length) {
 }
 
 void NoteFailure(LPCWSTR text) {
-  UpdateFailureKind = AWAIT_LINE_EVENT;
+  UpdateFailureKind = UPDATE_CANNOT_RUN;
   wcsncpy(UpdateFailureText, text, sizeof(UpdateFailureText) / sizeof(WCHAR) - 1);
   UpdateFailureText[sizeof(UpdateFailureText) / sizeof(WCHAR) - 1] = 0;
 }
 
-BOOL UpdateLineFailed(void) { return UpdateFailureKind == AWAIT_LINE_FAILED || UpdateFailureKind == UPDATE_WRITE_FAILED; }
+BOOL UpdateLineFailed(void) {
+  return UpdateFailureKind == AWAIT_LINE_FAILED || UpdateFailureKind == UPDATE_WRITE_FAILED ||
+         UpdateFailureKind == AWAIT_NO_TIMER || UpdateFailureKind == UPDATE_CANNOT_RUN;
+}

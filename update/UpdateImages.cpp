@@ -31,3 +31,18 @@ const BYTE* LoadUpdateImage(DWORD kind) {
   NKDbgPrintfW(TEXT("Yes, we lock resources!!!!\r\n"));
   return bytes;
 }
+
+LPCWSTR MissingUpdateImage(void) {
+  static const struct {
+    DWORD resourceId;
+    LPCWSTR missing;
+  } Sent[] = {
+      {IDR_BOOT1, TEXT("The program holds no boot stage 1 image")},
+      {IDR_BOOT2, TEXT("The program holds no boot stage 2 image")},
+      {IDR_FW, TEXT("The program holds no firmware image")},
+  };
+  for (const auto& image : Sent) {
+    if (FindResourceW(AppInstance, MAKEINTRESOURCE(image.resourceId), TEXT("HEX")) == NULL) return image.missing;
+  }
+  return NULL;
+}

@@ -17,5 +17,8 @@
 #define FIRMWARE_LENGTH 2493720
 
 const BYTE* LoadUpdateImage(DWORD kind);
+// The words for the first image that an update sends and the program does
+// not hold; NULL when it holds them all. Traces nothing.
+LPCWSTR MissingUpdateImage(void);
 
 #endif  // UPDATEIMAGES_H

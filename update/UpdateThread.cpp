@@ -6,11 +6,14 @@
 #include "device/Device.h"
 #include "update/CeChat.h"
 #include "update/Update.h"
+#include "update/UpdateImages.h"
 #include "update/UpdateLimits.h"
 
 #define WAKE_UP_ANSWER 0xA0
 // At most this much of what arrived before the module reset is looked at.
 #define EARLIER_BYTES_LIMIT 0x8000
+// The wake-up waits on after a break or a line error, this much later.
+#define LINE_EVENT_PAUSE 10
 
 std::atomic<DWORD> UseFixedSize{0};
 std::atomic<HANDLE> UpdateThreadHandle{INVALID_HANDLE_VALUE};
@@ -36,7 +39,21 @@ LRESULT StartUpdate(HWND window, WORD command, HWND control, WORD notification) 
   Sleep(500);
   UseFixedSize = 1;
   updateActive = 1;
-  UpdateThreadHandle = CreateThread(NULL, 0, UpdateThread, (LPVOID)window, 0, NULL);
+  HANDLE thread = CreateThread(NULL, 0, UpdateThread, (LPVOID)window, 0, NULL);
+  if (thread == NULL) {
+    // Nothing has reached the module: the radio goes back on as it was.
+    DWORD error = GetLastError();
+    UpdateThreadHandle = INVALID_HANDLE_VALUE;
+    updateActive = 0;
+    ResumeRadio(window, 0, NULL, 0);
+    WCHAR failure[96];
+    wsprintfW(failure, TEXT("Update failed: Could not start the update (error %d)\r\n"), error);
+    NKDbgPrintfW(TEXT(" Update failed!!  Could not start the update (error %d)\r\n"), error);
+    AppendLog(window, failure);
+    AppendLog(window, TEXT("Choose Update firmware - Go to try again.\r\n"));
+    return 1;
+  }
+  UpdateThreadHandle = thread;
   return 1;
 }
 
@@ -75,26 +92,37 @@ static BOOL DropEarlierBytes(void) {
 static DWORD WakeModule(void) {
   NKDbgPrintfW(TEXT("!Cast 55h!\r\n"));
   Sleep(1000);
-  ResetRadio(NULL, 0, NULL, 0);
   // Only an answer to this reset counts at first. A module still in its
   // loader (no valid image after a failed update) answers the casting at
   // once, before the reset; taken for the answer, boot stage 1 would reach
-  // a loader that is only starting to listen. But a loader that the reset
-  // does not reach (no reset line, a module power-cycled by hand) answers
-  // once and then waits for stage 1: when nothing answers this reset in
-  // time and 0xA0 was among what came before it, that answer is taken.
+  // a loader that is only starting to listen. What came so far is read
+  // before the reset, so that an answer the module gives while the reset
+  // is still under way (a slow reset line, a busy handset) counts as this
+  // reset's. But a loader that the reset does not reach (no reset line, a
+  // module power-cycled by hand) answers once and then waits for stage 1:
+  // when nothing answers this reset in time and 0xA0 was among what came
+  // before it, that answer is taken.
   BOOL answeredBefore = DropEarlierBytes();
+  ResetRadio(NULL, 0, NULL, 0);
   // The first wait has the whole limit (its trace names it as it stands);
-  // a wait taken up again after a line event has what is left of it.
+  // a wait taken up again after a line event has what is left of it. The
+  // attempt ends at the limit whatever the line reports.
   DWORD started = GetTickCount();
   DWORD limit = WAKE_UP_LIMIT;
   for (;;) {
     DWORD outcome = AwaitByte(WAKE_UP_ANSWER, limit);
-    // A break or a line error: wait on for the answer, without a new reset.
+    // A break or a line error: wait on for the answer, without a new reset,
+    // after a pause, so that a line that reports nothing but errors (a
+    // module talking at another rate) does not keep the update spinning.
     if (outcome == AWAIT_LINE_EVENT) {
+      Sleep(LINE_EVENT_PAUSE);
       DWORD spent = GetTickCount() - started;
-      limit = spent < WAKE_UP_LIMIT ? WAKE_UP_LIMIT - spent : 0;
-      continue;
+      if (spent < WAKE_UP_LIMIT) {
+        limit = WAKE_UP_LIMIT - spent;
+        continue;
+      }
+      NKDbgPrintfW(TEXT("No char -> %X h within %d ms !!\r\n"), WAKE_UP_ANSWER, WAKE_UP_LIMIT);
+      outcome = AWAIT_TIMED_OUT;
     }
     if (outcome == AWAIT_TIMED_OUT && answeredBefore) {
       NKDbgPrintfW(TEXT(" A0h came before the reset, none since: the loader waits, go on!!\r\n"));
@@ -128,21 +156,42 @@ DWORD WINAPI UpdateThread(LPVOID parameter) {
   }
   NKDbgPrintfW(TEXT("Open com port succeed!!\r\n"));
 
+  WCHAR failure[320];
+  failure[0] = 0;
+  // An image missing from the program fails the update before anything
+  // reaches the module: no attempt could send it.
+  LPCWSTR missing = MissingUpdateImage();
   // From here on the wake-up byte goes out every 10 ms.
-  CastThreadHandle = CreateThread(NULL, 0, CastThread, NULL, 0, NULL);
+  HANDLE cast = missing == NULL ? CreateThread(NULL, 0, CastThread, NULL, 0, NULL) : NULL;
+  if (cast == NULL) {
+    if (missing != NULL) {
+      NoteFailure(missing);
+    } else {
+      WCHAR text[64];
+      wsprintfW(text, TEXT("Could not start the wake-up (error %d)"), GetLastError());
+      NoteFailure(text);
+    }
+    CastThreadHandle = INVALID_HANDLE_VALUE;
+    DescribeFailure(failure, 1);
+    CloseUpdatePort();
+    NKDbgPrintfW(TEXT(" Communication Port Closed!!\r\n"));
+    updateActive = 0;
+    AppendLog(window, failure);
+    AppendLog(window, TEXT("Choose Update firmware - Go to try again.\r\n"));
+    return 0;
+  }
+  CastThreadHandle = cast;
 
   // Each attempt wakes the module with a reset; a refused boot stage, or no
   // answer to the reset in time, leads to the next one. The last attempt,
   // or a line that has failed, ends the update.
   BOOL booted = FALSE;
   BOOL casting = TRUE;
-  WCHAR failure[320];
-  failure[0] = 0;
   DWORD attempt;
   for (attempt = 1;; attempt++) {
     DWORD woke = WakeModule();
     if (woke != AWAIT_GOT_BYTE) {
-      if (woke == AWAIT_LINE_FAILED || attempt == WAKE_UP_ATTEMPTS) break;
+      if (woke == AWAIT_LINE_FAILED || woke == AWAIT_NO_TIMER || attempt == WAKE_UP_ATTEMPTS) break;
       NKDbgPrintfW(TEXT(" No A0h after the reset!!  Reset the module again!!\r\n"));
       continue;
     }

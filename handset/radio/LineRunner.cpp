@@ -1,6 +1,7 @@
 #include "radio/LineRunner.h"
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace radio {
@@ -52,7 +53,11 @@ uint64_t LineRunner::GarbledBytes() const {
 
 void LineRunner::FlushLocked(kernel::TimePoint now) {
   for (Emission& e : queue_.TakeDue(now)) {
-    if (e.condition) {
+    if (!e.garbled.empty()) {
+      std::unique_ptr<bool[]> garbled(new bool[e.bytes.size()]);
+      for (size_t i = 0; i < e.bytes.size(); ++i) garbled[i] = e.garbled[i];
+      line_->WriteGarbled(e.bytes.data(), garbled.get(), e.bytes.size(), LineCondition::FramingError);
+    } else if (e.condition) {
       line_->SendCondition(*e.condition);
     } else if (!e.bytes.empty()) {
       line_->Write(e.bytes.data(), e.bytes.size());

@@ -460,8 +460,8 @@ bool Module::Answer(Phase phase, std::vector<uint8_t> answer, kernel::TimePoint,
                       std::string(ConditionName(f.lineEvent)) + " took the answer's place (switch)");
     return true;
   }
-  // Noise goes before every awaited byte; each awaited byte ends one answer
-  // that the host waits for on its own.
+  // Noise, then garbled bytes, go before every awaited byte; each awaited
+  // byte ends one answer that the host waits for on its own.
   const uint8_t awaited = answer.back();
   Emission e;
   e.delay = f.delay;
@@ -470,10 +470,17 @@ bool Module::Answer(Phase phase, std::vector<uint8_t> answer, kernel::TimePoint,
     if (unitStart) {
       for (uint32_t i = 0; i < f.noiseBytes; ++i) e.bytes.push_back(NoiseByte(awaited));
       rec.noiseBytes += f.noiseBytes;
+      if (f.garbledBytes > 0) {
+        e.garbled.resize(e.bytes.size(), false);
+        for (uint32_t i = 0; i < f.garbledBytes; ++i) e.bytes.push_back(NoiseByte(awaited));
+        e.garbled.resize(e.bytes.size(), true);
+        rec.garbledBytes += f.garbledBytes;
+      }
     }
     e.bytes.push_back(b);
     unitStart = b == awaited;
   }
+  if (!e.garbled.empty()) e.garbled.resize(e.bytes.size(), false);
   record_.bytesSent += e.bytes.size();
   ++rec.answers;
   out.emissions.push_back(std::move(e));

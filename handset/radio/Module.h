@@ -93,6 +93,9 @@ inline constexpr uint32_t kAlways = 0xFFFFFFFFu;
 
 struct PhaseFaults {
   uint32_t noiseBytes = 0;  // random bytes before each answer, never the awaited byte
+  // Random bytes that arrive with a framing error before each answer (after
+  // the noise), never the awaited byte: a byte garbled on the line.
+  uint32_t garbledBytes = 0;
   uint32_t refuse = 0;      // refuse instead of answering
   uint32_t silent = 0;      // send nothing and ignore everything until reset
   uint32_t lineEvents = 0;  // a line event replaces the answer; the loader goes on
@@ -132,6 +135,9 @@ struct Emission {
   kernel::Duration delay{};
   std::vector<uint8_t> bytes;
   std::optional<LineCondition> condition;  // set: a condition, no bytes
+  // Empty, or one flag per byte: the flagged bytes arrive garbled, each
+  // reported with a framing error.
+  std::vector<bool> garbled;
 };
 
 struct Output {
@@ -147,6 +153,7 @@ struct PhaseRecord {
   uint32_t lineEvents = 0;
   uint32_t silences = 0;
   uint64_t noiseBytes = 0;
+  uint64_t garbledBytes = 0;
 };
 
 struct Record {

@@ -123,6 +123,7 @@ void SetLineEvent(PhaseFaults& f, uint32_t n) {
 
 constexpr PhaseSwitch kPhaseSwitches[] = {
     {"noise", Value::Number, [](PhaseFaults& f, uint32_t n) { f.noiseBytes = n; }},
+    {"garble", Value::Number, [](PhaseFaults& f, uint32_t n) { f.garbledBytes = n; }},
     {"delay", Value::Number, [](PhaseFaults& f, uint32_t n) { f.delay = std::chrono::milliseconds(n); }},
     {"refuse", Value::Times, [](PhaseFaults& f, uint32_t n) { f.refuse = n; }},
     {"silent", Value::Times, [](PhaseFaults& f, uint32_t n) { f.silent = n; }},
@@ -208,6 +209,7 @@ bool ApplySwitch(Module& module, std::string_view text, std::string* error) {
 
 std::string SwitchHelp() {
   return "  noise@PHASE=N      N noise bytes before each answer of PHASE (never the awaited byte)\n"
+         "  garble@PHASE=N     N bytes with a framing error before each answer of PHASE (never the awaited byte)\n"
          "  delay@PHASE=MS     wait MS ms before each answer of PHASE\n"
          "  refuse@PHASE[=N]   refuse the next N times, then accept (default 1; 'always')\n"
          "  silent@PHASE[=N]   go silent the next N times until a reset (default 1; 'always')\n"

@@ -2,6 +2,7 @@
 // simulator's options and its control channel. One switch per string:
 //
 //   noise@PHASE=N      N noise bytes before each answer of PHASE
+//   garble@PHASE=N     N bytes with a framing error before each answer
 //   delay@PHASE=MS     wait MS ms of platform time before each answer
 //   refuse@PHASE[=N]   refuse the next N times (default 1; "always")
 //   silent@PHASE[=N]   go silent the next N times (default 1; "always")

@@ -68,6 +68,16 @@ class LineDevice {
   virtual void Write(const uint8_t* data, size_t size) = 0;
   // Sends a condition towards the host, after the data sent before it.
   virtual void SendCondition(LineCondition condition) = 0;
+  // As Write, but the bytes whose `garbled` flag is set arrive damaged: each
+  // reported together with the line error `condition`, as a UART reports a
+  // byte it received with a framing or parity error. A line that cannot
+  // carry both at once sends the error just before the byte.
+  virtual void WriteGarbled(const uint8_t* data, const bool* garbled, size_t size, LineCondition condition) {
+    for (size_t i = 0; i < size; ++i) {
+      if (garbled[i]) SendCondition(condition);
+      Write(data + i, 1);
+    }
+  }
   // Drops whatever has arrived from the host and was not read yet.
   virtual void DiscardInput() = 0;
   // Drops what was sent towards the host but has not arrived there yet.

@@ -95,7 +95,8 @@ struct VirtualLineOps {
       if (item.isCondition) {
         sink.Condition(item.condition);
       } else {
-        sink.Byte(item.value, false, item.arrival);
+        if (item.garbled) sink.Condition(item.condition);
+        sink.Byte(item.value, item.garbled, item.arrival);
         ++line.hostCount_;
       }
       items.pop_front();
@@ -257,6 +258,16 @@ void VirtualPort::Write(const uint8_t* data, size_t size) {
   if (!attached_) DropArrivedToHostLocked(now);
   for (size_t i = 0; i < size; ++i) {
     ScheduleLocked(toHost_, toHostBusy_, Item{{}, 0, data[i], false, LineCondition::Break}, now);
+  }
+  if (hostWaiters_ != nullptr && size > 0) hostWaiters_->WakeAll();
+}
+
+void VirtualPort::WriteGarbled(const uint8_t* data, const bool* garbled, size_t size, LineCondition condition) {
+  std::lock_guard<std::mutex> guard(m_);
+  TimePoint now = Clock::now();
+  if (!attached_) DropArrivedToHostLocked(now);
+  for (size_t i = 0; i < size; ++i) {
+    ScheduleLocked(toHost_, toHostBusy_, Item{{}, 0, data[i], false, condition, garbled[i]}, now);
   }
   if (hostWaiters_ != nullptr && size > 0) hostWaiters_->WakeAll();
 }

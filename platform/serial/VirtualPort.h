@@ -37,6 +37,7 @@ class VirtualPort final : public PortConfig, public LineDevice, public std::enab
   size_t Read(uint8_t* buffer, size_t size, kernel::TimePoint deadline) override;
   void Write(const uint8_t* data, size_t size) override;
   void SendCondition(LineCondition condition) override;
+  void WriteGarbled(const uint8_t* data, const bool* garbled, size_t size, LineCondition condition) override;
   void DiscardInput() override;
   void DiscardOutput() override;
   void Interrupt() override;
@@ -63,6 +64,7 @@ class VirtualPort final : public PortConfig, public LineDevice, public std::enab
     uint8_t value;
     bool isCondition;
     LineCondition condition;
+    bool garbled = false;  // a byte that arrives with `condition`
   };
   struct ActiveWrite {
     kernel::TimePoint last;  // arrival of its last byte still in flight

@@ -63,6 +63,8 @@ enum class Fault {
   FarEndClosed,  // COM1: on a host tty whose other end is closed
   RefuseImage,   // the final check refused every time
   RefuseAlways,  // the phase refused every time
+  Garbled,       // bytes with a framing error before each answer, a byte time apart on a paced line
+  GarbledWithAnswer,  // a byte with a framing error in the same line event as the answer
 };
 
 const char* FaultName(Fault f) {
@@ -97,6 +99,10 @@ const char* FaultName(Fault f) {
       return "refuse-image";
     case Fault::RefuseAlways:
       return "refusal-always";
+    case Fault::Garbled:
+      return "garbled";
+    case Fault::GarbledWithAnswer:
+      return "garbled-with-answer";
   }
   return "?";
 }
@@ -138,6 +144,10 @@ Outcome Prescribed(Fault fault, Phase phase) {
     case Fault::None:
     case Fault::Noise:
     case Fault::Delay:
+    // A garbled byte is a stray byte that came with a line error: read and
+    // dropped, and the wait goes on for the answer.
+    case Fault::Garbled:
+    case Fault::GarbledWithAnswer:
       return Outcome::Done;
     case Fault::Break:
     case Fault::Framing:
@@ -202,7 +212,8 @@ std::vector<Case> AllCases() {
   for (const PhaseSpot& spot : kSpots) {
     for (Fault fault :
          {Fault::Noise, Fault::Delay, Fault::Break, Fault::Framing, Fault::Parity, Fault::Overrun, Fault::Refuse,
-          Fault::Silent, Fault::FailedWrite, Fault::ShortWrite, Fault::PortRemoved, Fault::FarEndClosed}) {
+          Fault::Silent, Fault::FailedWrite, Fault::ShortWrite, Fault::PortRemoved, Fault::FarEndClosed,
+          Fault::Garbled, Fault::GarbledWithAnswer}) {
       cases.push_back({spot.phase, fault});
     }
   }
@@ -253,6 +264,14 @@ TEST_P(UpdateFaultMatrix, EndsAsPrescribedAndNeverClaimsAFailedImage) {
       break;
     case Fault::RefuseAlways:
       plan.moduleSwitches.push_back("refuse@" + phase + "=always");
+      break;
+    case Fault::Garbled:
+      plan.pacedLine = true;
+      plan.moduleSwitches.push_back("garble@" + phase + "=3");
+      break;
+    case Fault::GarbledWithAnswer:
+      // On the unpaced line the garbled byte and the answer arrive at once.
+      plan.moduleSwitches.push_back("garble@" + phase + "=1");
       break;
     case Fault::FailedWrite:
       plan.trigger = spot.trigger;

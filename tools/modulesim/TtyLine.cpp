@@ -70,6 +70,17 @@ int TtyLine::Flush() {
     radio::Emission& e = pending_.front();
     if (e.condition) {
       if (!SendCondition(*e.condition)) ++droppedConditions_;
+    } else if (!e.garbled.empty()) {
+      // Byte by byte: a garbled one goes as a line error (on a real line a
+      // damaged byte of its own; on a pseudo-terminal only noted).
+      for (; offset_ < e.bytes.size(); ++offset_) {
+        if (e.garbled[offset_] && !SendCondition(radio::LineCondition::FramingError)) ++droppedConditions_;
+        if (e.garbled[offset_] && !pty_) continue;
+        ssize_t n = write(fd_, e.bytes.data() + offset_, 1);
+        if (n == 1) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;  // wait for POLLOUT
+        return -1;
+      }
     } else {
       while (offset_ < e.bytes.size()) {
         ssize_t n = write(fd_, e.bytes.data() + offset_, e.bytes.size() - offset_);

@@ -393,6 +393,61 @@ TEST(ModuleSwitches, NoiseComesBeforeEveryAwaitedByteAndNeverIsIt) {
   EXPECT_EQ(h.module.GetRecord()[Phase::SizeRecord].noiseBytes, 120u);
 }
 
+// Garbled bytes come after the noise, just before every awaited byte, in
+// the same emission as the answer, flagged as garbled; the answer itself is
+// never garbled nor ever among them.
+TEST(ModuleSwitches, GarbledBytesComeJustBeforeEveryAwaitedByteAndNeverAreIt) {
+  Harness h;
+  std::string error;
+  ASSERT_TRUE(radio::ApplySwitch(h.module, "garble@all=2", &error)) << error;
+  ASSERT_TRUE(radio::ApplySwitch(h.module, "noise@size-record=1", &error)) << error;
+  for (Phase p : radio::kAllPhases) EXPECT_EQ(h.module.Faults(p).garbledBytes, 2u);
+  h.Reset();
+  Output wake = h.Feed(Bytes{0x55});
+  ASSERT_EQ(wake.emissions.size(), 1u);
+  EXPECT_EQ(wake.emissions[0].bytes.size(), 3u);
+  EXPECT_EQ(wake.emissions[0].bytes.back(), 0xA0);
+  EXPECT_EQ(wake.emissions[0].garbled, (std::vector<bool>{true, true, false}));
+  for (size_t i = 0; i < Wire().size(); ++i) {
+    Output out = h.Feed(Wire()[i].bytes);
+    const Bytes& want = Wire()[i].answer;
+    if (want.empty()) continue;
+    ASSERT_EQ(out.emissions.size(), 1u) << "step " << i;
+    const radio::Emission& e = out.emissions[0];
+    ASSERT_EQ(e.garbled.size(), e.bytes.size()) << "step " << i;
+    // What is left once the garbled bytes are dropped is the clean answer
+    // (and the noise before each awaited byte).
+    Bytes clean;
+    size_t garbled = 0;
+    for (size_t k = 0; k < e.bytes.size(); ++k) {
+      if (!e.garbled[k]) {
+        clean.push_back(e.bytes[k]);
+        continue;
+      }
+      ++garbled;
+      EXPECT_NE(e.bytes[k], want.back()) << "step " << i;
+      ASSERT_LT(k + 1, e.bytes.size());
+    }
+    const size_t units = static_cast<size_t>(std::count(want.begin(), want.end(), want.back()));
+    EXPECT_EQ(garbled, 2 * units) << "step " << i;
+    if (i == kSizeRecord) {
+      EXPECT_EQ(clean.size(), want.size() + units);
+      EXPECT_EQ(e.garbled[0], false);  // the noise first, then the garbled bytes
+      EXPECT_EQ(e.garbled[1], true);
+    } else {
+      EXPECT_EQ(clean, want) << "step " << i;
+    }
+  }
+  EXPECT_TRUE(h.module.FlashHolds(TheImages().firmware));
+  EXPECT_EQ(h.module.GetRecord()[Phase::SizeRecord].garbledBytes, 6u);
+  EXPECT_EQ(h.module.GetRecord()[Phase::WakeUp].garbledBytes, 2u);
+  EXPECT_EQ(h.module.GetRecord().refusals, 0u);
+  // Like the noise, a value is required.
+  EXPECT_FALSE(radio::ApplySwitch(h.module, "garble@stage1", &error));
+  EXPECT_NE(error.find("garble@PHASE=N"), std::string::npos);
+  EXPECT_NE(radio::SwitchHelp().find("garble@PHASE=N"), std::string::npos);
+}
+
 TEST(ModuleSwitches, RefuseAStageNTimesThenAccept) {
   Harness h;
   h.module.SetFaults(Phase::Stage1, PhaseFaults{.refuse = 2});

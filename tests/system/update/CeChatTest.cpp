@@ -237,30 +237,39 @@ TEST_F(CeChatTest, ALineConditionAfterStrayBytesEndsTheWaitWithZero) {
   EXPECT_EQ(LineErrors(), 0u);
 }
 
-// The same refusal reported in one event with the stray answer.
-TEST_F(CeChatTest, ALineConditionTogetherWithStrayBytesEndsTheWaitWithZero) {
+// A byte garbled on the line comes with a line error in the same event: the
+// error is cleared, the byte read and dropped, and the wait goes on for the
+// answer, whether it follows later or arrived in that same event.
+TEST_F(CeChatTest, AGarbledByteIsDroppedAndTheWaitGoesOnForTheAnswer) {
   UseLine(false);
   ASSERT_TRUE(OpenUpdatePort());
-  trace_->Clear();
-  const uint8_t stray = 0xA0;
-  line_->Write(&stray, 1);
-  line_->SendCondition(serial::LineCondition::FramingError);
-  EXPECT_FALSE(WaitForByte(0xA5));
-  EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", Got(0xA0),
-                                                   u"None byte got from KRX5 !!\r\n"}));
-  EXPECT_EQ(LineErrors(), 0u);
-}
+  const uint8_t garbled[] = {0xA0, 0x3C};
+  const bool damaged[] = {true, true};
+  const uint8_t answer = 0xA5;
 
-TEST_F(CeChatTest, AByteTogetherWithALineErrorIsReadOnceTheErrorIsCleared) {
-  UseLine(false);
-  ASSERT_TRUE(OpenUpdatePort());
   trace_->Clear();
-  line_->SendCondition(serial::LineCondition::FramingError);
-  const uint8_t bytes[] = {0x33, 0xA5};
-  line_->Write(bytes, sizeof bytes);
-  EXPECT_TRUE(WaitForByte(0xA5));
-  EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", Got(0x33), Got(0xA5)}));
+  line_->WriteGarbled(garbled, damaged, sizeof garbled, serial::LineCondition::FramingError);
+  std::thread module([&] {
+    Sleep(50);  // the waiter has read the garbled bytes and waits again
+    line_->Write(&answer, 1);
+  });
+  EXPECT_EQ(AwaitByte(0xA5, 60000), static_cast<DWORD>(AWAIT_GOT_BYTE));
+  module.join();
+  EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", Got(0xA0), Got(0x3C), Got(0xA5)}));
   EXPECT_EQ(LineErrors(), 0u);
+
+  for (auto condition : {serial::LineCondition::FramingError, serial::LineCondition::ParityError,
+                         serial::LineCondition::Overrun}) {
+    SCOPED_TRACE(static_cast<int>(condition));
+    trace_->Clear();
+    const uint8_t together[] = {0xA0, 0xA5};
+    const bool first[] = {true, false};
+    line_->WriteGarbled(together, first, sizeof together, condition);
+    EXPECT_TRUE(WaitForByte(0xA5));
+    EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", Got(0xA0), Got(0xA5)}));
+    EXPECT_EQ(LineErrors(), 0u);
+    EXPECT_EQ(Queued(), 0u);
+  }
 }
 
 // The time limit of a wait, on the platform clock: a silent line, and one
@@ -306,6 +315,24 @@ TEST_F(CeChatTest, AwaitByteEndsWhenItsTimeIsUp) {
   EXPECT_EQ(AwaitByte(0xA5, 60000), static_cast<DWORD>(AWAIT_GOT_BYTE));
   answer.join();
   EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", Got(0xA5)}));
+
+  // What had arrived when the time ran out is still read, up to the
+  // answer: a waiter that comes late to an answer that came in time takes it.
+  PurgeComm(Line(), PURGE_RXCLEAR);
+  const uint8_t late[] = {0x11, 0x22, 0xA5, 0x33};
+  line_->Write(late, sizeof late);
+  trace_->Clear();
+  EXPECT_EQ(AwaitByte(0xA5, 0), static_cast<DWORD>(AWAIT_GOT_BYTE));
+  EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", Got(0x11), Got(0x22), Got(0xA5)}));
+  EXPECT_EQ(Queued(), 1u);
+  // Without the answer among it, the wait ends after what was queued.
+  trace_->Clear();
+  EXPECT_EQ(AwaitByte(0xA5, 0), static_cast<DWORD>(AWAIT_TIMED_OUT));
+  EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", Got(0x33),
+                                                   u"No char -> A5 h within 0 ms !!\r\n"}));
+  BYTE stray = 0;
+  EXPECT_TRUE(AwaitStrayByte(&stray));
+  EXPECT_EQ(stray, 0x33);
 
   // The helper thread of the limits ends with the line.
   size_t handles = kernel::OpenHandleCount();

@@ -252,6 +252,57 @@ TEST_F(UpdateTest, ABreakInPlaceOfAStageTwoSectionAnswerIsARefusal) {
   EXPECT_TRUE(Handset().Module()->FlashHolds(firmware_));
 }
 
+// Bytes garbled on the line before every answer of every step come with a
+// line error in the same event: each is read and dropped like any stray
+// byte, and the update runs as on a clean line, every answer in its place.
+TEST_F(UpdateTest, GarbledBytesBeforeEveryAnswerCostNoAnswer) {
+  options_.pacedLines = false;
+  options_.moduleSwitches = {"garble@all=2"};
+  StartWithJournal();
+  ril::ClearRequests();
+  EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+  ASSERT_TRUE(NoteAndAnswerBox(120s));
+  ASSERT_TRUE(WaitUpdateEnd());
+
+  EXPECT_EQ(TraceCount(u"None byte got from KRX5 !!\r\n"), 0u);
+  EXPECT_EQ(TraceCount(u"!Cast 55h!\r\n"), 1u);
+  EXPECT_EQ(ril::Requests().reset, 2u);  // the wake-up's and the one after success
+  EXPECT_EQ(Log(), std::u16string(kBanner) + UpdateLog(1));
+  EXPECT_TRUE(Handset().Module()->FlashHolds(firmware_));
+  radio::Record record = Handset().Module()->GetRecord();
+  for (radio::Phase phase : radio::kAllPhases) {
+    if (phase == radio::Phase::ImageLength) continue;
+    SCOPED_TRACE(std::string(radio::PhaseName(phase)));
+    EXPECT_GE(record[phase].garbledBytes, 2u);
+    EXPECT_EQ(record[phase].garbledBytes % 2, 0u);
+  }
+  EXPECT_EQ(record[radio::Phase::ImageSections].garbledBytes, 2u * 623);
+  EXPECT_EQ(record[radio::Phase::SizeRecord].garbledBytes, 2u * 3);
+  EXPECT_EQ(record.refusals, 0u);
+}
+
+// A program without its images fails before anything reaches the module:
+// no module reset, no wake-up byte, the words in the log view.
+TEST_F(UpdateTest, AMissingImageFailsAtOnceWithoutModuleResets) {
+  options_.pacedLines = false;
+  StartWithJournal();
+  ril::ClearRequests();
+  HINSTANCE instance = AppInstance;
+  AppInstance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x7654320));
+  EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+  ASSERT_EQ(WaitForSingleObject(UpdateThreadHandle.load(), 120000), WAIT_OBJECT_0);
+  AppInstance = instance;
+  const std::u16string reason = u"The program holds no boot stage 1 image";
+  EXPECT_EQ(Log(), std::u16string(kBanner) + FailureLog(reason));
+  EXPECT_EQ(ril::Requests().reset, 0u);
+  EXPECT_EQ(TraceCount(u"!Cast 55h!\r\n"), 0u);
+  EXPECT_TRUE(CastWrites(journal_->Events(), ThreadOfTrace(journal_->Events(), u"Open : COM1:")).empty());
+  EXPECT_EQ(CastThreadHandle.load(), INVALID_HANDLE_VALUE);
+  HANDLE com1 = CreateFileW(TEXT("COM1:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(com1, INVALID_HANDLE_VALUE);
+  CloseHandle(com1);
+}
+
 // An update that fails leaves the utility ready for the next one: a start
 // while it runs is refused in the log view too, and once it has failed the
 // user's next start runs a fresh update that succeeds.

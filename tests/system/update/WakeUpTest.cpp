@@ -6,12 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "devices/ril/RilDriver.h"
 #include "kernel/Clock.h"
+#include "serial/VirtualPort.h"
 #include "UpdateFixture.h"
 #include "update/UpdateLimits.h"
 
@@ -298,6 +302,90 @@ TEST_F(WakeUpTest, AnAnswerBeforeAResetThatReachesNoModuleIsTakenWhenNoneFollows
   EXPECT_EQ(record[radio::Phase::WakeUp].answers, 1u);
   EXPECT_EQ(record.wakeRepeats, 0u);
   EXPECT_EQ(TraceCount(u"!Cast 55h!\r\n"), 1u);
+}
+
+// A module reset that takes a while (a modem-control line pulse, a busy
+// handset): the module is out of its reset and answers the wake-up bytes
+// before the request returns.
+class SlowReset : public ril::RadioHardware {
+ public:
+  explicit SlowReset(std::shared_ptr<ril::RadioHardware> inner) : inner_(std::move(inner)) {}
+  DWORD Suspend() override { return inner_->Suspend(); }
+  DWORD Resume() override { return inner_->Resume(); }
+  DWORD Reset() override {
+    DWORD result = inner_->Reset();
+    Sleep(300);
+    return result;
+  }
+  std::string Describe() const override { return inner_->Describe(); }
+
+ private:
+  std::shared_ptr<ril::RadioHardware> inner_;
+};
+
+// The answer to the reset that came while the reset was under way is this
+// reset's answer: taken at once, not waited past for the whole limit.
+TEST_F(WakeUpTest, AnAnswerThatComesWhileTheResetIsUnderWayIsTaken) {
+  options_.clockSpeed = 50;
+  RunPlainUpdate({"wake-answer=once"}, [] {
+    ril::SetRadioHardware(std::make_shared<SlowReset>(ril::CurrentRadioHardware()));
+    ril::ClearRequests();
+  });
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(TraceCount(u" A0h came before the reset, none since: the loader waits, go on!!\r\n"), 0u);
+  EXPECT_EQ(TraceCount(u"No char -> A0 h within " + Decimal(WAKE_UP_LIMIT) + u" ms !!\r\n"), 0u);
+  size_t wait = Next(0, [&](size_t i) { return IsTrace(i, u"Waiting for char -> A0 h"); });
+  size_t stop = Next(wait, [&](size_t i) { return IsTrace(i, u" Get A0h, Stop Casting 55h!!!"); });
+  ASSERT_LT(stop, events_.size());
+  EXPECT_LT(Between(wait, stop), static_cast<double>(WAKE_UP_LIMIT) / 2);
+  radio::Record record = Handset().Module()->GetRecord();
+  EXPECT_EQ(record[radio::Phase::WakeUp].answers, 1u);
+  EXPECT_EQ(TraceCount(u"!Cast 55h!\r\n"), 1u);
+  EXPECT_EQ(Log(), kBanner + UpdateLog(1));
+  EXPECT_TRUE(Handset().Module()->FlashHolds(firmware_));
+}
+
+// Line errors without end while the module does not answer (a module that
+// talks at another rate): each attempt still ends at its limit, and the
+// wake-up waits on after each error only after a pause, not in a spin.
+TEST_F(WakeUpTest, AStreamOfLineErrorsCannotKeepTheWakeUpBeyondItsLimit) {
+  std::atomic<bool> streaming{true};
+  std::thread stream;
+  BeginUpdate({"silent@wake-up=always"}, 50, [&] {
+    ril::ClearRequests();
+    stream = std::thread([&streaming, line = Handset().ModuleLine()] {
+      while (streaming) {
+        line->SendCondition(serial::LineCondition::FramingError);
+        std::this_thread::sleep_for(20us);
+      }
+    });
+  });
+  // Five attempts of a second's pause and a limit each, and room to spare.
+  const DWORD bound = WAKE_UP_ATTEMPTS * (1000 + WAKE_UP_LIMIT) * 3;
+  DWORD ended = WaitForSingleObject(UpdateThreadHandle.load(), bound);
+  streaming = false;
+  stream.join();
+  ASSERT_EQ(ended, WAIT_OBJECT_0) << "the wake-up went on past its limits";
+  ASSERT_EQ(WaitForSingleObject(UpdateThreadHandle.load(), 120000), WAIT_OBJECT_0);
+  TakeEvents();
+
+  const std::u16string reason = u"No answer from the radio module (waiting for A0h after the module reset)";
+  EXPECT_EQ(Log(), kBanner + FailureLog(reason, WAKE_UP_ATTEMPTS));
+  EXPECT_EQ(ril::Requests().reset, static_cast<unsigned>(WAKE_UP_ATTEMPTS));
+  // Each attempt: from its first wait to its end within the limit and a
+  // turn, and no more waits than one per pause of 10 ms.
+  std::vector<size_t> resets = Find([&](size_t i) { return events_[i].kind == Kind::kReset; });
+  ASSERT_EQ(resets.size(), static_cast<size_t>(WAKE_UP_ATTEMPTS));
+  for (size_t reset : resets) {
+    size_t wait = Next(reset, [&](size_t i) { return IsTrace(i, u"Waiting for char -> A0 h"); });
+    size_t end = Next(wait, [&](size_t i) { return IsTrace(i, u"No char -> A0 h within"); });
+    ASSERT_LT(end, events_.size());
+    EXPECT_GE(Between(wait, end), static_cast<double>(WAKE_UP_LIMIT));
+    EXPECT_LT(Between(wait, end), static_cast<double>(WAKE_UP_LIMIT) + 1000);
+    size_t waits = 0;
+    for (size_t i = wait; i < end; ++i) waits += IsTrace(i, u"Waiting for char -> A0 h");
+    EXPECT_LE(waits, static_cast<size_t>(WAKE_UP_LIMIT / 10 + 1));
+  }
 }
 
 // A module that never answers: every attempt resets it and waits its limit;
