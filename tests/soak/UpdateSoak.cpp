@@ -340,6 +340,7 @@ struct HostFault {
 struct Plan {
   uint64_t seed = 0;
   RunPlan::Line line = RunPlan::Line::Virtual;
+  bool paced = false;
   std::vector<std::string> switches;
   std::vector<HostFault> host;
   std::vector<std::string> words;  // the faults, for people
@@ -433,6 +434,12 @@ Plan DrawPlan(uint64_t seed, bool garbleKnown) {
     plan.line = RunPlan::Line::HostTty;
     plan.words.push_back("host-tty");
   }
+  // Some on a paced line: bytes a byte time apart, as on a wire (a garbled
+  // byte then comes on its own, before the answer).
+  if (plan.line == RunPlan::Line::Virtual && d.Chance(10)) {
+    plan.paced = true;
+    plan.words.push_back("paced");
+  }
   const uint64_t moduleFaults = d.Between(0, 3);
   for (uint64_t i = 0; i < moduleFaults; ++i) DrawModuleFault(d, plan, garbleKnown);
   if (d.Chance(40)) DrawHostFault(d, plan);
@@ -483,6 +490,7 @@ class SoakRun : public FaultRunFixture {
     debugout::SetSink(stamped_);
     RunPlan base;
     base.line = plan.line;
+    base.pacedLine = plan.paced;
     base.moduleSwitches = plan.switches;
     Prepare(base);
     // Prepare stops at a failed step; the port is its last.
