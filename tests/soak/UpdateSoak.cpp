@@ -82,7 +82,8 @@ using RealClock = std::chrono::steady_clock;
 constexpr double kSlackMs = 7500;
 // What the update does outside its waits per wake-up attempt (the pause
 // before the module reset, the pause after a refused boot stage) and once
-// (the start, the pauses of the transfer and before the box): seconds.
+// (the start, the pauses of the transfer and before the box), in
+// milliseconds, rounded up generously.
 constexpr DWORD kPausesPerAttempt = 3000;
 constexpr DWORD kPausesOnce = 2000;
 // Bytes one attempt and the transfer hand to the line, at most.
