@@ -164,10 +164,11 @@ bool Has(std::u16string_view text, std::u16string_view part) { return text.find(
 // The update's waits, read from its stamped trace: each must end within its
 // limit; the whole update within the limits of the waits it entered, its
 // attempts' pauses and the line time of what it sent. `end` is when the
-// update was over (its last trace text). Adds what did not hold to
-// `problems`; returns the bound in platform milliseconds.
+// update was over (its last trace text). Adds a wait or an update that ran
+// too long to `overruns`, anything else that did not hold to `problems`;
+// returns the bound in platform milliseconds.
 double CheckWaits(const std::vector<StampedTrace::Entry>& trace, kernel::TimePoint start, kernel::TimePoint end,
-                  double slackMs, std::vector<std::string>& problems) {
+                  double slackMs, std::vector<std::string>& overruns, std::vector<std::string>& problems) {
   Step step = Step::None;
   uint32_t attempts = 0;
   bool transfer = false;
@@ -185,7 +186,7 @@ double CheckWaits(const std::vector<StampedTrace::Entry>& trace, kernel::TimePoi
       char text[160];
       std::snprintf(text, sizeof text, "a %s wait took %.0f ms of its %lu ms", open->kind.name, took,
                     static_cast<unsigned long>(open->kind.limit));
-      problems.push_back(text);
+      overruns.push_back(text);
     }
     open.reset();
   };
@@ -239,7 +240,7 @@ double CheckWaits(const std::vector<StampedTrace::Entry>& trace, kernel::TimePoi
   if (took > bound) {
     char text[160];
     std::snprintf(text, sizeof text, "the update took %.0f ms, beyond the %.0f ms its limits imply", took, bound);
-    problems.push_back(text);
+    overruns.push_back(text);
   }
   return bound;
 }
@@ -473,6 +474,7 @@ struct Report {
   double boundSeconds = 0;
   double lateMs = 0;  // the most the machine held a sleeping thread up, real ms
   bool ended = true;
+  bool onlyOverruns = false;  // the only problems: waits (or the update) past their bound
 };
 
 constexpr char16_t kDone[] = u"Firmware Updated....Done";
@@ -594,7 +596,8 @@ class SoakRun : public FaultRunFixture {
     const double lateMs = lateness->MostMs();
     lateness.reset();
     report.lateMs = lateMs;
-    report.boundSeconds = CheckWaits(trace, start, end, kSlackMs + lateMs * speed_, problems) / 1000;
+    std::vector<std::string> overruns;
+    report.boundSeconds = CheckWaits(trace, start, end, kSlackMs + lateMs * speed_, overruns, problems) / 1000;
 
     const radio::Record after = TheModule().GetRecord();
     const std::u16string log = Log();
@@ -671,6 +674,8 @@ class SoakRun : public FaultRunFixture {
         std::printf("  %10.1f ms  %s\n", Ms(e.at - start), text::ToUtf8(e.text).c_str());
       }
     }
+    report.onlyOverruns = problems.empty() && !overruns.empty();
+    problems.insert(problems.begin(), overruns.begin(), overruns.end());
     if (!problems.empty()) {
       std::string last;
       for (auto it = trace.rbegin(); it != trace.rend() && last.size() < 400; ++it) {
@@ -714,13 +719,27 @@ TEST(UpdateSoak, EveryRunEndsInTimeClaimsOnlyAWrittenImageAndNamesEveryFailure) 
 
   std::map<std::string, unsigned> counts;
   std::vector<uint64_t> broken;
+  std::vector<uint64_t> outliers;  // past a bound once, held when run again
   double longestPlatform = 0, longestReal = 0, realTotal = 0;
   uint64_t longestSeed = 0;
   const auto soakStart = RealClock::now();
   for (uint64_t seed = first; seed < first + runs; ++seed) {
     const Plan plan = DrawPlan(seed, garbleKnown);
-    SoakRun run(speed);
-    Report r = run.Run(plan);
+    Report r = SoakRun(speed).Run(plan);
+    // A wait past its bound and nothing else: once more. A machine that
+    // holds a thread up for a moment does not do so again at the same wait
+    // (the run says how late it saw the machine); a wait that overruns
+    // again is broken.
+    if (!r.problems.empty() && r.onlyOverruns && r.ended) {
+      Report again = SoakRun(speed).Run(plan);
+      std::printf("seed %llu: %s (late %.0f ms); once more: %s\n", static_cast<unsigned long long>(seed),
+                  r.problems.front().c_str(), r.lateMs, again.problems.empty() ? "held" : "again");
+      if (again.problems.empty()) {
+        outliers.push_back(seed);
+        again.realSeconds += r.realSeconds;
+        r = again;
+      }
+    }
     ++counts[r.outcome];
     realTotal += r.realSeconds;
     if (r.platformSeconds > longestPlatform) {
@@ -750,6 +769,10 @@ TEST(UpdateSoak, EveryRunEndsInTimeClaimsOnlyAWrittenImageAndNamesEveryFailure) 
   std::string seeds;
   for (uint64_t s : broken) seeds += " " + std::to_string(s);
   std::printf("  broken promises: %zu%s%s\n", broken.size(), broken.empty() ? "" : ", seeds", seeds.c_str());
+  std::string once;
+  for (uint64_t s : outliers) once += " " + std::to_string(s);
+  std::printf("  past a bound once, held when run again: %zu%s%s\n", outliers.size(), outliers.empty() ? "" : ", seeds",
+              once.c_str());
 }
 
 }  // namespace
