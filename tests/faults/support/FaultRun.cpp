@@ -132,6 +132,7 @@ void FaultRunFixture::Prepare(const RunPlan& plan) {
   radio::ModuleConfig config;
   config.bootWindow = std::chrono::seconds(20);
   options_.moduleSwitches = {"boot-window=20000"};
+  options_.pacedLines = plan.pacedLine;
   if (plan.line == RunPlan::Line::Virtual) {
     for (const std::string& spec : plan.moduleSwitches) options_.moduleSwitches.push_back(spec);
   } else {

@@ -44,6 +44,9 @@ struct RunPlan {
     PtyPort,  // COM1: the platform's pty port with the module on its slave
   };
   Line line = Line::Virtual;
+  // The virtual line paced at its line format: bytes arrive one byte time
+  // apart, as on a wire, instead of all at once.
+  bool pacedLine = false;
   Outcome expected = Outcome::Done;
   radio::Phase faultPhase = radio::Phase::WakeUp;
   std::vector<std::string> moduleSwitches;  // radio::ApplySwitch specs
