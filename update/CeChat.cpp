@@ -185,6 +185,13 @@ void CloseUpdatePort(void) {
   port->handle = NULL;
 }
 
+void PurgeUpdateLine(void) {
+  HANDLE line = UpdatePortHandle();
+  PurgeComm(line, PURGE_ALL);
+  DWORD errors = 0;
+  ClearCommError(line, &errors, NULL);
+}
+
 BOOL SendByte(BYTE value) {
   DWORD written = 0;
   WriteFile(UpdatePortHandle(), &value, 1, &written, NULL);
@@ -225,6 +232,25 @@ static BOOL ReadQueuedByte(HANDLE line, BYTE* received) {
   return TRUE;
 }
 
+// A garbled byte that arrived after its event's error was cleared is read
+// with the other stray bytes while its error is still pending; taken now,
+// the error cannot reach the next wait alone, where it would end the wait
+// as a line event without a byte. Returns the bytes queued meanwhile.
+static DWORD ClearStrayErrors(HANDLE line) {
+  COMSTAT stat;
+  DWORD errors = 0;
+  memset(&stat, 0, sizeof(stat));
+  if (!ClearCommError(line, &errors, &stat)) return 0;
+  return stat.cbInQue;
+}
+
+// The awaited byte has been read. Only stray bytes come garbled (a clean
+// exchange makes no extra call on the line).
+static DWORD TookAnswer(HANDLE line) {
+  if (strayCame) ClearStrayErrors(line);
+  return AWAIT_GOT_BYTE;
+}
+
 // The time is up: what has already arrived is still looked at, up to what
 // the queue holds now (a module that sends without end is not listened to
 // beyond it), before the wait counts as timed out. The helper's nudge may
@@ -236,7 +262,7 @@ static DWORD ReadQueuedAtLimit(HANDLE line, BYTE wanted) {
   if (!ClearCommError(line, &errors, &stat)) return AWAIT_TIMED_OUT;
   BYTE received = 0;
   for (DWORD left = stat.cbInQue; left > 0 && ReadQueuedByte(line, &received); left--) {
-    if (received == wanted) return AWAIT_GOT_BYTE;
+    if (received == wanted) return TookAnswer(line);
     strayByte = received;
     strayCame = TRUE;
   }
@@ -270,11 +296,16 @@ static DWORD AwaitOnLine(HANDLE line, BYTE wanted, DWORD started, DWORD limit) {
     // runs dry before it arrives, wait for the next arrival rather than
     // poll.
     BYTE received = 0;
-    while (ReadQueuedByte(line, &received)) {
-      if (received == wanted) return AWAIT_GOT_BYTE;
-      strayByte = received;
-      strayCame = TRUE;
-      if (TimeIsUp(started, limit)) return ReadQueuedAtLimit(line, wanted);
+    for (;;) {
+      while (ReadQueuedByte(line, &received)) {
+        if (received == wanted) return TookAnswer(line);
+        strayByte = received;
+        strayCame = TRUE;
+        if (TimeIsUp(started, limit)) return ReadQueuedAtLimit(line, wanted);
+      }
+      // Dry short of the answer: the errors of the stray bytes read are
+      // taken, and bytes that came meanwhile are read the same way.
+      if (ClearStrayErrors(line) == 0) break;
     }
   }
 }

@@ -37,6 +37,10 @@ extern std::atomic<UpdatePort*> CurrentUpdatePort;
 
 HANDLE UpdatePortHandle(void);
 BOOL OpenUpdatePort(void);
+// Empties both queues, aborts pending transfers, and drops the line errors
+// of the bytes dropped (a garbled byte's error left pending would end the
+// next wait as a line event without a byte).
+void PurgeUpdateLine(void);
 // Also ends the helper thread of the time limits.
 void CloseUpdatePort(void);
 // TRUE when the byte was written.

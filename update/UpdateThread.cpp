@@ -83,6 +83,10 @@ static BOOL DropEarlierBytes(void) {
     looked += read;
   }
   if (looked >= EARLIER_BYTES_LIMIT) PurgeComm(line, PURGE_RXCLEAR);
+  // Line errors that came with them are dropped too: left pending, one
+  // would end the first wait after the reset as a line event.
+  DWORD errors = 0;
+  if (looked > 0) ClearCommError(line, &errors, NULL);
   return answered;
 }
 
@@ -197,7 +201,7 @@ DWORD WINAPI UpdateThread(LPVOID parameter) {
     }
     SuspendThread(CastThreadHandle);
     casting = FALSE;
-    PurgeComm(UpdatePortHandle(), PURGE_ALL);
+    PurgeUpdateLine();
     NKDbgPrintfW(TEXT(" Get A0h, Stop Casting 55h!!! Start to send Bootload1\r\n"));
 
     if (!SendBootStage1()) {
@@ -206,14 +210,14 @@ DWORD WINAPI UpdateThread(LPVOID parameter) {
         break;
       }
       NKDbgPrintfW(TEXT(" BootLoad1 upload fail!!  Restart sending 55h again!!\r\n"));
-      PurgeComm(UpdatePortHandle(), PURGE_ALL);
+      PurgeUpdateLine();
       Sleep(1000);
       ResumeThread(CastThreadHandle);
       casting = TRUE;
       continue;
     }
     NKDbgPrintfW(TEXT("BootLoad1 upload succeed!!  Prepare to send Bootload2\r\n"));
-    PurgeComm(UpdatePortHandle(), PURGE_ALL);
+    PurgeUpdateLine();
     AppendLog(window, TEXT("Bootload1 updated!!\r\n"));
 
     if (!SendBootStage2()) {
@@ -222,7 +226,7 @@ DWORD WINAPI UpdateThread(LPVOID parameter) {
         break;
       }
       NKDbgPrintfW(TEXT("BootLoad2_v2_bin upload fail!!  Restart sending 55h again!!\r\n"));
-      PurgeComm(UpdatePortHandle(), PURGE_ALL);
+      PurgeUpdateLine();
       ResumeThread(CastThreadHandle);
       casting = TRUE;
       Sleep(1000);
@@ -234,7 +238,7 @@ DWORD WINAPI UpdateThread(LPVOID parameter) {
 
   if (booted) {
     NKDbgPrintfW(TEXT("BootLoad2_v2_bin upload succeed!! Prepare to send update program\r\n"));
-    PurgeComm(UpdatePortHandle(), PURGE_ALL);
+    PurgeUpdateLine();
     AppendLog(window, TEXT("Bootload2 updated!!\r\n"));
     AppendLog(window, TEXT("Wait a moment please...\r\n"));
 
