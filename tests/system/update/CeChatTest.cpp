@@ -272,6 +272,29 @@ TEST_F(CeChatTest, AGarbledByteIsDroppedAndTheWaitGoesOnForTheAnswer) {
   }
 }
 
+// Garbled bytes the update drops unread (its purge between the steps) take
+// their line errors with them: the next wait gets its answer instead of
+// ending at once as a line event without a byte.
+TEST_F(CeChatTest, APurgeDropsTheErrorsOfTheGarbledBytesItDrops) {
+  UseLine(false);
+  ASSERT_TRUE(OpenUpdatePort());
+  const uint8_t garbled[] = {0x96, 0x4E};
+  const bool damaged[] = {true, true};
+  line_->WriteGarbled(garbled, damaged, sizeof garbled, serial::LineCondition::FramingError);
+  PurgeUpdateLine();  // the unpaced line has delivered them: the purge takes them in first
+
+  trace_->Clear();
+  const uint8_t answer = 0xA5;
+  std::thread module([&] {
+    Sleep(50);  // the answer comes once the wait has begun
+    line_->Write(&answer, 1);
+  });
+  EXPECT_EQ(AwaitByte(0xA5, 60000), static_cast<DWORD>(AWAIT_GOT_BYTE));
+  module.join();
+  EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", Got(0xA5)}));
+  EXPECT_EQ(Queued(), 0u);
+}
+
 // The time limit of a wait, on the platform clock: a silent line, and one
 // that never stops sending other bytes, both end the wait once it is up,
 // with a trace of what was awaited; an answer in time is taken as ever.
