@@ -29,6 +29,9 @@ extern DWORD UpdateFailureKind;
 // A wait for `awaited` after `step` ("boot stage 1", ...) that did not end
 // on its byte.
 void NoteFailedWait(DWORD outcome, BYTE awaited, LPCWSTR step);
+// A wait for `awaited` after `step` that ran out of time with nothing but
+// `events` breaks or line errors from the line.
+void NoteOnlyLineErrors(BYTE awaited, LPCWSTR step, DWORD events);
 // A write of `step` that failed or moved only `written` of `length` bytes.
 void NoteFailedWrite(LPCWSTR step, DWORD written, DWORD length);
 // Any other failure, in words; no attempt can mend it.

@@ -29,6 +29,15 @@ void NoteFailedWait(DWORD outcome, BYTE awaited, LPCWSTR step) {
   }
 }
 
+void NoteOnlyLineErrors(BYTE awaited, LPCWSTR step, DWORD events) {
+  // Not silence: the line is noisy, or the module talks at another rate.
+  UpdateFailureKind = AWAIT_TIMED_OUT;
+  wsprintfW(UpdateFailureText,
+            TEXT("The line to the radio module reported only errors (%d breaks or line errors and no byte while ")
+                TEXT("waiting for %Xh after %s)"),
+            events, awaited, step);
+}
+
 void NoteFailedWrite(LPCWSTR step, DWORD written, DWORD length) {
   UpdateFailureKind = UPDATE_WRITE_FAILED;
   wsprintfW(UpdateFailureText, TEXT("Could not write %s to the radio module (COM1: took %d of %d bytes)"), step,

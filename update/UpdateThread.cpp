@@ -22,6 +22,18 @@ std::atomic<HANDLE> CastThreadHandle{INVALID_HANDLE_VALUE};
 // the wake-up thread. Its last words to the log view come after that, so a
 // start that follows them finds the update over.
 static std::atomic<DWORD> updateActive{0};
+// 1 once something of the update has gone to the module: the wake-up bytes
+// start with the wake-up thread, the module reset follows.
+static std::atomic<DWORD> moduleReached{0};
+
+// Every failed update ends here before it is over. One that reached nothing
+// of the module (no line, no image, no thread to run it) leaves the module
+// as it found it, so the radio goes back on; once the module has been
+// woken it may sit in its loader, and the radio stays suspended. Silent:
+// the failure's words are what the log view shows.
+static void ResumeUntouchedRadio(void) {
+  if (moduleReached == 0) ResumeRadio(NULL, 0, NULL, 0);
+}
 
 LRESULT StartUpdate(HWND window, WORD command, HWND control, WORD notification) {
   (void)command, (void)control, (void)notification;
@@ -38,14 +50,14 @@ LRESULT StartUpdate(HWND window, WORD command, HWND control, WORD notification) 
   SuspendRadio(window, 0, NULL, 0);
   Sleep(500);
   UseFixedSize = 1;
+  moduleReached = 0;
   updateActive = 1;
   HANDLE thread = CreateThread(NULL, 0, UpdateThread, (LPVOID)window, 0, NULL);
   if (thread == NULL) {
-    // Nothing has reached the module: the radio goes back on as it was.
     DWORD error = GetLastError();
     UpdateThreadHandle = INVALID_HANDLE_VALUE;
+    ResumeUntouchedRadio();
     updateActive = 0;
-    ResumeRadio(window, 0, NULL, 0);
     WCHAR failure[96];
     wsprintfW(failure, TEXT("Update failed: Could not start the update (error %d)\r\n"), error);
     NKDbgPrintfW(TEXT(" Update failed!!  Could not start the update (error %d)\r\n"), error);
@@ -113,12 +125,19 @@ static DWORD WakeModule(void) {
   // attempt ends at the limit whatever the line reports.
   DWORD started = GetTickCount();
   DWORD limit = WAKE_UP_LIMIT;
+  // What came in answer to this reset: breaks and line errors, and whether
+  // any byte came at all.
+  DWORD lineEvents = 0;
+  BOOL byteCame = FALSE;
   for (;;) {
     DWORD outcome = AwaitByte(WAKE_UP_ANSWER, limit);
+    BYTE stray = 0;
+    if (AwaitStrayByte(&stray)) byteCame = TRUE;
     // A break or a line error: wait on for the answer, without a new reset,
     // after a pause, so that a line that reports nothing but errors (a
     // module talking at another rate) does not keep the update spinning.
     if (outcome == AWAIT_LINE_EVENT) {
+      lineEvents++;
       Sleep(LINE_EVENT_PAUSE);
       DWORD spent = GetTickCount() - started;
       if (spent < WAKE_UP_LIMIT) {
@@ -132,7 +151,12 @@ static DWORD WakeModule(void) {
       NKDbgPrintfW(TEXT(" A0h came before the reset, none since: the loader waits, go on!!\r\n"));
       return AWAIT_GOT_BYTE;
     }
-    if (outcome != AWAIT_GOT_BYTE) NoteFailedWait(outcome, WAKE_UP_ANSWER, TEXT("the module reset"));
+    if (outcome == AWAIT_TIMED_OUT && lineEvents > 0 && !byteCame) {
+      // Not a silent module: the operator looks at the line, not the cable.
+      NoteOnlyLineErrors(WAKE_UP_ANSWER, TEXT("the module reset"), lineEvents);
+    } else if (outcome != AWAIT_GOT_BYTE) {
+      NoteFailedWait(outcome, WAKE_UP_ANSWER, TEXT("the module reset"));
+    }
     return outcome;
   }
 }
@@ -154,6 +178,7 @@ DWORD WINAPI UpdateThread(LPVOID parameter) {
 
   if (!OpenUpdatePort()) {
     NKDbgPrintfW(TEXT("Open com port failed!!\r\n"));
+    ResumeUntouchedRadio();
     updateActive = 0;
     AppendLog(window, TEXT("Open Comport fail!!\r\n"));
     return 1;
@@ -179,12 +204,14 @@ DWORD WINAPI UpdateThread(LPVOID parameter) {
     DescribeFailure(failure, 1);
     CloseUpdatePort();
     NKDbgPrintfW(TEXT(" Communication Port Closed!!\r\n"));
+    ResumeUntouchedRadio();
     updateActive = 0;
     AppendLog(window, failure);
     AppendLog(window, TEXT("Choose Update firmware - Go to try again.\r\n"));
     return 0;
   }
   CastThreadHandle = cast;
+  moduleReached = 1;
 
   // Each attempt wakes the module with a reset; a refused boot stage, or no
   // answer to the reset in time, leads to the next one. The last attempt,
@@ -258,6 +285,7 @@ DWORD WINAPI UpdateThread(LPVOID parameter) {
   NKDbgPrintfW(TEXT(" Communication Port Closed!!\r\n"));
   StopCastThread();
   NKDbgPrintfW(TEXT(" Communication Port Closed!!\r\n"));
+  if (failure[0] != 0) ResumeUntouchedRadio();
   updateActive = 0;
   if (failure[0] != 0) {
     AppendLog(window, failure);

@@ -475,6 +475,7 @@ struct Report {
   double lateMs = 0;  // the most the machine held a sleeping thread up, real ms
   bool ended = true;
   bool onlyOverruns = false;  // the only problems: waits (or the update) past their bound
+  std::vector<std::string> overruns;  // those, in words
 };
 
 constexpr char16_t kDone[] = u"Firmware Updated....Done";
@@ -675,6 +676,7 @@ class SoakRun : public FaultRunFixture {
       }
     }
     report.onlyOverruns = problems.empty() && !overruns.empty();
+    report.overruns = overruns;
     problems.insert(problems.begin(), overruns.begin(), overruns.end());
     if (!problems.empty()) {
       std::string last;
@@ -719,23 +721,28 @@ TEST(UpdateSoak, EveryRunEndsInTimeClaimsOnlyAWrittenImageAndNamesEveryFailure) 
 
   std::map<std::string, unsigned> counts;
   std::vector<uint64_t> broken;
-  std::vector<uint64_t> outliers;  // past a bound once, held when run again
+  // Runs past a bound once and within it when run again, each with what
+  // overshot. A machine that holds a thread up for a moment does not do so
+  // again at the same wait, but a wait that overshoots now and then is a
+  // fault too: more than one such run in a hundred fails the soak.
+  std::vector<std::pair<uint64_t, std::string>> forgiven;
+  uint64_t made = 0;
   double longestPlatform = 0, longestReal = 0, realTotal = 0;
   uint64_t longestSeed = 0;
   const auto soakStart = RealClock::now();
   for (uint64_t seed = first; seed < first + runs; ++seed) {
     const Plan plan = DrawPlan(seed, garbleKnown);
     Report r = SoakRun(speed).Run(plan);
-    // A wait past its bound and nothing else: once more. A machine that
-    // holds a thread up for a moment does not do so again at the same wait
-    // (the run says how late it saw the machine); a wait that overruns
-    // again is broken.
+    ++made;
+    // A wait past its bound and nothing else: once more. A wait that
+    // overruns again is broken.
     if (!r.problems.empty() && r.onlyOverruns && r.ended) {
       Report again = SoakRun(speed).Run(plan);
+      const std::string overshot = Join(r.overruns, "; ");
       std::printf("seed %llu: %s (late %.0f ms); once more: %s\n", static_cast<unsigned long long>(seed),
-                  r.problems.front().c_str(), r.lateMs, again.problems.empty() ? "held" : "again");
+                  overshot.c_str(), r.lateMs, again.problems.empty() ? "held" : "again");
       if (again.problems.empty()) {
-        outliers.push_back(seed);
+        forgiven.emplace_back(seed, overshot);
         again.realSeconds += r.realSeconds;
         r = again;
       }
@@ -769,10 +776,13 @@ TEST(UpdateSoak, EveryRunEndsInTimeClaimsOnlyAWrittenImageAndNamesEveryFailure) 
   std::string seeds;
   for (uint64_t s : broken) seeds += " " + std::to_string(s);
   std::printf("  broken promises: %zu%s%s\n", broken.size(), broken.empty() ? "" : ", seeds", seeds.c_str());
-  std::string once;
-  for (uint64_t s : outliers) once += " " + std::to_string(s);
-  std::printf("  past a bound once, held when run again: %zu%s%s\n", outliers.size(), outliers.empty() ? "" : ", seeds",
-              once.c_str());
+  std::printf("  past a bound once, held when run again: %zu of %llu runs (at most %llu allowed)\n", forgiven.size(),
+              static_cast<unsigned long long>(made), static_cast<unsigned long long>(made / 100));
+  for (const auto& [seed, overshot] : forgiven) {
+    std::printf("    seed %llu: %s\n", static_cast<unsigned long long>(seed), overshot.c_str());
+  }
+  EXPECT_LE(forgiven.size() * 100, made) << forgiven.size() << " of " << made
+                                         << " runs went past a bound and held only when run again (seeds above)";
 }
 
 }  // namespace

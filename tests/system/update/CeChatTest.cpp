@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kernel/Clock.h"
+#include "kernel/DebugOutput.h"
 #include "kernel/Handles.h"
 #include "kernel/Waitable.h"
 #include "serial/Serial.h"
@@ -269,6 +270,84 @@ TEST_F(CeChatTest, AGarbledByteIsDroppedAndTheWaitGoesOnForTheAnswer) {
     EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> A5 h\r\n", Got(0xA0), Got(0xA5)}));
     EXPECT_EQ(LineErrors(), 0u);
     EXPECT_EQ(Queued(), 0u);
+  }
+}
+
+// Hands bytes to the line at the moment the waiter traces a byte it read:
+// they arrive after the wait's event was taken and before its next read,
+// as on a handset that is slow to read.
+class ArriveOnRead : public debugout::Sink {
+ public:
+  ArriveOnRead(std::shared_ptr<debugout::Sink> next, std::shared_ptr<serial::VirtualPort> line, uint8_t after)
+      : next_(std::move(next)), line_(std::move(line)), trigger_(u" , " + Expected::HexText(after) + u" h\r\n") {}
+  void Write(std::u16string_view text) override {
+    next_->Write(text);
+    if (armed_ && text.starts_with(u"A byte got from KRX6A") && text.ends_with(trigger_)) {
+      armed_ = false;
+      line_->WriteGarbled(bytes_.data(), damaged_.get(), bytes_.size(), condition_);
+    }
+  }
+  void Arm(std::vector<uint8_t> bytes, const std::vector<uint8_t>& damaged, serial::LineCondition condition) {
+    bytes_ = std::move(bytes);
+    condition_ = condition;
+    damaged_ = std::make_unique<bool[]>(bytes_.size());
+    for (size_t i = 0; i < bytes_.size(); ++i) damaged_[i] = damaged[i] != 0;
+    armed_ = true;
+  }
+
+ private:
+  std::shared_ptr<debugout::Sink> next_;
+  std::shared_ptr<serial::VirtualPort> line_;
+  std::u16string trigger_;
+  std::vector<uint8_t> bytes_;
+  std::unique_ptr<bool[]> damaged_;
+  serial::LineCondition condition_ = serial::LineCondition::FramingError;
+  bool armed_ = false;
+};
+
+// A garbled byte that arrives once the wait's event has been taken is read
+// as a stray byte on the way to the answer, its line error still pending.
+// Taking the answer takes that error too: the next wait gets its own answer
+// instead of ending at once as a line event without a byte.
+TEST_F(CeChatTest, TheErrorOfAGarbledByteReadBeforeTheAnswerDoesNotEndTheNextWait) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> arrive;  // after the first byte was read
+    std::vector<uint8_t> damaged;
+    serial::LineCondition condition;
+  };
+  const Case cases[] = {
+      {"a byte with a framing error", {0x3C, 0xA5}, {1, 0}, serial::LineCondition::FramingError},
+      {"two bytes with parity errors", {0x3C, 0x96, 0xA5}, {1, 1, 0}, serial::LineCondition::ParityError},
+      {"a byte after an overrun", {0x3C, 0xA5}, {1, 0}, serial::LineCondition::Overrun},
+  };
+  UseLine(false);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(OpenUpdatePort());
+    auto sink = std::make_shared<ArriveOnRead>(trace_, line_, 0x11);
+    debugout::SetSink(sink);
+    trace_->Clear();
+    sink->Arm(c.arrive, c.damaged, c.condition);
+    const uint8_t first = 0x11;  // a clean stray byte: its event carries no error
+    line_->Write(&first, 1);
+    EXPECT_EQ(AwaitByte(0xA5, 60000), static_cast<DWORD>(AWAIT_GOT_BYTE));
+    std::vector<std::u16string> expected{u"Waiting for char -> A5 h\r\n", Got(0x11)};
+    for (uint8_t b : c.arrive) expected.push_back(Got(b));
+    EXPECT_EQ(Traces(), expected);
+
+    // The next step's answer comes a moment after its wait has begun.
+    trace_->Clear();
+    std::thread module([this] {
+      Sleep(50);
+      const uint8_t answer = 0xAA;
+      line_->Write(&answer, 1);
+    });
+    EXPECT_EQ(AwaitByte(0xAA, 60000), static_cast<DWORD>(AWAIT_GOT_BYTE));
+    module.join();
+    EXPECT_EQ(Traces(), (std::vector<std::u16string>{u"Waiting for char -> AA h\r\n", Got(0xAA)}));
+    debugout::SetSink(trace_);
+    CloseUpdatePort();
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "kernel/Handles.h"
 #include "kernel/Thread.h"
 #include "kernel/Waitable.h"
+#include "radio/Switches.h"
 #include "UpdateFixture.h"
 #include "update/UpdateImages.h"
 #include "update/UpdateLimits.h"
@@ -338,9 +340,9 @@ TEST_F(UpdateTest, AThreadOrEventThatCannotBeMadeEndsTheUpdateWithWords) {
     EXPECT_EQ(added.substr(added.size() - words.size()), words);
     EXPECT_EQ(ril::Requests().reset, c.resets);
     EXPECT_EQ(CastThreadHandle.load(), INVALID_HANDLE_VALUE);
-    // The radio stays suspended as after any failed update, unless nothing
-    // was begun.
-    EXPECT_EQ(Handset().Module()->RadioSuspended(), c.skip > 0);
+    // Back on when the failure came before the wake-up (the rule's own test
+    // follows).
+    EXPECT_EQ(Handset().Module()->RadioSuspended(), c.resets > 0);
     HANDLE com1 = CreateFileW(TEXT("COM1:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(com1, INVALID_HANDLE_VALUE);
     CloseHandle(com1);
@@ -349,6 +351,65 @@ TEST_F(UpdateTest, AThreadOrEventThatCannotBeMadeEndsTheUpdateWithWords) {
   ASSERT_EQ(Send(IDM_UPDATE_GO), 1);
   ASSERT_TRUE(NoteAndAnswerBox(120s));
   EXPECT_TRUE(Handset().Module()->FlashHolds(firmware_));
+}
+
+// One rule for every failed update: the radio goes back on exactly when
+// nothing reached the module (no wake-up byte, no reset), silently; once
+// the module has been woken it may sit in its loader, and the radio stays
+// suspended. Each case plants its failure and takes it away again.
+TEST_F(UpdateTest, AFailedUpdateResumesTheRadioExactlyWhenNothingReachedTheModule) {
+  HANDLE held = INVALID_HANDLE_VALUE;
+  HINSTANCE instance = nullptr;
+  auto failCreation = [](unsigned skip) { return [skip] { kernel::FailCreations(skip, 1); }; };
+  auto switchModule = [this](const char* spec) {
+    return [this, spec] { ASSERT_TRUE(radio::ApplySwitch(*Handset().Module(), spec, nullptr)); };
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> plant;
+    std::function<void()> undo;
+    bool reaches;
+  };
+  const Case cases[] = {
+      {"COM1: held by another program",
+       [&] { held = CreateFileW(TEXT("COM1:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr); },
+       [&] { CloseHandle(held); }, false},
+      {"an image missing from the program",
+       [&] {
+         instance = AppInstance;
+         AppInstance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x7654320));
+       },
+       [&] { AppInstance = instance; }, false},
+      {"no update thread", failCreation(0), [] { kernel::FailCreations(0, 0); }, false},
+      {"no wake-up thread", failCreation(1), [] { kernel::FailCreations(0, 0); }, false},
+      {"no event for the time limits", failCreation(2), [] { kernel::FailCreations(0, 0); }, true},
+      {"no thread for the time limits", failCreation(3), [] { kernel::FailCreations(0, 0); }, true},
+      {"a module that never answers", switchModule("silent@wake-up=always"), switchModule("clear"), true},
+      {"boot stage 1 refused at every attempt", switchModule("refuse@stage1=always"), switchModule("clear"), true},
+  };
+  options_.pacedLines = false;
+  StartWithJournal();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const uint64_t bytesBefore = Handset().ModuleLine()->BytesToDevice();
+    const uint32_t resetsBefore = Handset().Module()->GetRecord().resets;
+    const std::u16string logBefore = Log();
+    ril::ClearRequests();
+    c.plant();
+    EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+    HANDLE update = UpdateThreadHandle;
+    if (update != INVALID_HANDLE_VALUE) {
+      EXPECT_EQ(WaitForSingleObject(update, 120000 * 50), WAIT_OBJECT_0);
+    }
+    c.undo();
+    const bool reached = Handset().ModuleLine()->BytesToDevice() > bytesBefore ||
+                         Handset().Module()->GetRecord().resets > resetsBefore;
+    EXPECT_EQ(reached, c.reaches);
+    EXPECT_EQ(ril::Requests().suspend, 1u);
+    EXPECT_EQ(ril::Requests().resume, reached ? 0u : 1u);
+    EXPECT_EQ(Handset().Module()->RadioSuspended(), reached);
+    EXPECT_EQ(Occurrences(Log().substr(logBefore.size()), u"RIL has been resumed"), 0u);
+  }
 }
 
 // An update that fails leaves the utility ready for the next one: a start
@@ -465,14 +526,17 @@ TEST_P(UpdatePortFailureTest, NothingHappensBeyondTheReport) {
   }
   auto events = journal_->Events();
   std::vector<std::string> sequence = ThreadSequence(events, ThreadOfTrace(events, u"Open : COM1:"));
-  ASSERT_EQ(sequence.size(), 3u);
+  // Nothing reached the module: the radio is back on.
+  ASSERT_EQ(sequence.size(), 4u);
   EXPECT_EQ(sequence[0], "T Open : COM1:\\r\\n");
   EXPECT_EQ(sequence[1].rfind("T Error (", 0), 0u);
   EXPECT_EQ(sequence[2], "T Open com port failed!!\\r\\n");
+  EXPECT_EQ(sequence[3], "resume");
   EXPECT_EQ(TraceCount(u"Open com port failed!!\r\n"), 2u);
   EXPECT_EQ(Log(), std::u16string(kBanner) + u"Open Comport fail!!\r\nOpen Comport fail!!\r\n");
   EXPECT_EQ(ril::Requests().reset, 0u);
   EXPECT_EQ(ril::Requests().suspend, 2u);
+  EXPECT_EQ(ril::Requests().resume, 2u);
   EXPECT_EQ(CastThreadHandle.load(), INVALID_HANDLE_VALUE);
   for (const WireEvent& e : events) EXPECT_NE(e.kind, Kind::kWrite);
   if (held) {

@@ -15,6 +15,7 @@
 
 #include "devices/ril/RilDriver.h"
 #include "kernel/Clock.h"
+#include "radio/Switches.h"
 #include "serial/VirtualPort.h"
 #include "UpdateFixture.h"
 #include "update/UpdateLimits.h"
@@ -29,6 +30,12 @@ using namespace std::chrono_literals;
 // time and a loaded machine's late wake-ups (some milliseconds each, on
 // every one of the cast thread's pauses) stay small against what is timed.
 constexpr double kTimingClock = 0.5;
+
+// The words of an attempt whose reset got nothing but breaks and line
+// errors, around their count.
+constexpr char16_t kOnlyErrors[] = u"The line to the radio module reported only errors (";
+constexpr char16_t kOnlyErrorsEnd[] =
+    u" breaks or line errors and no byte while waiting for A0h after the module reset)";
 
 class WakeUpTest : public UpdateFixture {
  protected:
@@ -371,8 +378,12 @@ TEST_F(WakeUpTest, AStreamOfLineErrorsCannotKeepTheWakeUpBeyondItsLimit) {
   ASSERT_EQ(WaitForSingleObject(UpdateThreadHandle.load(), 120000), WAIT_OBJECT_0);
   TakeEvents();
 
-  const std::u16string reason = u"No answer from the radio module (waiting for A0h after the module reset)";
-  EXPECT_EQ(Log(), kBanner + FailureLog(reason, WAKE_UP_ATTEMPTS));
+  // The words name the errors, not a silent module.
+  std::u16string words = Log();
+  EXPECT_EQ(words.rfind(std::u16string(kBanner) + u"Update failed after 5 attempts: " + kOnlyErrors, 0), 0u)
+      << Printable(words);
+  EXPECT_TRUE(words.ends_with(kOnlyErrorsEnd + std::u16string(u"\r\nChoose Update firmware - Go to try again.\r\n")))
+      << Printable(words);
   EXPECT_EQ(ril::Requests().reset, static_cast<unsigned>(WAKE_UP_ATTEMPTS));
   // Each attempt: from its first wait to its end within the limit and a
   // turn, and no more waits than one per pause of 10 ms.
@@ -426,6 +437,58 @@ TEST_F(WakeUpTest, AModuleThatNeverAnswersIsGivenUpAfterEveryAttemptWithWords) {
   CloseHandle(com1);
   EXPECT_TRUE(screen::Capture().modals.empty());
   EXPECT_EQ(Handset().Board().Reboots(), 0);
+}
+
+// What answered every reset decides the words: nothing at all sends the
+// operator to the cable and the module's power; breaks or line errors and
+// no byte, to the line (noise, or another rate). Bytes among the errors are
+// an answer of sorts: those words never say "only errors".
+TEST_F(WakeUpTest, TheWordsSayWhatAnsweredEveryReset) {
+  struct Case {
+    std::vector<std::string> switches;
+    bool strayBytes;  // a stream of line errors and other bytes on top
+    std::vector<std::u16string> begins;  // one of them
+    std::u16string ends;
+  };
+  const std::u16string tail = u"waiting for A0h after the module reset";
+  const std::u16string noAnswer = u"No answer from the radio module (" + tail + u")";
+  const Case cases[] = {
+      {{"silent@wake-up=always"}, false, {noAnswer}, u""},
+      {{"break@wake-up=always"}, false, {kOnlyErrors}, kOnlyErrorsEnd},
+      {{"framing@wake-up=always"}, false, {kOnlyErrors}, kOnlyErrorsEnd},
+      {{"overrun@wake-up=always"}, false, {kOnlyErrors}, kOnlyErrorsEnd},
+      {{"silent@wake-up=always"}, true, {u"Wrong answer from the radio module (" + tail + u", got 3Ch)", noAnswer}, u""},
+  };
+  options_.pacedLines = false;
+  options_.clockSpeed = 50;
+  StartWithJournal();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.switches.back() + (c.strayBytes ? " with stray bytes" : ""));
+    for (const std::string& spec : c.switches) ASSERT_TRUE(radio::ApplySwitch(*Handset().Module(), spec, nullptr));
+    std::atomic<bool> streaming{c.strayBytes};
+    std::thread stream([&streaming, line = Handset().ModuleLine()] {
+      const uint8_t stray = 0x3C;
+      while (streaming) {
+        line->SendCondition(serial::LineCondition::FramingError);
+        line->Write(&stray, 1);
+        std::this_thread::sleep_for(200us);
+      }
+    });
+    ril::ClearRequests();
+    const size_t before = Log().size();
+    EXPECT_EQ(Send(IDM_UPDATE_GO), 1);
+    DWORD ended = WaitForSingleObject(UpdateThreadHandle.load(), 120000 * 50);
+    streaming = false;
+    stream.join();
+    ASSERT_EQ(ended, WAIT_OBJECT_0);
+    const std::u16string words = Log().substr(before);
+    bool begins = false;
+    for (const std::u16string& b : c.begins) begins |= words.rfind(u"Update failed after 5 attempts: " + b, 0) == 0;
+    EXPECT_TRUE(begins) << Printable(words);
+    EXPECT_TRUE(words.ends_with(c.ends + u"\r\nChoose Update firmware - Go to try again.\r\n")) << Printable(words);
+    EXPECT_EQ(ril::Requests().reset, static_cast<unsigned>(WAKE_UP_ATTEMPTS));
+    ASSERT_TRUE(radio::ApplySwitch(*Handset().Module(), "clear", nullptr));
+  }
 }
 
 // A stage refused at every attempt: the prescribed retries up to the last
