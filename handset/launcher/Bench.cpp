@@ -186,7 +186,7 @@ void RunBench(const Options& options, const Plan& plan, SystemTime startedAt) {
     copies.push_back(std::move(copy));
   }
   if (!options.quiet) {
-    std::fprintf(stderr, "fwutil: bench of %zu modules, each by a copy of fwutil of its own\n", copies.size());
+    std::fprintf(stderr, "fwutil: a bench of %zu modules, each flashed by a copy of fwutil of its own\n", copies.size());
   }
   for (Copy& copy : copies) {
     std::string error;
