@@ -220,6 +220,7 @@ TEST_F(Door, TheModulesPortIsLocked) {
   EXPECT_NE(LastLine(refused.Errors()).find("is in use by process " + std::to_string(getpid())), std::string::npos)
       << refused.Errors();
   EXPECT_EQ(ReadJson(dir_ / "held.json")["outcome"], "not-started");
+  EXPECT_EQ(schemacheck::Problems(ReadFile(dir_ / "held.json")), "");
 
   Child gone({"true"}, dir_ / "true.txt");
   ASSERT_EQ(gone.Wait(10s), 0);
@@ -277,6 +278,40 @@ TEST_F(Door, ReportAndStatusAgreeWithTheLoaderWhateverTheMomentOfASignal) {
     sim_.reset();
     socat_.reset();
   }
+}
+
+// A bench against two module simulators behind host ptys: each port is a
+// handset of its own (no --desktop needed), each module takes the image.
+TEST_F(Door, ABenchOfTwoSimulatorsBehindPtys) {
+  if (!e2e::OnPath("socat")) GTEST_SKIP() << "socat is not installed: the pty pair cannot be made";
+  std::vector<std::unique_ptr<Child>> processes;
+  std::vector<std::string> argv = Fwutil({"--update", "--speed", "20", "--quiet", "--report", dir_ / "bench.json"});
+  for (const char* name : {"a", "b"}) {
+    std::string at = dir_ / name;
+    processes.push_back(std::make_unique<Child>(
+        std::vector<std::string>{"socat", "-d", "-d", "pty,raw,echo=0,link=" + at + "-module",
+                                 "pty,raw,echo=0,link=" + at + "-host"},
+        at + "-socat.txt"));
+    ASSERT_TRUE(processes.back()->WaitForError("starting data transfer loop", 30s));
+    processes.push_back(std::make_unique<Child>(
+        std::vector<std::string>{MODULESIM_PATH, "--tty", at + "-module", "--control", at + "-control", "--flash-out",
+                                 at + "-flash.bin", "--status", "0"},
+        at + "-sim.txt"));
+    ASSERT_TRUE(processes.back()->WaitForError("running on", 30s));
+    argv.push_back("--port=" + at + "-host --ril control:" + at + "-control");
+  }
+  setenv("FWUTIL_PROGRAM", FWUTIL_PATH, 1);
+  Child bench(argv, dir_ / "bench.txt");
+  ASSERT_EQ(bench.Wait(240s), 0) << bench.Errors();
+  Json document = ReadJson(dir_ / "bench.json");
+  ASSERT_EQ(document["modules"].size(), 2u) << document.dump();
+  for (const Json& module : document["modules"]) {
+    EXPECT_EQ(module["report"]["outcome"], "succeeded") << module.dump();
+    EXPECT_EQ(module["report"]["reset_method"], "control") << module.dump();
+  }
+  for (size_t i = 1; i < processes.size(); i += 2) processes[i]->Stop(SIGTERM);  // writes the flash
+  EXPECT_TRUE(ReadFile(dir_ / "a-flash.bin") == ReadFile(FIRMWARE_IMAGE));
+  EXPECT_TRUE(ReadFile(dir_ / "b-flash.bin") == ReadFile(FIRMWARE_IMAGE));
 }
 
 TEST_F(Door, TheVersionNamesTheImageTheBuildMade) {

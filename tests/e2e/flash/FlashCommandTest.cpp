@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Run.h"
+#include "SchemaCheck.h"
 
 namespace {
 
@@ -143,6 +144,7 @@ TEST_F(FlashCommand, ASuccessfulUpdateEndsWithZeroAndTellsItsProgress) {
     EXPECT_NE(report.find(field), std::string::npos) << field << "\n" << report;
   }
   EXPECT_EQ(Count(report, "\n"), 1u) << report;
+  EXPECT_EQ(schemacheck::Problems(report), "") << report;
 }
 
 struct Failure {
@@ -175,6 +177,7 @@ TEST_P(FailureTest, EndsWithItsStatusAndWords) {
   EXPECT_EQ(errors.find("fwutil: COM"), std::string::npos) << "--quiet: " << errors;
 
   std::string report = Report("failed");
+  EXPECT_EQ(schemacheck::Problems(report), "") << report;
   EXPECT_NE(report.find(std::string("\"outcome\":\"") + failure.outcome + "\""), std::string::npos) << report;
   EXPECT_NE(report.find("\"exit_status\":" + std::to_string(failure.status) + ","), std::string::npos) << report;
   // The report's words are the line's, without what the launcher put before them.
