@@ -89,7 +89,6 @@ struct Ending {
   int status = 0;
   std::optional<std::string> outcome;
   std::optional<std::string> failure;  // the words of the last line
-  bool failureTold = false;            // the watch said them already
   bool rebooted = false;
   std::optional<int> signal;
   bool endedDuringUpdate = false;  // the program returned while its update ran
@@ -217,7 +216,6 @@ void SayEnding(Run& run, const Ending& ending, const Report& report, const std::
     if (s.updates > 0 && ending.status != kUpdateNotStarted) Say("fwutil: module: " + module.words);
   }
   Say("fwutil: next step: " + NextStep(*ending.failure));
-  if (ending.failureTold) return;
   if (ending.status == kUpdateNotStarted) {
     Say(std::string(run.options.update ? "fwutil: update could not start: " : "fwutil: could not start: ") +
         *ending.failure);

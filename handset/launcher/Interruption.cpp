@@ -21,9 +21,14 @@ sigset_t Interruptions() {
 
 }  // namespace
 
-void CatchInterruptions(std::function<void(int signal)> onSignal) {
+void BlockInterruptions() {
   sigset_t set = Interruptions();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void CatchInterruptions(std::function<void(int signal)> onSignal) {
+  BlockInterruptions();
+  sigset_t set = Interruptions();
   std::thread([set, onSignal = std::move(onSignal)] {
     for (;;) {
       int signal = 0;
@@ -58,11 +63,6 @@ std::string SignalName(int signal) {
     default:
       return "signal " + std::to_string(signal);
   }
-}
-
-void UnblockInterruptionsInChild() {
-  sigset_t set = Interruptions();
-  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 }  // namespace launcher

@@ -10,9 +10,12 @@
 namespace launcher {
 
 // Blocks the three signals in the calling thread, and so in every thread it
-// starts afterwards (call it before any other thread exists), and takes them
-// on a thread of its own that calls `onSignal` with the signal's number.
-// `onSignal` ends with DieBy().
+// starts afterwards: call it first, before any other thread exists. Until
+// CatchInterruptions they wait.
+void BlockInterruptions();
+
+// Takes the three signals on a thread of its own that calls `onSignal` with
+// the signal's number (blocking them first, if that was not done).
 void CatchInterruptions(std::function<void(int signal)> onSignal);
 
 // Ends the process by `signal`, with its default action.
@@ -20,8 +23,5 @@ void CatchInterruptions(std::function<void(int signal)> onSignal);
 
 // "SIGTERM", "SIGINT", "SIGHUP", "signal N".
 std::string SignalName(int signal);
-
-// For a process this one starts: the three signals unblocked again.
-void UnblockInterruptionsInChild();
 
 }  // namespace launcher

@@ -8,6 +8,7 @@
 #include "handset/launcher/Bench.h"
 #include "handset/launcher/Checks.h"
 #include "handset/launcher/HandsetRun.h"
+#include "handset/launcher/Interruption.h"
 #include "handset/launcher/Options.h"
 #include "handset/launcher/Plan.h"
 #include "handset/launcher/Report.h"
@@ -26,6 +27,9 @@ int BadUsage(const std::string& error, const std::optional<std::string>& report)
 
 int Main(int argc, char** argv) {
   SystemTime startedAt = std::chrono::system_clock::now();
+  // A signal that comes while the run is set up waits for the run to take
+  // it (and tell it); none may end the process untold on another thread.
+  BlockInterruptions();
   std::string error;
   std::optional<Options> options = ParseOptions(argc, argv, &error);
   if (!options) return BadUsage(error, ReportPathIn(argc, argv));

@@ -125,9 +125,10 @@ TEST_F(Door, BadOptionsEndWithTwoBeforeAnythingReachesCom1) {
     auto status = run.Wait(30s);
     std::string what = ::testing::PrintToString(c.options);
     ASSERT_TRUE(status) << what;
-    EXPECT_EQ(*status, 2) << what << "\n" << run.Errors();
-    EXPECT_NE(LastLine(run.Errors()).find(c.words), std::string::npos) << what << "\n" << run.Errors();
-    EXPECT_EQ(std::count(run.Errors().begin(), run.Errors().end(), '\n'), 1) << what << "\n" << run.Errors();
+    const std::string errors = run.Errors();
+    EXPECT_EQ(*status, 2) << what << "\n" << errors;
+    EXPECT_NE(LastLine(errors).find(c.words), std::string::npos) << what << "\n" << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << what << "\n" << errors;
     EXPECT_EQ(ReadFile(dir_ / "trace.txt").find("Open :"), std::string::npos) << what;
     EXPECT_FALSE(std::ifstream(report).good()) << what << ": an earlier run's report is left";
   }
