@@ -243,15 +243,19 @@ void SayEnding(Run& run, const Ending& ending, const Report& report, const std::
                      "the firmware image (" + *flash->verify + ")";
   }
   Report report = MakeReport(run, ending, flash, module);
+  std::string reportLost;
   if (!run.options.report.empty()) {
     std::string reason;
     if (!WriteJsonFile(run.options.report, ReportJson(report), &reason)) {
-      Say("fwutil: cannot write the report to " + run.options.report + ": " + reason);
-      // A line that relies on the report must not read success without it.
-      if (ending.status == 0 && !ending.signal) ending.status = kReportLost;
+      reportLost = "fwutil: cannot write the report to " + run.options.report + ": " + reason;
     }
   }
   SayEnding(run, ending, report, flash, module);
+  if (!reportLost.empty()) {
+    Say(reportLost);
+    // A line that relies on the report must not read success without it.
+    if (ending.status == 0 && !ending.signal) ending.status = kReportLost;
+  }
   ReleasePortLocks();
   std::fflush(nullptr);
   FlushStderr();

@@ -204,6 +204,22 @@ TEST_F(Door, AnExitDuringTheUpdateIsNoSuccess) {
   EXPECT_EQ(report["exit_status"], 13);
 }
 
+// The report's place taken (by a folder) while the module is flashed: the
+// update went well, but a line that relies on the report has lost it, and
+// the status says so (14) instead of 0.
+TEST_F(Door, AReportThatCannotBeWrittenIsNoSuccess) {
+  std::string report = dir_ / "late.json";
+  Child run(Fwutil({"--headless", "--update", "--speed", "20", "--desktop", dir_ / "desktop", "--report", report}),
+            dir_ / "stderr.txt");
+  ASSERT_TRUE(run.WaitForError(" image, 2493720 bytes", 60s)) << run.Errors();
+  ASSERT_EQ(mkdir(report.c_str(), 0700), 0);
+  auto status = run.Wait(120s);
+  ASSERT_TRUE(status) << run.Errors();
+  EXPECT_EQ(*status, 14) << run.Errors();
+  EXPECT_NE(run.Errors().find("fwutil: cannot write the report to " + report), std::string::npos) << run.Errors();
+  EXPECT_NE(run.Errors().find("fwutil: verify: flash holds the firmware image"), std::string::npos) << run.Errors();
+}
+
 // The module's port is locked: a second copy, or a program that holds the
 // lock (here the test itself), is refused with the holder's process id and
 // 11; a lock whose process is gone is taken over; the first copy's update
