@@ -271,7 +271,7 @@ std::optional<std::string> Handset::PortDevice(unsigned port) const {
 bool FlashVerifyHolds(std::string_view line) { return line.substr(0, sizeof kHoldsImage - 1) == kHoldsImage; }
 
 std::string FlashVerifyText(const radio::FlashContents& flash, std::span<const uint8_t> image) {
-  if (!flash.valid) return "no image was written to the flash";
+  if (!flash.valid) return "the flash holds no firmware (erased when the image transfer began)";
   const std::vector<uint8_t>& bytes = flash.bytes;
   size_t common = std::min(bytes.size(), image.size());
   size_t differing = std::max(bytes.size(), image.size()) - common;  // bytes only one of them has
@@ -306,6 +306,28 @@ std::optional<std::string> Handset::FlashVerifyLine() const {
   auto module = Module();
   if (!module || module->GetRecord().imageLength == 0) return std::nullopt;
   return FlashVerifyText(module->Flash(), FirmwareImage());
+}
+
+std::optional<FlashCheck> Handset::CheckFlash() const {
+  auto module = Module();
+  if (!module) return std::nullopt;
+  radio::Record record = module->GetRecord();
+  radio::FlashContents flash = module->Flash();
+  FlashCheck check;
+  check.transferBegan = record.imageLength != 0;
+  check.acknowledged = record.imageAcknowledged;
+  std::vector<uint8_t> image = FirmwareImage();
+  if (!flash.valid) {
+    check.holds = FlashCheck::Holds::kNoFirmware;
+  } else if (module->FlashHolds(image)) {
+    check.holds = FlashCheck::Holds::kImage;
+  } else {
+    // Every transfer erases the flash first: a valid flash after one holds
+    // what that transfer wrote, before one what the module had.
+    check.holds = check.transferBegan ? FlashCheck::Holds::kOtherImage : FlashCheck::Holds::kEarlierFirmware;
+  }
+  if (check.transferBegan) check.verify = FlashVerifyText(flash, image);
+  return check;
 }
 
 std::vector<std::string> Handset::FaultNames() {

@@ -71,11 +71,22 @@ inline constexpr unsigned kInfraredPort = 5;
 
 // One line on a flash against the image meant for it: "flash holds the
 // firmware image (N bytes)", "flash differs from the firmware image: first
-// difference at offset 0x..., N bytes differ", or "no image was written to
-// the flash" (it holds no valid image).
+// difference at offset 0x..., N bytes differ", or "the flash holds no
+// firmware (erased when the image transfer began)" (it holds no valid image).
 std::string FlashVerifyText(const radio::FlashContents& flash, std::span<const uint8_t> image);
 // Whether a FlashVerifyText line says the flash holds the image.
 bool FlashVerifyHolds(std::string_view line);
+
+// What the emulated module's flash holds at the end of a run.
+struct FlashCheck {
+  enum class Holds { kImage, kNoFirmware, kEarlierFirmware, kOtherImage };
+  Holds holds = Holds::kEarlierFirmware;
+  bool transferBegan = false;  // an image transfer began during the run (and erased the flash)
+  uint64_t acknowledged = 0;   // bytes of the image the module took in the last transfer
+  // The verify line (FlashVerifyText) once a transfer began; before that
+  // nothing was written to check.
+  std::optional<std::string> verify;
+};
 
 class Handset {
  public:
@@ -113,6 +124,9 @@ class Handset {
   // emulated module or no image transfer began during the run (nothing
   // touched the flash).
   std::optional<std::string> FlashVerifyLine() const;
+  // The same, with what the flash holds when no transfer began; nullopt when
+  // COM1: has no emulated module (a real module's flash cannot be read).
+  std::optional<FlashCheck> CheckFlash() const;
 
   static std::vector<std::string> FaultNames();
 

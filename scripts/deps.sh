@@ -30,7 +30,7 @@
 #   100  apt failed otherwise (its own messages are shown)
 set -euo pipefail
 packages=(cmake ninja-build g++ clang llvm libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-          libncurses-dev socat)
+          libncurses-dev socat libcli11-dev nlohmann-json3-dev libvalijson-dev)
 wine=${FWUTIL_DEPS_WINE:-0}
 armhf=0
 for arg in "$@"; do

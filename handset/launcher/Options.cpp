@@ -1,8 +1,11 @@
 #include "handset/launcher/Options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
+#include <string_view>
 
 #include "frontends/terminal/Frontend.h"
 #include "radio/Switches.h"
@@ -87,6 +90,26 @@ bool ParseRilRefusal(const std::string& spec, handset::RilChoice& ril, std::stri
   return true;
 }
 
+}  // namespace
+
+std::optional<BenchPort> ParseBenchPort(const std::string& spec, std::string* error) {
+  std::istringstream words(spec);
+  BenchPort port;
+  words >> port.port;
+  for (std::string word; words >> word;) port.options.push_back(word);
+  if (port.port.empty()) {
+    *error = "--port needs a tty's path or \"emulated\"";
+    return std::nullopt;
+  }
+  if (port.port != kEmulatedPort && port.port[0] != '/') {
+    *error = "--port takes the absolute path of a tty (or \"emulated\"), not '" + port.port + "'";
+    return std::nullopt;
+  }
+  return port;
+}
+
+namespace {
+
 bool KnownFault(const std::string& name) {
   for (const std::string& known : handset::Handset::FaultNames()) {
     if (known == name) return true;
@@ -96,117 +119,134 @@ bool KnownFault(const std::string& name) {
 
 }  // namespace
 
+// The argv positions of the --do options, for the script's messages.
+std::vector<int> StepPositions(int argc, char** argv) {
+  std::vector<int> positions;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--") break;
+    if (arg == "--do" || arg.rfind("--do=", 0) == 0) positions.push_back(i);
+    if (arg == "--do") ++i;  // its value may itself read "--do"
+  }
+  return positions;
+}
+
+// CLI11 does the parsing and the checks of each value; what an option means
+// is filled in here.
 std::optional<Options> ParseOptions(int argc, char** argv, std::string* error) {
   Options options;
-  bool rilGiven = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool hasInlineValue = false;
-    if (arg.rfind("--", 0) == 0) {
-      size_t equals = arg.find('=');
-      if (equals != std::string::npos) {
-        value = arg.substr(equals + 1);
-        arg = arg.substr(0, equals);
-        hasInlineValue = true;
-      }
-    }
-    auto takeValue = [&](std::string& out) {
-      if (hasInlineValue) {
-        out = value;
-        return true;
-      }
-      if (i + 1 >= argc) {
-        *error = arg + " needs a value";
-        return false;
-      }
-      out = argv[++i];
-      return true;
-    };
-    auto noValue = [&] {
-      if (hasInlineValue) *error = arg + " takes no value";
-      return !hasInlineValue;
-    };
+  CLI::App app{"fwutil"};
+  app.set_help_flag();  // UsageText() is the help
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  auto flag = [&](const char* name, bool& value) { app.add_flag(name, value)->disable_flag_override(); };
+  // A value each time the option is given, kept in order.
+  auto repeatable = [&](const char* name, auto apply) {
+    app.add_option(name)
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->each([name, apply](const std::string& value) {
+          std::string reason;
+          if (apply(value, reason)) return;
+          // CLI11 names the option in front of the reason already.
+          std::string prefix = std::string(name) + ": ";
+          if (reason.rfind(prefix, 0) == 0) reason.erase(0, prefix.size());
+          if (reason.rfind(std::string(name) + " ", 0) == 0) reason.erase(0, std::string(name).size() + 1);
+          throw CLI::ValidationError(reason);
+        });
+  };
+  auto text = [&](const char* name, std::string& value) {
+    app.add_option(name, value)->check([name](const std::string& v) {
+      return v.empty() ? std::string(name) + " needs a value" : std::string();
+    });
+  };
 
-    std::string v;
-    if (arg == "-h" || arg == "--help") {
-      options.help = true;
-    } else if (arg == "--terminal") {
-      if (!noValue()) return std::nullopt;
-      options.frontEnd = FrontEnd::Terminal;
-    } else if (arg == "--headless") {
-      if (!noValue()) return std::nullopt;
-      options.frontEnd = FrontEnd::Headless;
-    } else if (arg == "--update") {
-      if (!noValue()) return std::nullopt;
-      options.update = true;
-    } else if (arg == "--quiet") {
-      if (!noValue()) return std::nullopt;
-      options.quiet = true;
-    } else if (arg == "--report") {
-      if (!takeValue(options.report)) return std::nullopt;
-      if (options.report.empty()) {
-        *error = "--report needs a file name";
-        return std::nullopt;
-      }
-    } else if (arg == "--do") {
-      if (!takeValue(v)) return std::nullopt;
-      options.scriptSteps.push_back(v);
-      options.scriptStepArgs.push_back(i);
-    } else if (arg == "--script") {
-      if (!takeValue(options.scriptFile)) return std::nullopt;
-    } else if (arg == "--log-out") {
-      if (!takeValue(options.logOut)) return std::nullopt;
-    } else if (arg == "--flash-out") {
-      if (!takeValue(options.flashOut)) return std::nullopt;
-    } else if (arg == "--trace") {
-      if (!takeValue(v)) return std::nullopt;
-      options.trace = v;
-    } else if (arg == "--speed") {
-      if (!takeValue(v)) return std::nullopt;
-      char* end = nullptr;
-      double speed = std::strtod(v.c_str(), &end);
-      if (!end || *end != '\0' || !(speed >= 0.01 && speed <= 100000)) {
-        *error = "--speed takes a factor from 0.01 to 100000, not '" + v + "'";
-        return std::nullopt;
-      }
-      options.handset.clockSpeed = speed;
-    } else if (arg == "--unpaced") {
-      if (!noValue()) return std::nullopt;
-      options.handset.pacedLines = false;
-    } else if (arg == "--com") {
-      if (!takeValue(v) || !ParsePort(v, options.handset, error)) return std::nullopt;
-    } else if (arg == "--ril") {
-      if (!takeValue(v) || !ParseRil(v, options.handset.ril, error)) return std::nullopt;
-      rilGiven = true;
-    } else if (arg == "--ril-refuse") {
-      if (!takeValue(v) || !ParseRilRefusal(v, options.handset.ril, error)) return std::nullopt;
-    } else if (arg == "--module") {
-      if (!takeValue(v)) return std::nullopt;
-      options.handset.moduleSwitches.push_back(v);
-    } else if (arg == "--reg") {
-      if (!takeValue(v)) return std::nullopt;
-      options.handset.registrySpecs.push_back(v);
-    } else if (arg == "--fail") {
-      if (!takeValue(v)) return std::nullopt;
-      if (!KnownFault(v)) {
-        *error = "--fail: unknown switch '" + v + "' (see --help)";
-        return std::nullopt;
-      }
-      options.handset.platformFaults.push_back(v);
-    } else if (arg == "--program-path") {
-      if (!takeValue(v)) return std::nullopt;
-      options.handset.programPath = text::FromUtf8(v);
-    } else if (arg == "--desktop") {
-      if (!takeValue(options.desktop)) return std::nullopt;
-    } else {
-      *error = "unknown option '" + std::string(argv[i]) + "' (see --help)";
+  bool terminal = false, headless = false, unpaced = false;
+  flag("-h,--help", options.help);
+  flag("--version", options.version);
+  flag("--terminal", terminal);
+  flag("--headless", headless);
+  flag("--update", options.update);
+  flag("--quiet", options.quiet);
+  flag("--timestamps", options.timestamps);
+  flag("--unpaced", unpaced);
+  text("--report", options.report);
+  text("--script", options.scriptFile);
+  text("--log-out", options.logOut);
+  text("--flash-out", options.flashOut);
+  text("--desktop", options.desktop);
+  text("--ports", options.portsFile);
+  std::string trace, programPath;
+  text("--trace", trace);
+  text("--program-path", programPath);
+  app.add_option("--speed", options.handset.clockSpeed)->check(CLI::Range(0.01, 100000.0));
+  repeatable("--do", [&](const std::string& v, std::string&) {
+    options.scriptSteps.push_back(v);
+    return true;
+  });
+  repeatable("--com", [&](const std::string& v, std::string& reason) { return ParsePort(v, options.handset, &reason); });
+  repeatable("--port", [&](const std::string& v, std::string& reason) {
+    std::optional<BenchPort> port = ParseBenchPort(v, &reason);
+    if (port) options.ports.push_back(*port);
+    return port.has_value();
+  });
+  repeatable("--ril", [&](const std::string& v, std::string& reason) {
+    options.rilGiven = true;
+    return ParseRil(v, options.handset.ril, &reason);
+  });
+  repeatable("--ril-refuse",
+             [&](const std::string& v, std::string& reason) { return ParseRilRefusal(v, options.handset.ril, &reason); });
+  repeatable("--module", [&](const std::string& v, std::string&) {
+    options.handset.moduleSwitches.push_back(v);
+    return true;
+  });
+  repeatable("--reg", [&](const std::string& v, std::string&) {
+    options.handset.registrySpecs.push_back(v);
+    return true;
+  });
+  repeatable("--fail", [&](const std::string& v, std::string& reason) {
+    if (!KnownFault(v)) reason = "unknown switch '" + v + "'";
+    if (KnownFault(v)) options.handset.platformFaults.push_back(v);
+    return KnownFault(v);
+  });
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    *error = std::string(e.what()) + " (see --help)";
+    return std::nullopt;
+  }
+  if (terminal && headless) {
+    *error = "--terminal and --headless do not go together";
+    return std::nullopt;
+  }
+  if (terminal) options.frontEnd = FrontEnd::Terminal;
+  if (headless) options.frontEnd = FrontEnd::Headless;
+  options.handset.pacedLines = !unpaced;
+  if (!trace.empty()) options.trace = trace;
+  if (!programPath.empty()) options.handset.programPath = text::FromUtf8(programPath);
+  options.scriptStepArgs = StepPositions(argc, argv);
+  options.scriptStepArgs.resize(options.scriptSteps.size(), 0);
+
+  // One --port is the short form of --com 1=PATH.
+  if (options.ports.size() == 1 && options.portsFile.empty()) {
+    const BenchPort& only = options.ports.front();
+    if (!only.options.empty()) {
+      *error = "--port '" + only.port + " ...': options of a port of their own are for a bench (several ports)";
       return std::nullopt;
+    }
+    if (options.handset.ports.count(handset::kModulePort)) {
+      *error = "--port and --com 1=... both say what backs COM1:; give one of them";
+      return std::nullopt;
+    }
+    if (only.port != kEmulatedPort) {
+      options.handset.ports[handset::kModulePort] = {handset::PortChoice::Kind::Host, only.port};
     }
   }
   // Without a module on COM1: the radio driver has nothing to act on.
   auto com1 = options.handset.ports.find(handset::kModulePort);
-  if (!rilGiven && com1 != options.handset.ports.end() && com1->second.kind == handset::PortChoice::Kind::Absent) {
+  if (!options.rilGiven && com1 != options.handset.ports.end() &&
+      com1->second.kind == handset::PortChoice::Kind::Absent) {
     options.handset.ril.kind = handset::RilChoice::Kind::None;
   }
   if (!options.scriptSteps.empty() || !options.scriptFile.empty()) {
@@ -221,6 +261,21 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string* error) {
     options.frontEnd = FrontEnd::Headless;
   }
   return options;
+}
+
+std::optional<std::string> ReportPathIn(int argc, char** argv) {
+  std::optional<std::string> path;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--") break;
+    if (arg == "--report" && i + 1 < argc) {
+      path = argv[++i];
+    } else if (arg.rfind("--report=", 0) == 0) {
+      path = std::string(arg.substr(9));
+    }
+  }
+  if (path && path->empty()) path.reset();
+  return path;
 }
 
 std::string UsageText() {
@@ -245,26 +300,62 @@ Front end:
   --log-out FILE         write the log view's last text to FILE when the program
                          ends or the handset reboots (whatever the steps were)
 
-Flashing from a script (one command per module):
+Flashing a module (a real one behind a USB-serial adapter whose DTR line
+drives the module's reset input, a report for the records):
+  fwutil --update --port /dev/ttyUSB0 --ril dtr --report usb0.json
+
   --update               run one whole update, from "Update firmware - Go" to
                          its end, then end with a status that tells how it went
                          (below). On success the box is answered as a person
                          would and the handset reboots. Headless, a line on
                          standard error tells each phase (wake-up attempts,
                          boot stages, memory check, image) and each tenth of
-                         the image, e.g.
-                           fwutil: image 40%, 1:32 left (11.5 kB/s)
+                         the image, led by the time since the start, e.g.
+                           fwutil: 0:41 image 40%, 1:02 left (11.5 kB/s)
                          and the trace goes nowhere unless --trace says where.
-                         Not with --do or --script.
+                         The last line is how it ended: a failure's words,
+                         after a line with the next step. Not with --do or
+                         --script.
+  --port PATH            the module behind the host tty PATH (COM1: on it);
+                         say how its reset is wired with --ril (below). The
+                         port is locked while fwutil runs (the UUCP lock in
+                         /var/lock that picocom and minicom honour, and the
+                         tty's exclusive flag): a second program on it is
+                         refused (FWUTIL_LOCK_DIR names another lock folder).
+                         Each port is a handset of its own, so copies on
+                         different ports need no --desktop.
+  --port PATH --port PATH ...   (or "emulated" for an emulated module)
+  --ports FILE           a bench: every module flashed at once, each by a copy
+                         of fwutil of its own, its lines led by its port's
+                         name, then a summary table; the status is the worst
+                         module's. FILE: one port a line, with options for it
+                         alone ("/dev/ttyUSB1 --ril rts",
+                         "emulated --module refuse-image"); '#' comments.
+                         Needs --update.
   --quiet                on standard error only how the run ended: no port
                          lines, progress lines, script steps or trace
-  --report FILE          when the program ends, write one JSON object to FILE:
-                         outcome, exit_status, failure, phase, attempts,
-                         updates, image_bytes, image_bytes_acknowledged,
-                         update_seconds, run_seconds, com1, verify,
-                         flash_holds_image, rebooted (see the README)
+  --timestamps           an ISO time (UTC) in front of every line on standard
+                         error
+  --report FILE          when the run ends, however it ends, write one JSON
+                         object to FILE (a bench: one document with a report
+                         per module), whole or not at all; its fields are in
+                         handset/launcher/report.schema.json and the README.
+                         A run that ends on bad options removes an earlier
+                         report at FILE.
+  --version              the version, the commit it was built from, the
+                         processor, and each built-in image's size and SHA-256
   A failed update makes a waiting answer, dialog, wait or wait-window step
   end the script at once with the failure's words (status 125).
+
+Every option is checked before the handset starts: files to write must be
+writable there, --desktop must be a folder (made if missing), --module
+switches must exist, a module behind a host tty needs --ril. A bad one is
+one line and status 2, before anything goes to the module.
+
+SIGINT, SIGTERM, SIGHUP (and Ctrl+C in the terminal) end the run by that
+signal (status 128 + N: 130, 143, 129), but first the report is written
+(outcome "interrupted") and the last line says what the module is left
+holding, e.g. "the module's flash holds no firmware: run the update again".
 
 Exit status:
   0      the program ended with 0; with --update: the module took the image
@@ -272,13 +363,19 @@ Exit status:
   1, 16  the program could not set up its window
   2      bad options, or no terminal for --terminal
   10     --update: the update failed; the log view's words on standard error
-  11     --update: the update could not start: another copy runs on this
-         desktop, "COM1:" (or the handset's ports) cannot be opened, an update
-         runs already
+  11     the update (or the handset) could not start: another copy runs on
+         this desktop, the port is locked by another program, "COM1:" (or a
+         tty the options name) cannot be opened, an update runs already
   12     --update: the module answered that it took the image, but its flash
-         does not hold it
+         does not hold it (its check bytes could not see the damage)
+  13     the program was ended (Exit, Ctrl+Q, the done button) while its
+         update ran: the last line says what the module is left holding
+  14     the run went well, but its --report could not be written
   125    a script step failed
   255    another copy runs on this desktop (the program's -1)
+  128 + N  signal N ended the run (see above)
+  A bench: 0 when every module took the image, else the worst module's
+  status, in this order: 12, 10, 128 + N, 13, 14, 11, then any other.
 
 Script steps (each one that acts, and wait, save-log and save-screen, first
 waits within its time limit until the program's main window is up):
@@ -324,8 +421,11 @@ Radio interface driver "RIL1:":
   --ril dtr | --ril rts  a real module on the host tty behind COM1: whose reset
                          input is wired to DTR or RTS: a reset pulses that line
   --ril control:FIFO     the standalone module simulator listening on FIFO
-  --ril none             requests succeed and do nothing
+  --ril none             requests succeed and do nothing (a module behind a
+                         host tty without a reset line: power it up just
+                         before the update)
   --ril absent           there is no driver: opening "RIL1:" fails
+  A module behind a host tty needs one of dtr, rts, control:FIFO or none.
   --ril-refuse REQ=ERR   REQ (suspend, resume, reset or all) fails with the
                          error code ERR
 
@@ -337,12 +437,13 @@ Emulated radio module:
   text << R"(  --flash-out FILE       write the module's flash to FILE when the program ends
                          or the handset reboots
   When an image transfer reached the module's flash during the run, a line
-  at the end (or at the reboot) tells whether the flash holds the program's
-  firmware image, e.g.
+  at the end (or at the reboot) tells what the flash holds against the
+  program's firmware image, e.g.
     fwutil: verify: flash holds the firmware image (2493720 bytes)
     fwutil: verify: flash differs from the firmware image: first difference
       at offset 0x01F3A0, 2 bytes differ
-    fwutil: verify: no image was written to the flash
+    fwutil: verify: the flash holds no firmware (erased when the image
+      transfer began)
 
 Registry:
   --reg SPEC             set or remove a value or key, applied after the
@@ -359,7 +460,9 @@ Handset switches:
   --program-path PATH    the program's path as GetModuleFileNameW gives it
                          (default \Windows\fwutil.exe)
   --desktop DIR          where the windows of all copies meet, for the one-copy
-                         rule (default: a per-user directory)
+                         rule (default: a per-user directory; with a host tty
+                         on COM1:, a folder of that port's in it). Made if
+                         missing.
   -h, --help             this text
 
 Terminal keys:

@@ -25,8 +25,8 @@ class TraceToWatch : public debugout::Sink {
   UpdateWatch& watch_;
 };
 
-UpdateResult NotStarted(std::string words) { return {kUpdateNotStarted, "not-started", std::move(words), false}; }
-UpdateResult Failed(std::string words) { return {kUpdateFailed, "failed", std::move(words), false}; }
+UpdateResult NotStarted(std::string words) { return {kUpdateNotStarted, "not-started", std::move(words)}; }
+UpdateResult Failed(std::string words) { return {kUpdateFailed, "failed", std::move(words)}; }
 
 // Answers the box the program shows once the module has taken the image,
 // with OK as a person would. The line comes first: the answer lets the
@@ -112,11 +112,9 @@ UpdateResult RunUpdate(headless::ScriptedUser& user, headless::ProgramThread& pr
       }
       if (!program.Running()) return NotStarted("the program ended before the update began");
     } else if (s.outcome == Outcome::kFailed || s.outcome == Outcome::kNotStarted) {
-      UpdateResult result = s.outcome == Outcome::kFailed ? Failed(s.failure) : NotStarted(s.failure);
-      result.told = true;
-      return result;
+      return s.outcome == Outcome::kFailed ? Failed(s.failure) : NotStarted(s.failure);
     } else if (s.outcome == Outcome::kSucceeded && s.lineClosed) {
-      return {0, "succeeded", "", false};  // the handset did not reboot
+      return {0, "succeeded", ""};  // the handset did not reboot
     }
     AnswerSuccessBox(options.progress);
 

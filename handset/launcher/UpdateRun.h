@@ -27,7 +27,6 @@ struct UpdateResult {
   int status = 0;       // 0, kUpdateFailed or kUpdateNotStarted
   std::string outcome;  // the report's outcome
   std::string failure;  // the words, for a status that is not 0
-  bool told = false;    // the watch has written them already
 };
 
 struct UpdateRunOptions {

@@ -74,9 +74,15 @@ std::string ClockText(std::chrono::duration<double> duration) {
   return text;
 }
 
-UpdateWatch::UpdateWatch(uint64_t imageBytes, Print progress, Print outcome, std::function<void()> changed)
-    : progress_(std::move(progress)), outcome_(std::move(outcome)), changed_(std::move(changed)) {
+UpdateWatch::UpdateWatch(uint64_t imageBytes, Print progress, Print outcome, std::function<void()> changed,
+                         Clock::time_point started)
+    : started_(started), progress_(std::move(progress)), outcome_(std::move(outcome)), changed_(std::move(changed)) {
   state_.imageBytes = imageBytes;
+}
+
+void UpdateWatch::TellFailures(bool tell) {
+  std::lock_guard<std::mutex> guard(lock_);
+  tellFailures_ = tell;
 }
 
 UpdateState UpdateWatch::State() const {
@@ -84,8 +90,13 @@ UpdateState UpdateWatch::State() const {
   return state_;
 }
 
-void UpdateWatch::Progress(const std::string& line) const {
-  if (progress_) progress_("fwutil: " + line);
+// "fwutil: 0:41 image 40%, ...": the time since the run began leads, so
+// that the lines of a long run tell how long it has gone.
+void UpdateWatch::Progress(const std::string& line, Clock::time_point now) const {
+  if (!progress_) return;
+  // Whole seconds gone, rounded down: "0:00" for the first second.
+  auto gone = std::chrono::floor<std::chrono::seconds>(now - started_);
+  progress_("fwutil: " + ClockText(gone) + " " + line);
 }
 
 // The texts are the program's own, as its update writes them, one per call.
@@ -97,6 +108,7 @@ void UpdateWatch::OnTrace(std::u16string_view text, Clock::time_point now) {
     Outcome before = state_.outcome;
     uint64_t ignoredBefore = state_.ignoredStarts;
     bool closedBefore = state_.lineClosed;
+    uint64_t failuresBefore = state_.failures;
     if (StartsWith(line, u"Open : ")) {
       BeginUpdate(now);
     } else if (line == u"Update is running already, start ignored !!") {
@@ -108,29 +120,30 @@ void UpdateWatch::OnTrace(std::u16string_view text, Clock::time_point now) {
         EndLine(Outcome::kNotStarted, now);
       } else if (line == u"!Cast 55h!") {
         ++state_.attempts;
-        Reach(Phase::kWakeUp);
-        Progress("wake-up, attempt " + std::to_string(state_.attempts));
+        Enter(Phase::kWakeUp, now);
+        Progress("wake-up, attempt " + std::to_string(state_.attempts), now);
       } else if (StartsWith(line, u" Get A0h")) {
-        Reach(Phase::kBootStage1);
-        Progress("boot stage 1");
+        Enter(Phase::kBootStage1, now);
+        Progress("boot stage 1", now);
       } else if (StartsWith(line, u"BootLoad1 upload succeed!!")) {
-        Reach(Phase::kBootStage2);
-        Progress("boot stage 2");
+        Enter(Phase::kBootStage2, now);
+        Progress("boot stage 2", now);
       } else if (StartsWith(line, u"BootLoad2_v2_bin upload succeed!!")) {
-        Reach(Phase::kMemoryCheck);
-        Progress("memory check");
+        Enter(Phase::kMemoryCheck, now);
+        Progress("memory check", now);
       } else if (StartsWith(line, u"Download.bin open succeed!!")) {
-        Reach(Phase::kImage);
+        Enter(Phase::kImage, now);
         imageBegan_ = now;
         written_ = 0;
         nextTenth_ = 1;
-        Progress(state_.imageBytes ? "image, " + std::to_string(state_.imageBytes) + " bytes" : "image");
+        Progress(state_.imageBytes ? "image, " + std::to_string(state_.imageBytes) + " bytes" : "image", now);
       } else if (StartsWith(line, u"Write ")) {
         if (std::optional<uint64_t> total = NumberAfter(line, u"Totally write ")) ImageWritten(*total, now);
       } else if (StartsWith(line, u"File upload complete!!")) {
-        Reach(Phase::kImageCheck);
-        Progress("image sent, waiting for the module's answer");
+        Enter(Phase::kImageCheck, now);
+        Progress("image sent, waiting for the module's answer", now);
       } else if (StartsWith(line, u"Firmware Updated....Done")) {
+        CloseSpan(now);
         Reach(Phase::kDone);
         state_.acknowledged = state_.imageBytes ? state_.imageBytes : written_;
         state_.outcome = Outcome::kSucceeded;
@@ -147,26 +160,35 @@ void UpdateWatch::OnTrace(std::u16string_view text, Clock::time_point now) {
         traceWords_ = Utf8(words);
       } else if (line == u" Communication Port Closed!!") {
         state_.lineClosed = true;
+        CloseSpan(now);
         EndLine(Outcome::kFailed, now);
       }
     } else if (line == u" Communication Port Closed!!" && state_.outcome == Outcome::kSucceeded) {
       state_.lineClosed = true;
     }
-    changed = state_.outcome != before || state_.ignoredStarts != ignoredBefore || state_.lineClosed != closedBefore;
+    changed = state_.outcome != before || state_.ignoredStarts != ignoredBefore ||
+              state_.lineClosed != closedBefore || state_.failures != failuresBefore;
   }
   if (changed && changed_) changed_();
 }
 
 void UpdateWatch::BeginUpdate(Clock::time_point now) {
+  // The last update's words may not have reached the log view yet (its
+  // thread lets a new start in before its last line): it is counted as it
+  // stands, never dropped, so that a step waiting on it still gives up.
+  if (ending_) {
+    ending_->deadline = now;
+    Finish(now);
+  }
   ++state_.updates;
   state_.outcome = Outcome::kRunning;
   state_.phase = Phase::kOpen;
   state_.attempts = 0;
   state_.acknowledged = 0;
   state_.lineClosed = false;
-  state_.failure.clear();
-  state_.began = now;
+  state_.began = now;  // `failure` stays the latest failure's words until the next one
   state_.ended.reset();
+  state_.spans.clear();
   ending_.reset();
   openError_.clear();
   traceWords_.clear();
@@ -176,6 +198,16 @@ void UpdateWatch::BeginUpdate(Clock::time_point now) {
 
 void UpdateWatch::Reach(Phase phase) {
   if (phase > state_.phase) state_.phase = phase;
+}
+
+void UpdateWatch::Enter(Phase phase, Clock::time_point now) {
+  Reach(phase);
+  CloseSpan(now);
+  state_.spans.push_back({phase, state_.attempts, now, std::nullopt});
+}
+
+void UpdateWatch::CloseSpan(Clock::time_point now) {
+  if (!state_.spans.empty() && !state_.spans.back().ended) state_.spans.back().ended = now;
 }
 
 // Each section is written once the one before it was acknowledged: what was
@@ -198,7 +230,7 @@ void UpdateWatch::ImageWritten(uint64_t total, Clock::time_point now) {
     std::snprintf(kilobytes, sizeof kilobytes, "%.1f", rate / 1000);
     line += ", " + ClockText(left) + " left (" + kilobytes + " kB/s)";
   }
-  Progress(line);
+  Progress(line, now);
 }
 
 // The update's thread has given up the line (or never had it); its words
@@ -277,7 +309,7 @@ bool UpdateWatch::Finish(Clock::time_point now) {
   state_.ended = now;
   ++state_.failures;
   ending_.reset();
-  if (outcome_) {
+  if (outcome_ && tellFailures_) {
     if (state_.outcome == Outcome::kNotStarted) {
       outcome_("fwutil: update could not start: " + state_.failure);
     } else if (state_.failure.rfind("Update failed", 0) == 0) {

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace launcher {
 
@@ -29,6 +30,16 @@ enum class Outcome {
   kSucceeded,   // the module gave its final answer: it took the image
   kFailed,      // the update ended without a new image
   kNotStarted,  // the update could not begin (the line did not open, another one ran)
+};
+
+// One phase of the latest update as the trace told it: each wake-up attempt,
+// each boot stage, the memory check (with the size record), the image, its
+// final check.
+struct UpdateSpan {
+  Phase phase = Phase::kNone;
+  unsigned attempt = 0;  // the wake-up attempt it belongs to
+  std::chrono::steady_clock::time_point began;
+  std::optional<std::chrono::steady_clock::time_point> ended;  // nullopt: under way
 };
 
 struct UpdateState {
@@ -48,6 +59,7 @@ struct UpdateState {
   uint64_t failures = 0;
   std::string failure;  // the words of the latest failure
   std::optional<std::chrono::steady_clock::time_point> began, ended;
+  std::vector<UpdateSpan> spans;  // of the latest update, in order
 };
 
 class UpdateWatch {
@@ -55,11 +67,12 @@ class UpdateWatch {
   using Clock = std::chrono::steady_clock;
   using Print = std::function<void(const std::string& line)>;
 
-  // `progress` gets a line at each phase and each tenth of the image (null:
-  // none); `outcome` gets the lines that tell how an update ended.
-  // `changed` is called, without the watch's lock held, whenever the outcome
-  // or the failure count changes.
-  UpdateWatch(uint64_t imageBytes, Print progress, Print outcome, std::function<void()> changed = {});
+  // `progress` gets a line at each phase and each tenth of the image, led
+  // by the time since `started` (null: none); `outcome` gets the lines that
+  // tell how an update ended. `changed` is called, without the watch's lock
+  // held, whenever the outcome or the failure count changes.
+  UpdateWatch(uint64_t imageBytes, Print progress, Print outcome, std::function<void()> changed = {},
+              Clock::time_point started = Clock::now());
 
   // One text of the program's debug output, as it was written.
   void OnTrace(std::u16string_view text, Clock::time_point now);
@@ -71,6 +84,10 @@ class UpdateWatch {
   std::optional<Clock::time_point> NextTick() const;
 
   UpdateState State() const;
+
+  // Whether the outcome printer gets the lines of failures as they become
+  // known (the default); off, whoever ends the run says them.
+  void TellFailures(bool tell);
 
   // How long the program waits, after its line is closed, for the words that
   // say why an update failed (or for the line after them) before it goes
@@ -90,15 +107,19 @@ class UpdateWatch {
 
   void BeginUpdate(Clock::time_point now);
   void Reach(Phase phase);
+  void Enter(Phase phase, Clock::time_point now);  // a new span begins
+  void CloseSpan(Clock::time_point now);
   void ImageWritten(uint64_t total, Clock::time_point now);
   void EndLine(Outcome outcome, Clock::time_point now);
   void OnLogLine(std::u16string_view line);
   bool Finish(Clock::time_point now);  // true when the outcome changed
-  void Progress(const std::string& line) const;
+  void Progress(const std::string& line, Clock::time_point now) const;
 
   mutable std::mutex lock_;
+  Clock::time_point started_;
   Print progress_;
   Print outcome_;
+  bool tellFailures_ = true;
   std::function<void()> changed_;
   UpdateState state_;
   std::optional<Ending> ending_;

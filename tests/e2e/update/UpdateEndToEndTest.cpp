@@ -249,7 +249,7 @@ TEST_F(UpdateEndToEnd, AFailedUpdateSaysWhyAndTheNextStartSucceeds) {
 
 // The module refuses the image at its check bytes: the transfer had erased
 // the flash, so no image is in it, and the verify line says so when the
-// utility is closed. (A slower clock than elsewhere, the line unpaced: the
+// utility is closed once the update has ended. (A slower clock than elsewhere, the line unpaced: the
 // module's boot window is then 200 ms of real time, wide enough for a
 // loaded machine to wake it.)
 TEST_F(UpdateEndToEnd, ARefusedImageLeavesNoImageInTheFlashAndTheVerifyLineSaysSo) {
@@ -259,13 +259,15 @@ TEST_F(UpdateEndToEnd, ARefusedImageLeavesNoImageInTheFlashAndTheVerifyLineSaysS
   marks += "###";
   Child run(Fwutil({"--speed", "10", "--unpaced", "--module", "refuse-image", "--trace", dir_ / "trace.txt",
                     "--flash-out", dir_ / "flash.bin", "--log-out", dir_ / "log.txt", "--do", "command 118", "--do",
-                    "wait \"" + marks + "\" 2m", "--do", "key ctrl+q", "--do", "wait-exit 0 1m"}),
+                    "wait \"" + marks + "\" 2m", "--do", "wait \"Choose Update firmware - Go to try again.\" 1m",
+                    "--do", "key ctrl+q", "--do", "wait-exit 0 1m"}),
             dir_ / "stderr.txt");
   auto status = run.Wait(180s);
   ASSERT_TRUE(status) << run.Errors();
   EXPECT_EQ(*status, 0) << run.Errors();
   EXPECT_EQ(run.Errors().find(kRebooted), std::string::npos) << run.Errors();
-  EXPECT_NE(run.Errors().find("fwutil: verify: no image was written to the flash\n"), std::string::npos)
+  EXPECT_NE(run.Errors().find("fwutil: verify: the flash holds no firmware (erased when the image transfer began)\n"),
+            std::string::npos)
       << run.Errors();
   EXPECT_EQ(ReadFile(dir_ / "flash.bin"), "");
   std::string log = ReadFile(dir_ / "log.txt");

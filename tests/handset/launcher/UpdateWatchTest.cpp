@@ -23,9 +23,9 @@ struct Watched {
   std::vector<std::string> progress;
   std::vector<std::string> outcomes;
   int changes = 0;
-  UpdateWatch watch{kImage, [this](const std::string& line) { progress.push_back(line); },
-                    [this](const std::string& line) { outcomes.push_back(line); }, [this] { ++changes; }};
   UpdateWatch::Clock::time_point now{};
+  UpdateWatch watch{kImage, [this](const std::string& line) { progress.push_back(line); },
+                    [this](const std::string& line) { outcomes.push_back(line); }, [this] { ++changes; }, now};
 
   void Trace(const std::u16string& text) { watch.OnTrace(text, now); }
   void Log(const std::u16string& text) { watch.OnLogView(text, now); }
@@ -72,8 +72,10 @@ TEST(UpdateWatch, TellsEachPhaseAndEachTenthOfTheImage) {
   w.now += 1s;
   w.Trace(u"Firmware Updated....Done");
 
-  std::vector<std::string> expected{"fwutil: wake-up, attempt 1", "fwutil: boot stage 1", "fwutil: boot stage 2",
-                                    "fwutil: memory check", "fwutil: image, 2493720 bytes"};
+  // Each line led by the time since the run began, in whole seconds.
+  std::vector<std::string> expected{"fwutil: 0:00 wake-up, attempt 1", "fwutil: 0:00 boot stage 1",
+                                    "fwutil: 0:00 boot stage 2", "fwutil: 0:00 memory check",
+                                    "fwutil: 0:00 image, 2493720 bytes"};
   // The tenths: at the write after the section that took the acknowledged
   // share past each; the rate is that share over the time since the image
   // began.
@@ -81,13 +83,15 @@ TEST(UpdateWatch, TellsEachPhaseAndEachTenthOfTheImage) {
     uint64_t sections = (kImage * tenth + 39999) / 40000;  // acknowledged when section sections+1 is written
     uint64_t acknowledged = sections * 4000;
     uint64_t left = (kImage - acknowledged + 9999) / 10000;  // seconds at 10 kB/s, rounded up
+    uint64_t gone = sections * 400 / 1000;                   // section sections+1 goes at sections x 400 ms
     char line[96];
-    std::snprintf(line, sizeof line, "fwutil: image %llu%%, %llu:%02llu left (10.0 kB/s)",
+    std::snprintf(line, sizeof line, "fwutil: %llu:%02llu image %llu%%, %llu:%02llu left (10.0 kB/s)",
+                  static_cast<unsigned long long>(gone / 60), static_cast<unsigned long long>(gone % 60),
                   static_cast<unsigned long long>(acknowledged * 100 / kImage),
                   static_cast<unsigned long long>(left / 60), static_cast<unsigned long long>(left % 60));
     expected.push_back(line);
   }
-  expected.push_back("fwutil: image sent, waiting for the module's answer");
+  expected.push_back("fwutil: 4:09 image sent, waiting for the module's answer");
   EXPECT_EQ(w.progress, expected);
   EXPECT_EQ(w.outcomes,
             std::vector<std::string>{"fwutil: image 100%, the module took the image (2493720 bytes in 4:11)"});
@@ -166,7 +170,7 @@ TEST(UpdateWatch, AnEarlierFailureInTheLogViewDoesNotEndTheNextUpdate) {
   EXPECT_EQ(w.watch.State().failure,
             "Update failed: The radio module refused boot stage 1 (a break or line error instead of A5h)");
   EXPECT_EQ(w.watch.State().phase, Phase::kBootStage1);
-  EXPECT_EQ(w.watch.State().failures, 1u);
+  EXPECT_EQ(w.watch.State().failures, 2u);  // the first one's ending counted when the second began
 }
 
 // A log view that says nothing (log level 0): once the grace has passed,
@@ -224,11 +228,49 @@ TEST(UpdateWatch, CountsAttemptsAndKeepsTheFurthestPhase) {
       w.Trace(u"BootLoad2_v2_bin upload fail!!  Restart sending 55h again!!\r\n");
     }
   }
-  EXPECT_EQ(w.progress,
-            (std::vector<std::string>{"fwutil: wake-up, attempt 1", "fwutil: wake-up, attempt 2",
-                                      "fwutil: boot stage 1", "fwutil: boot stage 2", "fwutil: wake-up, attempt 3"}));
+  EXPECT_EQ(w.progress, (std::vector<std::string>{"fwutil: 0:00 wake-up, attempt 1", "fwutil: 0:00 wake-up, attempt 2",
+                                                   "fwutil: 0:00 boot stage 1", "fwutil: 0:00 boot stage 2",
+                                                   "fwutil: 0:00 wake-up, attempt 3"}));
   EXPECT_EQ(w.watch.State().attempts, 3u);
   EXPECT_EQ(w.watch.State().phase, Phase::kBootStage2);
+  // The report's phases: each with its attempt, all ended but the one under way.
+  std::vector<std::pair<Phase, unsigned>> spans;
+  const launcher::UpdateState s = w.watch.State();
+  for (const launcher::UpdateSpan& span : s.spans) {
+    spans.emplace_back(span.phase, span.attempt);
+    EXPECT_EQ(span.ended.has_value(), &span != &s.spans.back()) << launcher::PhaseName(span.phase);
+  }
+  EXPECT_EQ(spans, (std::vector<std::pair<Phase, unsigned>>{{Phase::kWakeUp, 1},
+                                                             {Phase::kWakeUp, 2},
+                                                             {Phase::kBootStage1, 2},
+                                                             {Phase::kBootStage2, 2},
+                                                             {Phase::kWakeUp, 3}}));
+}
+
+// An update that begins before the last one's words reached the log view
+// (its thread lets a new start in before its last line): the last one's
+// ending is counted, with the words the trace gave, so that a step waiting
+// on the program still gives up on it; the new one runs on.
+TEST(UpdateWatch, AnUpdateBegunRightAfterAFailedOneLosesNoEnding) {
+  Watched w;
+  w.Trace(u"Open : COM1:\r\n");
+  w.Trace(u"!Cast 55h!\r\n");
+  w.Trace(u" Update failed!!  No answer from the radio module (waiting for A0h after the module reset)\r\n");
+  w.Trace(u" Communication Port Closed!!\r\n");
+  int changes = w.changes;
+  w.Trace(u"Open : COM1:\r\n");
+  launcher::UpdateState s = w.watch.State();
+  EXPECT_EQ(s.failures, 1u);
+  EXPECT_EQ(s.endings, 1u);
+  EXPECT_EQ(s.failure, "No answer from the radio module (waiting for A0h after the module reset)");
+  EXPECT_EQ(s.outcome, Outcome::kRunning);
+  EXPECT_EQ(s.updates, 2u);
+  EXPECT_GT(w.changes, changes) << "the waiting steps were not woken";
+  // The first one's words, late, end nothing of the second.
+  w.Log(std::u16string(kLogHead) + u"Update failed after 5 attempts: No answer from the radio module (waiting for "
+                                   u"A0h after the module reset)\r\nChoose Update firmware - Go to try again.\r\n");
+  EXPECT_EQ(w.watch.State().outcome, Outcome::kRunning);
+  EXPECT_EQ(w.watch.State().failures, 1u);
 }
 
 TEST(UpdateWatch, ClockTextRoundsUpToWholeSeconds) {

@@ -20,8 +20,8 @@ TEST(FlashVerify, SaysWhetherTheFlashHoldsTheImageAndWhereItDiffers) {
   EXPECT_EQ(FlashVerifyText({image, true}, image), "flash holds the firmware image (196608 bytes)");
 
   // Nothing valid in the flash: an image transfer erased it and never ended.
-  EXPECT_EQ(FlashVerifyText({{}, false}, image), "no image was written to the flash");
-  EXPECT_EQ(FlashVerifyText({image, false}, image), "no image was written to the flash");
+  EXPECT_EQ(FlashVerifyText({{}, false}, image), "the flash holds no firmware (erased when the image transfer began)");
+  EXPECT_EQ(FlashVerifyText({image, false}, image), "the flash holds no firmware (erased when the image transfer began)");
 
   std::vector<uint8_t> spoiled = image;
   spoiled[0x1F3A0] ^= 0x01;
