@@ -1,5 +1,5 @@
 // The answers and refusals of the loader, through the fault switches of
-// their phase, and the switches' setters.
+// their phase; the image flip; the switches' setters.
 #include <string>
 #include <utility>
 
@@ -8,6 +8,7 @@
 
 namespace radio {
 
+using detail::Fmt;
 using detail::Hex;
 
 // ---------------------------------------------------------------- answers
@@ -93,6 +94,37 @@ void Module::Refuse(Phase phase, const std::string& reason, Output& out) {
                     std::string(ConditionName(refusal_)) + "), ignoring everything until reset");
 }
 
+// ------------------------------------------------------------- image flip
+
+// flip-image damages the first and third byte of its section: bytes of
+// one lane, which one of the two check bytes covers with both flips.
+constexpr uint8_t kFlipBit = 0x10;
+
+void Module::PlanImageFlip(Output& out) {
+  flipAt_.reset();
+  record_.flipped.reset();
+  if (flipSection_ == 0) return;
+  uint64_t first = uint64_t{flipSection_ - 1} * config_.imageSection;
+  if (first + 2 >= length_) {
+    out.log.push_back(
+        Fmt("image-sections: no section %u with three bytes to flip in (switch), nothing flipped", flipSection_));
+    return;
+  }
+  flipAt_ = static_cast<uint32_t>(first);
+}
+
+uint8_t Module::ImageByte(uint8_t b, Output& out) {
+  if (!flipAt_ || (count_ != *flipAt_ && count_ != *flipAt_ + 2)) return b;
+  if (count_ != *flipAt_) {
+    record_.flipped = std::array<uint32_t, 2>{*flipAt_, count_};
+    out.log.push_back(
+        Fmt("image-sections: section %u: bit 4 of the bytes at 0x%06X and 0x%06X flipped (switch), "
+            "the check bytes cannot see it",
+            flipSection_, *flipAt_, count_));
+  }
+  return static_cast<uint8_t>(b ^ kFlipBit);
+}
+
 void Module::SendCondition(LineCondition condition, kernel::Duration delay, Output& out) {
   Emission e;
   e.delay = delay;
@@ -133,10 +165,21 @@ void Module::SetRepeatWakeAnswer(bool repeat) {
   config_.repeatWakeAnswer = repeat;
 }
 
+void Module::SetImageFlip(uint32_t section) {
+  std::lock_guard<std::mutex> guard(m_);
+  flipSection_ = section;
+}
+
+uint32_t Module::ImageFlip() const {
+  std::lock_guard<std::mutex> guard(m_);
+  return flipSection_;
+}
+
 void Module::ClearFaults() {
   std::lock_guard<std::mutex> guard(m_);
   faults_ = {};
   refusal_ = LineCondition::Break;
+  flipSection_ = 0;
 }
 
 }  // namespace radio

@@ -213,10 +213,12 @@ void Module::TakeImageLength(uint8_t b, kernel::TimePoint, Output& out) {
   oddCheck_ = 0;
   out.log.push_back(
       Fmt("image-length: %02X %02X %02X = %u bytes, flash erased", record3_[0], record3_[1], record3_[2], length));
+  PlanImageFlip(out);
   Enter(Step::ImageBody, Phase::ImageSections);
 }
 
 void Module::TakeImageBody(uint8_t b, kernel::TimePoint now, Output& out) {
+  b = ImageByte(b, out);
   image_.push_back(b);
   if (count_ & 1) {
     oddCheck_ ^= b;

@@ -117,6 +117,12 @@ class Module {
   LineCondition Refusal() const;
   void SetBootWindow(kernel::Duration window);
   void SetRepeatWakeAnswer(bool repeat);
+  // flip-image: image section `section` (from 1; 0 off) of every image
+  // transfer arrives with one bit flipped in its first and third byte, one
+  // lane of the image's XOR checks, where the two flips cancel: the checks
+  // match, 0xA5 goes out and the flash holds the damaged image.
+  void SetImageFlip(uint32_t section);
+  uint32_t ImageFlip() const;
   void ClearFaults();
 
   FlashContents Flash() const;
@@ -210,6 +216,10 @@ class Module {
   void SendCondition(LineCondition condition, kernel::Duration delay, Output& out);
   uint8_t NoiseByte(uint8_t avoid);
   bool Consume(uint32_t& count);
+  // flip-image: where the image that begins now is damaged, and the byte at
+  // offset count_ as the loader's memory takes it.
+  void PlanImageFlip(Output& out);
+  uint8_t ImageByte(uint8_t byte, Output& out);
   PhaseRecord& Rec(Phase phase) { return record_.phases[static_cast<size_t>(phase)]; }
 
   // AtModem.cpp: a command line and its reply.
@@ -222,6 +232,8 @@ class Module {
   Phase phase_ = Phase::WakeUp;
   std::array<PhaseFaults, kPhaseCount> faults_{};
   LineCondition refusal_ = LineCondition::Break;
+  uint32_t flipSection_ = 0;
+  std::optional<uint32_t> flipAt_;  // the first damaged byte of the image in progress
   bool suspended_ = false;
   FlashContents flash_;
   Record record_;

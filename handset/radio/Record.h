@@ -54,6 +54,9 @@ struct Record {
   // sections the module answered with 0xAA, all of them once it is written.
   uint32_t imageLength = 0;
   uint32_t imageAcknowledged = 0;
+  // Offsets in that image of the two bytes the flip-image switch damaged
+  // (one bit each, one lane); none: it damaged none.
+  std::optional<std::array<uint32_t, 2>> flipped;
   std::array<PhaseRecord, kPhaseCount> phases{};
   const PhaseRecord& operator[](Phase p) const { return phases[static_cast<size_t>(p)]; }
 };
