@@ -41,71 +41,15 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "kernel/Clock.h"
+#include "radio/Faults.h"
+#include "radio/Phase.h"
+#include "radio/Record.h"
 #include "serial/Serial.h"
 
 namespace radio {
-
-using serial::LineCondition;
-
-// The steps of the exchange at which the module answers (or, for the image
-// length, only checks). Fault switches are set per phase.
-enum class Phase : uint8_t {
-  WakeUp,          // 0x55 -> 0xA0
-  Stage1,          // length byte, body, check -> 0xA5
-  Stage2Sections,  // two length bytes, body -> 0xAA after every full section
-  Stage2Check,     // check byte -> 0xA5
-  MemoryCheck,     // 0x50 -> three bytes ending in 0xA5
-  SizeRecord,      // 0x54 and three bytes -> 0xA5 three times
-  ImageLength,     // three bytes, no answer
-  ImageSections,   // the image -> 0xAA after every full section
-  FinalCheck,      // even and odd check bytes -> 0xA5, flash written
-};
-inline constexpr size_t kPhaseCount = 9;
-inline constexpr std::array<Phase, kPhaseCount> kAllPhases = {
-    Phase::WakeUp,     Phase::Stage1,      Phase::Stage2Sections, Phase::Stage2Check, Phase::MemoryCheck,
-    Phase::SizeRecord, Phase::ImageLength, Phase::ImageSections,  Phase::FinalCheck};
-
-// "wake-up", "stage1", "stage2-sections", "stage2", "memory-check",
-// "size-record", "image-length", "image-sections", "final-check".
-std::string_view PhaseName(Phase phase);
-std::optional<Phase> PhaseFromName(std::string_view name);
-std::string_view ConditionName(LineCondition condition);  // "break", "framing", "parity", "overrun"
-std::optional<LineCondition> ConditionFromName(std::string_view name);
-
-// What the module is doing, coarsely.
-enum class State : uint8_t {
-  Firmware,  // AT commands
-  Loader,    // listening for 0x55 (boot window, or no valid image)
-  Transfer,  // inside the exchange (see Record::phase)
-  Done,      // image written; waits for a reset
-  Refused,   // refused; ignores everything until a reset
-  Silent,    // went silent (switch); ignores everything until a reset
-};
-std::string_view StateName(State state);
-
-// Repeat counts of the fault switches: the next N answers of the phase are
-// affected, then the module behaves again. kAlways never runs out.
-inline constexpr uint32_t kAlways = 0xFFFFFFFFu;
-
-struct PhaseFaults {
-  uint32_t noiseBytes = 0;  // random bytes before each answer, never the awaited byte
-  // Random bytes that arrive with a framing error before each answer (after
-  // the noise), never the awaited byte: a byte garbled on the line.
-  uint32_t garbledBytes = 0;
-  uint32_t refuse = 0;      // refuse instead of answering
-  uint32_t silent = 0;      // send nothing and ignore everything until reset
-  uint32_t lineEvents = 0;  // a line event replaces the answer; the loader goes on
-  LineCondition lineEvent = LineCondition::Break;
-  kernel::Duration delay{};  // before each answer (and refusal, line event)
-  // Goes silent (as `silent`) at this answer of the phase, counted down from
-  // here: 1 the next one, N+1 after N more answers; 0 off.
-  uint32_t silentAt = 0;
-  bool operator==(const PhaseFaults&) const = default;
-};
 
 struct ModuleConfig {
   kernel::Duration bootWindow = std::chrono::seconds(2);
@@ -145,41 +89,6 @@ struct Output {
   std::vector<std::string> log;  // one line each, no line end
 };
 
-struct PhaseRecord {
-  uint32_t reached = 0;        // times the phase began
-  uint64_t bytesReceived = 0;  // bytes taken while in the phase
-  uint32_t answers = 0;        // answers sent (0xAA sections counted one by one)
-  uint32_t refusals = 0;
-  uint32_t lineEvents = 0;
-  uint32_t silences = 0;
-  uint64_t noiseBytes = 0;
-  uint64_t garbledBytes = 0;
-};
-
-struct Record {
-  State state = State::Firmware;
-  std::optional<Phase> phase;  // while in Transfer, Refused or Silent: where
-  uint32_t resets = 0;
-  uint32_t firmwareStarts = 0;
-  uint32_t imagesWritten = 0;
-  uint32_t refusals = 0;
-  uint32_t wakeRepeats = 0;       // 0xA0 sent again
-  uint64_t skippedWakeBytes = 0;  // 0x55 skipped after 0xA0
-  uint64_t bytesReceived = 0;
-  uint64_t bytesSent = 0;       // data bytes handed out (noise included)
-  uint32_t conditionsSent = 0;  // breaks and line errors
-  uint64_t ignoredBytes = 0;    // while refused, silent, done or junk in the loader
-  uint32_t atCommands = 0;
-  std::string lastRefusal;  // why, for people
-  // The image transfer in progress, or the last one begun (its length 0:
-  // none this run; each one erased the flash). Acknowledged: bytes of it in
-  // sections the module answered with 0xAA, all of them once it is written.
-  uint32_t imageLength = 0;
-  uint32_t imageAcknowledged = 0;
-  std::array<PhaseRecord, kPhaseCount> phases{};
-  const PhaseRecord& operator[](Phase p) const { return phases[static_cast<size_t>(p)]; }
-};
-
 struct FlashContents {
   std::vector<uint8_t> bytes;
   bool valid = false;
@@ -208,6 +117,12 @@ class Module {
   LineCondition Refusal() const;
   void SetBootWindow(kernel::Duration window);
   void SetRepeatWakeAnswer(bool repeat);
+  // flip-image: image section `section` (from 1; 0 off) of every image
+  // transfer arrives with one bit flipped in its first and third byte, one
+  // lane of the image's XOR checks, where the two flips cancel: the checks
+  // match, 0xA5 goes out and the flash holds the damaged image.
+  void SetImageFlip(uint32_t section);
+  uint32_t ImageFlip() const;
   void ClearFaults();
 
   FlashContents Flash() const;
@@ -223,7 +138,7 @@ class Module {
 
  private:
   // Where the exchange is, one step per kind of byte awaited. Each step has
-  // one handler for its bytes (the table kSteps in Module.cpp).
+  // one handler for its bytes (the table kSteps in LoaderSteps.cpp).
   enum class Step : uint8_t {
     Firmware,
     BootWindow,
@@ -257,11 +172,15 @@ class Module {
   };
   static const std::array<StepEntry, kStepCount> kSteps;
 
+  // Module.cpp: the boot window.
   void RunTimers(kernel::TimePoint now, Output& out);
+
+  // LoaderSteps.cpp: a byte to its step's handler.
   void Take(uint8_t byte, kernel::TimePoint now, Output& out);
   void Enter(Step step, Phase phase);
 
-  // The step handlers, in the order of the exchange.
+  // The step handlers, in the order of the exchange (TakeAtByte, the
+  // firmware's, in AtModem.cpp; the others in LoaderSteps.cpp).
   void TakeAtByte(uint8_t byte, kernel::TimePoint now, Output& out);
   void TakeWakeByte(uint8_t byte, kernel::TimePoint now, Output& out);
   void TakeStage1Length(uint8_t byte, kernel::TimePoint now, Output& out);
@@ -280,13 +199,14 @@ class Module {
   void TakeImageOddCheck(uint8_t byte, kernel::TimePoint now, Output& out);
   void TakeIgnored(uint8_t byte, kernel::TimePoint now, Output& out);
 
-  // What several steps share.
+  // LoaderSteps.cpp: what several steps share.
   void RepeatWakeAnswer(kernel::TimePoint now, Output& out);
   bool CheckMatches(Phase phase, uint8_t received, uint8_t computed, Output& out);
   bool SectionByte(Phase phase, uint32_t section, kernel::TimePoint now, Output& out);
   bool RecordByte(uint8_t byte);
   uint32_t RecordValue() const;
 
+  // Faults.cpp: every answer and refusal, through the phase's switches.
   // Sends `answer` for the phase, subject to its switches; true when the
   // exchange goes on (answered, or a line event took the answer's place).
   // `summary` (what was received) is logged with the answer; empty: only
@@ -296,7 +216,13 @@ class Module {
   void SendCondition(LineCondition condition, kernel::Duration delay, Output& out);
   uint8_t NoiseByte(uint8_t avoid);
   bool Consume(uint32_t& count);
+  // flip-image: where the image that begins now is damaged, and the byte at
+  // offset count_ as the loader's memory takes it.
+  void PlanImageFlip(Output& out);
+  uint8_t ImageByte(uint8_t byte, Output& out);
   PhaseRecord& Rec(Phase phase) { return record_.phases[static_cast<size_t>(phase)]; }
+
+  // AtModem.cpp: a command line and its reply.
   void AtLine(std::string line, Output& out);
   std::string FirmwareRevision() const;
 
@@ -306,6 +232,8 @@ class Module {
   Phase phase_ = Phase::WakeUp;
   std::array<PhaseFaults, kPhaseCount> faults_{};
   LineCondition refusal_ = LineCondition::Break;
+  uint32_t flipSection_ = 0;
+  std::optional<uint32_t> flipAt_;  // the first damaged byte of the image in progress
   bool suspended_ = false;
   FlashContents flash_;
   Record record_;

@@ -66,6 +66,13 @@ const char* Refusal(Module& module, std::string_view value) {
   return nullptr;
 }
 
+const char* FlipImage(Module& module, std::string_view value) {
+  uint32_t section = 0;
+  if (!ParseNumber(value, section) || section == 0) return "the image section is a number from 1";
+  module.SetImageFlip(section);
+  return nullptr;
+}
+
 const char* WakeAnswer(Module& module, std::string_view value) {
   if (value != "once" && value != "repeat") return "the wake-up answer is 'once' or 'repeat'";
   module.SetRepeatWakeAnswer(value == "repeat");
@@ -82,6 +89,7 @@ const char* BootWindow(Module& module, std::string_view value) {
 constexpr ModuleSwitch kModuleSwitches[] = {
     {"clear", true, Clear},
     {"refuse-image", true, RefuseImage},
+    {"flip-image", false, FlipImage},
     {"refusal", false, Refusal},
     {"wake-answer", false, WakeAnswer},
     {"boot-window", false, BootWindow},
@@ -218,6 +226,9 @@ std::string SwitchHelp() {
          "                     framing@, parity@, overrun@ likewise with a line error\n"
          "  refusal=KIND       refusals show as break, framing, parity or overrun (default break)\n"
          "  refuse-image       the final check is always refused\n"
+         "  flip-image=N       image section N (from 1) arrives with one bit flipped in its 1st and 3rd byte:\n"
+         "                     one lane of the XOR checks, where the flips cancel; the module answers A5h\n"
+         "                     and its flash differs from the image in those two bytes\n"
          "  boot-window=MS     the loader's boot window after a reset (default 2000)\n"
          "  wake-answer=once   answer 0x55 once per reset, never again (default: repeat a lost answer)\n"
          "  clear              every switch off\n"

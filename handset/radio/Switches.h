@@ -11,6 +11,8 @@
 //                      framing@, parity@, overrun@ likewise with a line error
 //   refusal=KIND       refusals show as break, framing, parity or overrun
 //   refuse-image       the final check is always refused
+//   flip-image=N       one bit flipped in two bytes of one lane of image
+//                      section N: the checks pass, the flash differs
 //   boot-window=MS     the loader's boot window after a reset
 //   wake-answer=once   a lost wake-up answer is never sent again ("repeat")
 //   clear              every switch off

@@ -13,7 +13,7 @@ endif()
 
 set(phase_order wake-up stage1 stage2-sections stage2 memory-check size-record image-sections final-check)
 set(fault_order none noise slow-answer break framing-error parity-error overrun refusal silence failed-write short-write
-    pty-port-removed tty-far-end-closed refuse-image refusal-always garbled garbled-with-answer)
+    pty-port-removed tty-far-end-closed refuse-image refusal-always garbled garbled-with-answer flip-image)
 set(faults "")
 set(total 0)
 set(mismatches 0)

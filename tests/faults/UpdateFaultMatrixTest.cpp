@@ -8,6 +8,10 @@
 //  - a failed transfer ends with the failure trace, no box, no reboot and
 //    the line closed, and leaves no valid image behind unless the module
 //    really wrote it (only its answer was lost);
+//  - the one exception to the first: a module whose checks could not see
+//    its own damage to the image (its flip-image switch) said done, and the
+//    utility with it; its flash differs in the damaged bytes alone, and the
+//    verify line says so;
 //  - every run ends: done, or failed with its words in the log view, the
 //    line closed and the wake-up thread ended.
 // Every run writes one row to fault-matrix/<case>.row in the build tree; the
@@ -66,6 +70,7 @@ enum class Fault {
   RefuseAlways,  // the phase refused every time
   Garbled,            // a byte with a framing error in a line event of its own before a (slow) answer
   GarbledWithAnswer,  // a byte with a framing error in the same line event as the answer
+  FlipImage,          // one bit flipped in two bytes of one lane of an image section: the checks pass
 };
 
 const char* FaultName(Fault f) {
@@ -104,6 +109,8 @@ const char* FaultName(Fault f) {
       return "garbled";
     case Fault::GarbledWithAnswer:
       return "garbled-with-answer";
+    case Fault::FlipImage:
+      return "flip-image";
   }
   return "?";
 }
@@ -188,6 +195,10 @@ Outcome Prescribed(Fault fault, Phase phase) {
     case Fault::RefuseAlways:
       // Refused at every attempt: the attempts run out.
       return Outcome::GaveUp;
+    case Fault::FlipImage:
+      // The module's checks cannot see the damage and it answers 0xA5: the
+      // update is done as far as the utility can tell; the flash is not.
+      return Outcome::FlashDiffers;
   }
   return Outcome::Done;
 }
@@ -220,6 +231,7 @@ std::vector<Case> AllCases() {
   }
   cases.push_back({Phase::FinalCheck, Fault::RefuseImage});
   cases.push_back({Phase::Stage1, Fault::RefuseAlways});
+  cases.push_back({Phase::ImageSections, Fault::FlipImage});
   return cases;
 }
 
@@ -283,6 +295,12 @@ TEST_P(UpdateFaultMatrix, EndsAsPrescribedAndNeverClaimsAFailedImage) {
     case Fault::GarbledWithAnswer:
       // On the unpaced line the garbled byte and the answer arrive at once.
       plan.moduleSwitches.push_back("garble@" + phase + "=1");
+      break;
+    case Fault::FlipImage:
+      // Section 301, the one the trigger's trace line comes just before:
+      // the trigger only marks when the damage strikes.
+      plan.moduleSwitches.push_back("flip-image=301");
+      plan.trigger = spot.trigger;
       break;
     case Fault::FailedWrite:
       plan.trigger = spot.trigger;

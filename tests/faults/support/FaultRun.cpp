@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <bit>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "devices/ril/RilDriver.h"
+#include "handset/Handset.h"
 #include "kernel/Clock.h"
 #include "radio/Switches.h"
 #include "serial/Serial.h"
@@ -67,6 +69,27 @@ Progress ProgressOf(const radio::Record& r) {
 
 bool BoxShown() { return !screen::Capture().modals.empty(); }
 
+// What is wrong with a flash that should hold `image` but for the bytes the
+// module's record says its flip-image switch damaged (one bit each, one
+// lane); empty: nothing else differs, and the verify line sees the damage.
+std::string FlipDamageProblem(const radio::FlashContents& flash, const std::vector<uint8_t>& image,
+                              const radio::Record& record) {
+  if (!record.flipped) return "the module damaged no bytes of the image";
+  const auto [first, second] = *record.flipped;
+  if (!flash.valid || flash.bytes.size() != image.size()) return "the flash does not hold an image of the image's size";
+  if (first % 2 != second % 2) return "the damaged bytes are not of one lane";
+  for (size_t i = 0; i < image.size(); ++i) {
+    const bool damaged = i == first || i == second;
+    const unsigned bits = std::popcount(static_cast<unsigned>(flash.bytes[i] ^ image[i]));
+    if (bits != (damaged ? 1u : 0u)) {
+      return "the flash differs from the image at " + std::to_string(i) + " in " + std::to_string(bits) + " bits";
+    }
+  }
+  std::string verify = handset::FlashVerifyText(flash, image);
+  if (handset::FlashVerifyHolds(verify)) return "the verify line does not see the damage: " + verify;
+  return {};
+}
+
 }  // namespace
 
 const char* OutcomeName(Outcome outcome) {
@@ -79,6 +102,8 @@ const char* OutcomeName(Outcome outcome) {
       return "failed";
     case Outcome::FailedFlashWritten:
       return "failed-flash-written";
+    case Outcome::FlashDiffers:
+      return "flash-differs";
     case Outcome::GaveUp:
       return "gave-up";
     case Outcome::Waits:
@@ -246,7 +271,10 @@ RunResult FaultRunFixture::UpdateOnce(const RunPlan& plan) {
     return out.str();
   };
 
-  const bool expectDone = plan.expected == Outcome::Done || plan.expected == Outcome::DoneAfterRetry;
+  // Flash differs: the module said done, so the utility does; only the
+  // verify line can tell.
+  const bool flashDiffers = plan.expected == Outcome::FlashDiffers;
+  const bool expectDone = plan.expected == Outcome::Done || plan.expected == Outcome::DoneAfterRetry || flashDiffers;
   const bool expectFailed = plan.expected == Outcome::Failed || plan.expected == Outcome::FailedFlashWritten ||
                             plan.expected == Outcome::GaveUp;
   if (expectDone) {
@@ -336,7 +364,9 @@ RunResult FaultRunFixture::UpdateOnce(const RunPlan& plan) {
   // The module erases its flash once it has taken the image length.
   const bool imageStarted = after[radio::Phase::ImageSections].reached > before[radio::Phase::ImageSections].reached;
   result.wakeUpAttempts = expectDone ? resets - 1 : resets;  // a successful update resets the module once more
-  if (saysDone != holdsImage && plan.expected != Outcome::FailedFlashWritten) {
+  // Done while the flash does not hold the image only where the module
+  // damaged it unseen by its own switch, in those bytes alone.
+  if (saysDone != holdsImage && plan.expected != Outcome::FailedFlashWritten && !flashDiffers) {
     fail(std::string("log ") + (saysDone ? "says" : "does not say") + " done while the flash " +
          (holdsImage ? "holds" : "does not hold") + " the image");
   }
@@ -344,7 +374,11 @@ RunResult FaultRunFixture::UpdateOnce(const RunPlan& plan) {
     if (!saysDone) fail("no done in the log");
     if (TraceCount(u"Firmware Updated....Done") != doneTracesBefore + 1) fail("no done trace");
     if (TraceCount(kUpgraded) == 0) fail("no success trace");
-    if (!holdsImage) fail("the flash does not hold the image");
+    if (flashDiffers) {
+      if (std::string problem = FlipDamageProblem(TheModule().Flash(), image, after); !problem.empty()) fail(problem);
+    } else if (!holdsImage) {
+      fail("the flash does not hold the image");
+    }
     if (reboots != 1) fail("reboots: " + std::to_string(reboots));
     bool retried = result.wakeUpAttempts > 1;
     if (retried != (plan.expected == Outcome::DoneAfterRetry)) {
@@ -391,7 +425,9 @@ RunResult FaultRunFixture::UpdateOnce(const RunPlan& plan) {
   }
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   std::ostringstream notes;
-  notes << "attempts " << result.wakeUpAttempts << ", " << (holdsImage ? "image in flash" : "no image in flash")
+  const bool damaged = !holdsImage && after.flipped && TheModule().Flash().valid;
+  notes << "attempts " << result.wakeUpAttempts << ", "
+        << (holdsImage ? "image in flash" : damaged ? "damaged image in flash" : "no image in flash")
         << (TheModule().Flash().valid ? " (valid)" : " (not valid)");
   if (result.cpu) notes << ", " << result.cpu->Describe();
   result.detail = result.ok ? notes.str() : problems.str() + notes.str();

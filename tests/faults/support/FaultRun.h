@@ -30,6 +30,8 @@ enum class Outcome {
   Failed,              // the image transfer failed: failure trace, words in the log, no box, no reboot,
                        // line closed, no valid image
   FailedFlashWritten,  // as Failed, but the module had written its flash (its answer was lost)
+  FlashDiffers,        // as Done (the module answered 0xA5), but its flash differs from the image in the
+                       // bytes its flip-image switch damaged, and nowhere else; the verify line says so
   GaveUp,              // no image transfer: the wake-up attempts ran out or the line failed; words in
                        // the log, line closed, wake-up thread ended, flash untouched
   Waits,               // waits for ever: idle, and the user can quit (no case should)

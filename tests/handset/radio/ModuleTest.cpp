@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
+#include <bit>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -610,7 +612,8 @@ TEST(ModuleSwitches, SlowAnswersCarryTheirDelay) {
 TEST(ModuleSwitches, ClearTurnsEverythingOff) {
   Harness h;
   std::string error;
-  for (const char* spec : {"noise@all=3", "refuse@stage1=always", "refusal=overrun", "silent@wake-up"}) {
+  for (const char* spec :
+       {"noise@all=3", "refuse@stage1=always", "refusal=overrun", "silent@wake-up", "flip-image=2"}) {
     ASSERT_TRUE(radio::ApplySwitch(h.module, spec, &error)) << error;
   }
   ASSERT_TRUE(radio::ApplySwitch(h.module, "clear", &error));
@@ -618,6 +621,60 @@ TEST(ModuleSwitches, ClearTurnsEverythingOff) {
   EXPECT_EQ(h.module.Refusal(), LineCondition::Break);
   ASSERT_TRUE(h.Wake());
   EXPECT_EQ(h.RunUpdate(Wire()), Wire().size());
+  EXPECT_TRUE(h.module.FlashHolds(TheImages().firmware));
+}
+
+// flip-image: two bytes of one lane of the chosen section arrive with one
+// bit flipped. The image's two XOR checks cannot see it: every answer is
+// the usual one, 0xA5 at the end, and the flash holds the damaged image.
+TEST(ModuleSwitches, FlippedBitsInOneLanePassTheChecksAndEndInTheFlash) {
+  const Bytes& image = TheImages().firmware;
+  const size_t section = 4000;
+  for (uint32_t chosen : {1u, 301u, 624u}) {  // the first, one in the middle, the last (1720 bytes)
+    SCOPED_TRACE("flip-image=" + std::to_string(chosen));
+    Harness h;
+    std::string error;
+    ASSERT_TRUE(radio::ApplySwitch(h.module, "flip-image=" + std::to_string(chosen), &error)) << error;
+    ASSERT_TRUE(h.Wake());
+    ASSERT_EQ(h.RunUpdate(Wire()), Wire().size());
+    radio::Record r = h.module.GetRecord();
+    EXPECT_EQ(r.refusals, 0u);
+    EXPECT_EQ(r.imagesWritten, 1u);
+
+    radio::FlashContents flash = h.module.Flash();
+    ASSERT_TRUE(flash.valid);
+    ASSERT_EQ(flash.bytes.size(), image.size());
+    std::vector<uint32_t> differ;
+    for (size_t i = 0; i < image.size(); ++i) {
+      if (flash.bytes[i] != image[i]) differ.push_back(static_cast<uint32_t>(i));
+    }
+    ASSERT_EQ(differ.size(), 2u);
+    for (uint32_t at : differ) {
+      EXPECT_EQ(at / section, chosen - 1) << at;
+      EXPECT_EQ(std::popcount(static_cast<unsigned>(flash.bytes[at] ^ image[at])), 1) << at;
+    }
+    EXPECT_EQ(differ[0] % 2, differ[1] % 2) << "not one lane";
+    EXPECT_EQ(radiotest::Xor(flash.bytes, 0, 2), radiotest::Xor(image, 0, 2));
+    EXPECT_EQ(radiotest::Xor(flash.bytes, 1, 2), radiotest::Xor(image, 1, 2));
+    ASSERT_TRUE(r.flipped.has_value());
+    EXPECT_EQ(*r.flipped, (std::array<uint32_t, 2>{differ[0], differ[1]}));
+  }
+}
+
+// A section without a third byte damages nothing: one flip alone would be
+// seen by the checks. The image here has 4002 bytes, section 2 two of them.
+TEST(ModuleSwitches, AFlipNeedsTwoBytesOfALaneInItsSection) {
+  Harness h;
+  std::string error;
+  ASSERT_TRUE(radio::ApplySwitch(h.module, "flip-image=2", &error)) << error;
+  ASSERT_TRUE(h.Wake());
+  for (size_t i = 0; i <= kSizeRecord; ++i) ASSERT_EQ(Harness::Data(h.Feed(Wire()[i].bytes)), Wire()[i].answer);
+  Bytes image = radiotest::RandomBytes(4002, 5);
+  EXPECT_TRUE(Harness::Data(h.Feed(Bytes{0x00, 0x0F, 0xA2})).empty());
+  EXPECT_EQ(Harness::Data(h.Feed(image)), Bytes{0xAA});
+  EXPECT_EQ(Harness::Data(h.Feed(Bytes{radiotest::Xor(image, 0, 2), radiotest::Xor(image, 1, 2)})), Bytes{0xA5});
+  EXPECT_TRUE(h.module.FlashHolds(image));
+  EXPECT_FALSE(h.module.GetRecord().flipped.has_value());
 }
 
 TEST(ModuleSwitchText, SpecsSetTheirSwitches) {
@@ -705,7 +762,9 @@ TEST(ModuleSwitchText, KindsAndValuesThatDoNotFitAreRefused) {
                   Bad{"frobnicate@nowhere=1", "unknown phase 'nowhere'"}, Bad{"frobnicate@image-length", "no answer"},
                   Bad{"wake-answer=twice", "'once' or 'repeat'"}, Bad{"wake-answer", "'once' or 'repeat'"},
                   Bad{"refusal", "break, framing, parity, overrun"}, Bad{"break@stage1=x", "count"},
-                  Bad{"noise@all", "needs a number: noise@PHASE=N"}, Bad{"stage1@noise=1", "unknown phase 'noise'"}}) {
+                  Bad{"noise@all", "needs a number: noise@PHASE=N"}, Bad{"stage1@noise=1", "unknown phase 'noise'"},
+                  Bad{"flip-image", "a number from 1"}, Bad{"flip-image=0", "a number from 1"},
+                  Bad{"flip-image=x", "a number from 1"}}) {
     std::string error;
     EXPECT_FALSE(radio::ApplySwitch(m, bad.spec, &error)) << bad.spec;
     EXPECT_EQ(error.rfind(std::string("module switch '") + bad.spec + "': ", 0), 0u) << error;
@@ -713,6 +772,7 @@ TEST(ModuleSwitchText, KindsAndValuesThatDoNotFitAreRefused) {
   }
   for (Phase p : radio::kAllPhases) EXPECT_EQ(m.Faults(p), PhaseFaults{});
   EXPECT_EQ(m.Refusal(), LineCondition::Break);
+  EXPECT_EQ(m.ImageFlip(), 0u);
 }
 
 // ------------------------------------------------------------------ flash
