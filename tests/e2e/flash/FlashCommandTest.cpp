@@ -182,8 +182,9 @@ TEST_P(FailureTest, EndsWithItsStatusAndWords) {
   EXPECT_NE(report.find("\"exit_status\":" + std::to_string(failure.status) + ","), std::string::npos) << report;
   // The report's words are the line's, without what the launcher put before them.
   std::string words = said[0].substr(std::string("fwutil: ").size());
-  const std::string notStarted = "update could not start: ";
-  if (words.rfind(notStarted, 0) == 0) words = words.substr(notStarted.size());
+  for (const std::string put : {"update could not start: ", "update failed: "}) {
+    if (words.rfind(put, 0) == 0) words = words.substr(put.size());
+  }
   EXPECT_NE(report.find("\"failure\":\"" + words + "\""), std::string::npos) << words << "\n" << report;
 }
 
@@ -193,6 +194,13 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"RefusedImage", {"--module", "refuse-image"}, 10, "fwutil: Update failed", "failed"},
         Failure{
             "SilentAfterSection300", {"--module", "stop@image-sections=300"}, 10, "fwutil: Update failed", "failed"},
+        // Two flips in one lane of section 301: the module's checks cannot
+        // see them, it answers 0xA5; the verify line can.
+        Failure{"FlashDiffers",
+                {"--module", "flip-image=301"},
+                12,
+                "fwutil: update failed: the module took an image whose check bytes could not see the damage",
+                "flash-differs"},
         Failure{
             "NoCom1", {"--com", "1=none"}, 11, "fwutil: update could not start: Open Comport fail!!", "not-started"},
         Failure{"Com1ThatDoesNotOpen",
