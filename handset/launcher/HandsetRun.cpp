@@ -70,6 +70,18 @@ UpdateWatch::Print ProgressPrinter(const Run& run) {
   return Say;
 }
 
+void WriteOutputs(Run& run);
+
+// The front end gives the terminal back (the last lines must reach it), then
+// the outputs are written. The caller holds run.finishing.
+void StopAndWriteOutputs(Run& run) {
+  if (run.frontend) {
+    run.frontend->Stop();
+    run.frontend = nullptr;
+  }
+  WriteOutputs(run);
+}
+
 void WriteOutputs(Run& run) {
   if (!run.options.logOut.empty() && run.user && !run.user->WriteLog(run.options.logOut)) {
     Say("fwutil: cannot write the log view to " + run.options.logOut);
@@ -293,11 +305,7 @@ void OnReboot() {
 void OnInterrupt(int signal) {
   Run& run = TheRun();
   std::lock_guard<std::mutex> guard(run.finishing);
-  if (run.frontend) {
-    run.frontend->Stop();
-    run.frontend = nullptr;
-  }
-  WriteOutputs(run);
+  StopAndWriteOutputs(run);
   Ending ending;
   ending.signal = signal;
   UpdateState s = run.watch ? run.watch->State() : UpdateState{};
@@ -421,11 +429,7 @@ int WaitForProgram(headless::ProgramThread& program) {
 // written, then the status.
 [[noreturn]] void EndUpdate(Run& run, const UpdateResult& result) {
   std::lock_guard<std::mutex> guard(run.finishing);
-  if (run.frontend) {
-    run.frontend->Stop();
-    run.frontend = nullptr;
-  }
-  WriteOutputs(run);
+  StopAndWriteOutputs(run);
   Ending ending;
   ending.status = result.status;
   if (result.status == 0) {
@@ -489,11 +493,7 @@ void RunTerminal(Run& run, headless::ProgramThread& program, std::string* error)
   }
   int code = WaitForProgram(program);
   std::lock_guard<std::mutex> guard(run.finishing);
-  if (run.frontend) {
-    run.frontend->Stop();
-    run.frontend = nullptr;
-  }
-  WriteOutputs(run);
+  StopAndWriteOutputs(run);
   EndProgram(run, code);
 }
 

@@ -72,17 +72,10 @@ class Door : public ::testing::Test {
   }
   // A module simulator behind a pty pair: fwutil's end is dir_/"host".
   bool StartSimulator(const std::vector<std::string>& options) {
-    socat_ = std::make_unique<Child>(
-        std::vector<std::string>{"socat", "-d", "-d", "pty,raw,echo=0,link=" + (dir_ / "module"),
-                                 "pty,raw,echo=0,link=" + (dir_ / "host")},
-        dir_ / "socat.txt");
-    EXPECT_TRUE(socat_->WaitForError("starting data transfer loop", 30s)) << socat_->Errors();
-    std::vector<std::string> argv{MODULESIM_PATH, "--tty",  dir_ / "module", "--control", dir_ / "control",
-                                  "--flash-out",  dir_ / "sim-flash.bin", "--status", "0"};
-    argv.insert(argv.end(), options.begin(), options.end());
-    sim_ = std::make_unique<Child>(argv, dir_ / "sim.txt");
-    EXPECT_TRUE(sim_->WaitForError("running on", 30s)) << sim_->Errors();
-    return !HasFailure();
+    std::string why;
+    bool up = e2e::StartModuleOnPty(MODULESIM_PATH, dir_ / "", options, socat_, sim_, &why);
+    EXPECT_TRUE(up) << why;
+    return up;
   }
   std::vector<std::string> OnTheSimulator(const std::string& name, std::vector<std::string> more) {
     std::vector<std::string> argv = Fwutil({"--headless", "--update", "--speed", "20", "--port", dir_ / "host", "--ril",
@@ -303,19 +296,13 @@ TEST_F(Door, ABenchOfTwoSimulatorsBehindPtys) {
   if (!e2e::OnPath("socat")) GTEST_SKIP() << "socat is not installed: the pty pair cannot be made";
   std::vector<std::unique_ptr<Child>> processes;
   std::vector<std::string> argv = Fwutil({"--update", "--speed", "20", "--quiet", "--report", dir_ / "bench.json"});
-  for (const char* name : {"a", "b"}) {
-    std::string at = dir_ / name;
-    processes.push_back(std::make_unique<Child>(
-        std::vector<std::string>{"socat", "-d", "-d", "pty,raw,echo=0,link=" + at + "-module",
-                                 "pty,raw,echo=0,link=" + at + "-host"},
-        at + "-socat.txt"));
-    ASSERT_TRUE(processes.back()->WaitForError("starting data transfer loop", 30s));
-    processes.push_back(std::make_unique<Child>(
-        std::vector<std::string>{MODULESIM_PATH, "--tty", at + "-module", "--control", at + "-control", "--flash-out",
-                                 at + "-flash.bin", "--status", "0"},
-        at + "-sim.txt"));
-    ASSERT_TRUE(processes.back()->WaitForError("running on", 30s));
-    argv.push_back("--port=" + at + "-host --ril control:" + at + "-control");
+  for (const char* name : {"a-", "b-"}) {
+    std::string at = dir_ / name, why;
+    processes.emplace_back();
+    processes.emplace_back();
+    ASSERT_TRUE(e2e::StartModuleOnPty(MODULESIM_PATH, at, {}, processes[processes.size() - 2], processes.back(), &why))
+        << why;
+    argv.push_back("--port=" + at + "host --ril control:" + at + "control");
   }
   setenv("FWUTIL_PROGRAM", FWUTIL_PATH, 1);
   Child bench(argv, dir_ / "bench.txt");
@@ -327,8 +314,8 @@ TEST_F(Door, ABenchOfTwoSimulatorsBehindPtys) {
     EXPECT_EQ(module["report"]["reset_method"], "control") << module.dump();
   }
   for (size_t i = 1; i < processes.size(); i += 2) processes[i]->Stop(SIGTERM);  // writes the flash
-  EXPECT_TRUE(ReadFile(dir_ / "a-flash.bin") == ReadFile(FIRMWARE_IMAGE));
-  EXPECT_TRUE(ReadFile(dir_ / "b-flash.bin") == ReadFile(FIRMWARE_IMAGE));
+  EXPECT_TRUE(ReadFile(dir_ / "a-sim-flash.bin") == ReadFile(FIRMWARE_IMAGE));
+  EXPECT_TRUE(ReadFile(dir_ / "b-sim-flash.bin") == ReadFile(FIRMWARE_IMAGE));
 }
 
 TEST_F(Door, TheVersionNamesTheImageTheBuildMade) {

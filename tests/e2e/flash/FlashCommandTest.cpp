@@ -81,18 +81,10 @@ class FlashCommand : public ::testing::Test {
   // A pty pair made by socat and modulesim with `options` on its module end;
   // fwutil's COM1: goes on dir_/"host", the control FIFO is dir_/"control".
   bool StartSimulator(const std::vector<std::string>& options) {
-    socat_ = std::make_unique<Child>(
-        std::vector<std::string>{"socat", "-d", "-d", "pty,raw,echo=0,link=" + (dir_ / "module"),
-                                 "pty,raw,echo=0,link=" + (dir_ / "host")},
-        dir_ / "socat.txt");
-    EXPECT_TRUE(socat_->WaitForError("starting data transfer loop", 30s)) << socat_->Errors();
-    std::vector<std::string> argv{
-        MODULESIM_PATH, "--tty", dir_ / "module", "--control", dir_ / "control", "--flash-out", dir_ / "sim-flash.bin",
-        "--status",     "0"};
-    argv.insert(argv.end(), options.begin(), options.end());
-    sim_ = std::make_unique<Child>(argv, dir_ / "sim.txt");
-    EXPECT_TRUE(sim_->WaitForError("running on", 30s)) << sim_->Errors();
-    return !HasFailure();
+    std::string why;
+    bool up = e2e::StartModuleOnPty(MODULESIM_PATH, dir_ / "", options, socat_, sim_, &why);
+    EXPECT_TRUE(up) << why;
+    return up;
   }
 
   TempDir dir_;

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -124,5 +125,32 @@ class Child {
   std::string errPath_;
   std::optional<int> status_;
 };
+
+// A pty pair made by socat, with the module simulator `modulesim` and
+// `options` on one end: fwutil's COM1: goes on `<prefix>host`, the
+// simulator's control FIFO is `<prefix>control`, its flash is written to
+// `<prefix>sim-flash.bin`, their standard errors to `<prefix>socat.txt` and
+// `<prefix>sim.txt`. False, with their words in `why`, when either did not
+// come up.
+inline bool StartModuleOnPty(const std::string& modulesim, const std::string& prefix,
+                             const std::vector<std::string>& options, std::unique_ptr<Child>& socat,
+                             std::unique_ptr<Child>& sim, std::string* why) {
+  socat = std::make_unique<Child>(std::vector<std::string>{"socat", "-d", "-d", "pty,raw,echo=0,link=" + prefix + "module",
+                                                           "pty,raw,echo=0,link=" + prefix + "host"},
+                                  prefix + "socat.txt");
+  if (!socat->WaitForError("starting data transfer loop", std::chrono::seconds(30))) {
+    *why = "socat: " + socat->Errors();
+    return false;
+  }
+  std::vector<std::string> argv{modulesim,   "--tty",  prefix + "module",        "--control", prefix + "control",
+                                "--flash-out", prefix + "sim-flash.bin", "--status", "0"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  sim = std::make_unique<Child>(argv, prefix + "sim.txt");
+  if (!sim->WaitForError("running on", std::chrono::seconds(30))) {
+    *why = "modulesim: " + sim->Errors();
+    return false;
+  }
+  return true;
+}
 
 }  // namespace e2e
