@@ -125,8 +125,12 @@ void Forget(Port& port, Operation* operation) {
 // transfer PurgeComm ended returns what it moved, a wait SetCommMask ended
 // reports no events, a call CloseHandle ended fails with
 // ERROR_INVALID_HANDLE.
+// `atOnce`: a read whose time-outs say "return at once with what is
+// queued"; one that has to wait for its first byte (Wine's way) is ended
+// with what it has.
 template <typename Issue>
-BOOL Await(const std::shared_ptr<Port>& port, Kind kind, DWORD* transferred, DWORD* events, Issue issue) {
+BOOL Await(const std::shared_ptr<Port>& port, Kind kind, DWORD* transferred, DWORD* events, Issue issue,
+           bool atOnce = false) {
   Operation* operation = new Operation();
   operation->kind = kind;
   operation->overlapped.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
@@ -138,7 +142,8 @@ BOOL Await(const std::shared_ptr<Port>& port, Kind kind, DWORD* transferred, DWO
   }
   {
     PortLock guard(*port);
-    if (port->closed || !(issue(operation) || GetLastError() == ERROR_IO_PENDING)) {
+    BOOL done = !port->closed && issue(operation);
+    if (!done && (port->closed || GetLastError() != ERROR_IO_PENDING)) {
       DWORD error = port->closed ? (DWORD)ERROR_INVALID_HANDLE : GetLastError();
       CloseHandle(operation->overlapped.hEvent);
       delete operation;
@@ -146,6 +151,10 @@ BOOL Await(const std::shared_ptr<Port>& port, Kind kind, DWORD* transferred, DWO
       return FALSE;
     }
     port->pending.push_back(operation);
+    if (!done && atOnce) {
+      operation->aborted = true;
+      CancelIoEx(port->handle, &operation->overlapped);
+    }
   }
 
   // An operation that ended by itself before another call came to end it
@@ -224,8 +233,12 @@ BOOL WINAPI CeReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPO
   std::shared_ptr<Port> port = overlapped == NULL ? FindPort(file) : nullptr;
   if (!port) return ReadFile(file, buffer, size, read, overlapped);
   if (read != NULL) *read = 0;
-  return Await(port, Kind::Read, read, NULL,
-               [&](Operation* operation) { return ReadFile(file, buffer, size, NULL, &operation->overlapped); });
+  COMMTIMEOUTS timeouts;
+  bool atOnce = GetCommTimeouts(file, &timeouts) && timeouts.ReadIntervalTimeout == MAXDWORD &&
+                timeouts.ReadTotalTimeoutMultiplier == 0 && timeouts.ReadTotalTimeoutConstant == 0;
+  return Await(
+      port, Kind::Read, read, NULL,
+      [&](Operation* operation) { return ReadFile(file, buffer, size, NULL, &operation->overlapped); }, atOnce);
 }
 
 BOOL WINAPI CeWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {

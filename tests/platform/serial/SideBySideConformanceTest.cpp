@@ -220,11 +220,19 @@ TEST_P(SideBySide, CommCallsRunAtOnceBesideAPendingRead) {
 }
 
 // A caller's own time-outs end its read, whatever another thread is
-// waiting for: a total time-out with nothing come, an interval time-out at
+// waiting for: at once with nothing queued (the update's reads), a total
+// time-out with nothing come (the relay's UARTs), an interval time-out at
 // the end of a burst (the infrared and IrDA drivers' way).
 TEST_P(SideBySide, AReadsTimeOutsHoldWhileAnotherThreadWaits) {
   ASSERT_TRUE(SetCommMask(port_, EV_BREAK));
   auto waiter = Pending([this] { return Wait(); });
+
+  ASSERT_TRUE(SetTimeouts(port_, MAXDWORD, 0, 0));
+  auto immediate = std::async(std::launch::async, [this] { return Read(64); });
+  ASSERT_EQ(immediate.wait_for(kBound), std::future_status::ready) << "a read that returns at once waited";
+  Transfer none = immediate.get();
+  EXPECT_TRUE(none.ok) << none.error;
+  EXPECT_TRUE(none.bytes.empty());
 
   ASSERT_TRUE(SetTimeouts(port_, 0, 0, 100));
   auto quiet = std::async(std::launch::async, [this] { return Read(16); });
