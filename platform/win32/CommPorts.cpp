@@ -34,6 +34,7 @@ struct Operation {
   bool maskChanged;  // ended by SetCommMask
   bool aborted;      // ended by PurgeComm
   bool closed;       // ended by CloseHandle
+  bool timedOut;     // ended here once its time-outs had passed
 };
 
 // An open port: its operations in progress. The lock orders issuing an
@@ -108,6 +109,26 @@ void EndOperations(Port& port, Kind kind, bool Operation::*why) {
   }
 }
 
+// How long past its time-outs a transfer is left to its driver.
+const DWORD kDriverGrace = 50;
+
+// The time a read of `size` bytes may take by the port's time-outs, in
+// milliseconds: 0 for one that returns at once with what is queued,
+// INFINITE where only bytes (or an interval after them) end it.
+DWORD ReadLimit(const COMMTIMEOUTS& t, DWORD size) {
+  if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) {
+    return 0;
+  }
+  if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD) return t.ReadTotalTimeoutConstant;
+  ULONGLONG total = (ULONGLONG)t.ReadTotalTimeoutMultiplier * size + t.ReadTotalTimeoutConstant;
+  return total == 0 || total >= INFINITE - kDriverGrace ? INFINITE : (DWORD)total;
+}
+
+DWORD WriteLimit(const COMMTIMEOUTS& t, DWORD size) {
+  ULONGLONG total = (ULONGLONG)t.WriteTotalTimeoutMultiplier * size + t.WriteTotalTimeoutConstant;
+  return total == 0 || total >= INFINITE - kDriverGrace ? INFINITE : (DWORD)total;
+}
+
 bool IsTimeOut(DWORD error) { return error == WAIT_TIMEOUT || error == ERROR_TIMEOUT || error == ERROR_SEM_TIMEOUT; }
 
 void Forget(Port& port, Operation* operation) {
@@ -125,12 +146,14 @@ void Forget(Port& port, Operation* operation) {
 // transfer PurgeComm ended returns what it moved, a wait SetCommMask ended
 // reports no events, a call CloseHandle ended fails with
 // ERROR_INVALID_HANDLE.
-// `atOnce`: a read whose time-outs say "return at once with what is
-// queued"; one that has to wait for its first byte (Wine's way) is ended
-// with what it has.
+// `limit`: what the port's time-outs allow the transfer, in milliseconds
+// (INFINITE: no limit). A driver ends it then; where one does not (Wine
+// lets a read wait on for its last bytes once some have come, and makes a
+// read that should return at once wait for its first byte), it is ended
+// here with what it has moved, as a time-out ends it.
 template <typename Issue>
 BOOL Await(const std::shared_ptr<Port>& port, Kind kind, DWORD* transferred, DWORD* events, Issue issue,
-           bool atOnce = false) {
+           DWORD limit = INFINITE) {
   Operation* operation = new Operation();
   operation->kind = kind;
   operation->overlapped.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
@@ -151,8 +174,12 @@ BOOL Await(const std::shared_ptr<Port>& port, Kind kind, DWORD* transferred, DWO
       return FALSE;
     }
     port->pending.push_back(operation);
-    if (!done && atOnce) {
-      operation->aborted = true;
+  }
+  if (limit != INFINITE) {
+    DWORD grace = limit == 0 ? 0 : limit + kDriverGrace;
+    if (WaitForSingleObject(operation->overlapped.hEvent, grace) == WAIT_TIMEOUT) {
+      PortLock guard(*port);
+      operation->timedOut = true;
       CancelIoEx(port->handle, &operation->overlapped);
     }
   }
@@ -167,7 +194,7 @@ BOOL Await(const std::shared_ptr<Port>& port, Kind kind, DWORD* transferred, DWO
   if (!ok && error == ERROR_OPERATION_ABORTED) {
     if (operation->closed) {
       error = ERROR_INVALID_HANDLE;
-    } else if (operation->aborted || operation->maskChanged) {
+    } else if (operation->aborted || operation->maskChanged || operation->timedOut) {
       ok = TRUE;
     }
   } else if (!ok && kind != Kind::Wait && IsTimeOut(error)) {
@@ -234,19 +261,21 @@ BOOL WINAPI CeReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPO
   if (!port) return ReadFile(file, buffer, size, read, overlapped);
   if (read != NULL) *read = 0;
   COMMTIMEOUTS timeouts;
-  bool atOnce = GetCommTimeouts(file, &timeouts) && timeouts.ReadIntervalTimeout == MAXDWORD &&
-                timeouts.ReadTotalTimeoutMultiplier == 0 && timeouts.ReadTotalTimeoutConstant == 0;
+  DWORD limit = GetCommTimeouts(file, &timeouts) ? ReadLimit(timeouts, size) : INFINITE;
   return Await(
       port, Kind::Read, read, NULL,
-      [&](Operation* operation) { return ReadFile(file, buffer, size, NULL, &operation->overlapped); }, atOnce);
+      [&](Operation* operation) { return ReadFile(file, buffer, size, NULL, &operation->overlapped); }, limit);
 }
 
 BOOL WINAPI CeWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
   std::shared_ptr<Port> port = overlapped == NULL ? FindPort(file) : nullptr;
   if (!port) return WriteFile(file, data, size, written, overlapped);
   if (written != NULL) *written = 0;
-  return Await(port, Kind::Write, written, NULL,
-               [&](Operation* operation) { return WriteFile(file, data, size, NULL, &operation->overlapped); });
+  COMMTIMEOUTS timeouts;
+  DWORD limit = GetCommTimeouts(file, &timeouts) ? WriteLimit(timeouts, size) : INFINITE;
+  return Await(
+      port, Kind::Write, written, NULL,
+      [&](Operation* operation) { return WriteFile(file, data, size, NULL, &operation->overlapped); }, limit);
 }
 
 BOOL WINAPI CeWaitCommEvent(HANDLE file, LPDWORD events, LPOVERLAPPED overlapped) {

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -221,8 +222,9 @@ TEST_P(SideBySide, CommCallsRunAtOnceBesideAPendingRead) {
 
 // A caller's own time-outs end its read, whatever another thread is
 // waiting for: at once with nothing queued (the update's reads), a total
-// time-out with nothing come (the relay's UARTs), an interval time-out at
-// the end of a burst (the infrared and IrDA drivers' way).
+// time-out with nothing come and with some bytes come (the relay's UARTs),
+// an interval time-out at the end of a burst (the infrared and IrDA
+// drivers' way).
 TEST_P(SideBySide, AReadsTimeOutsHoldWhileAnotherThreadWaits) {
   ASSERT_TRUE(SetCommMask(port_, EV_BREAK));
   auto waiter = Pending([this] { return Wait(); });
@@ -241,6 +243,15 @@ TEST_P(SideBySide, AReadsTimeOutsHoldWhileAnotherThreadWaits) {
   EXPECT_TRUE(nothing.ok) << nothing.error;
   EXPECT_TRUE(nothing.bytes.empty());
 
+  ASSERT_TRUE(SetTimeouts(port_, 0, 0, 400));
+  auto some = std::async(std::launch::async, [this] { return Read(1024); });
+  std::this_thread::sleep_for(kSettle);
+  peer_->Send({'O', 'K'});
+  ASSERT_EQ(some.wait_for(kBound), std::future_status::ready) << "bytes that came during the read kept it waiting";
+  Transfer part = some.get();
+  EXPECT_TRUE(part.ok) << part.error;
+  EXPECT_EQ(part.bytes, (std::vector<uint8_t>{'O', 'K'}));
+
   ASSERT_TRUE(SetTimeouts(port_, 50, 0, 0));
   auto burst = std::async(std::launch::async, [this] { return Read(1024); });
   std::this_thread::sleep_for(kSettle);
@@ -253,6 +264,37 @@ TEST_P(SideBySide, AReadsTimeOutsHoldWhileAnotherThreadWaits) {
   ASSERT_EQ(waiter.wait_for(0s), std::future_status::timeout) << "the other thread's wait ended without an event";
   ASSERT_TRUE(SetCommMask(port_, EV_BREAK));
   ASSERT_EQ(waiter.wait_for(kBound), std::future_status::ready);
+}
+
+// The relay's way with a UART: one thread reads in 1 ms passes while
+// another writes the answers; every burst that comes is read within its
+// pass, none keeps a read waiting for a full buffer.
+TEST_P(SideBySide, ReadsOfOneMillisecondGetEveryBurstWhileAnotherThreadWrites) {
+  ASSERT_TRUE(SetTimeouts(port_, 0, 0, 1));
+  std::atomic<bool> stop{false};
+  auto poller = std::async(std::launch::async, [&] {
+    std::vector<uint8_t> got;
+    uint8_t buffer[1024];
+    while (!stop) {
+      DWORD read = 0;
+      if (ReadFile(port_, buffer, sizeof(buffer), &read, nullptr)) got.insert(got.end(), buffer, buffer + read);
+    }
+    return got;
+  });
+  std::vector<uint8_t> sent;
+  for (int burst = 0; burst < 20; ++burst) {
+    peer_->Send({'A', 'T', static_cast<uint8_t>('0' + burst % 10), '\r'});
+    sent.insert(sent.end(), {'A', 'T', static_cast<uint8_t>('0' + burst % 10), '\r'});
+    const uint8_t answer[] = {'O', 'K'};
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(port_, answer, sizeof(answer), &written, nullptr));
+    EXPECT_EQ(peer_->Receive(2, kBound), (std::vector<uint8_t>{'O', 'K'})) << "burst " << burst;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 + (burst * 7) % 20));
+  }
+  std::this_thread::sleep_for(kSettle);
+  stop = true;
+  ASSERT_EQ(poller.wait_for(kBound), std::future_status::ready) << "a 1 ms read kept waiting";
+  EXPECT_EQ(poller.get(), sent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SideBySide, ::testing::ValuesIn(Backends()),
