@@ -332,10 +332,14 @@ BOOL WINAPI CeSetCommMask(HANDLE file, DWORD mask) {
 BOOL WINAPI CePurgeComm(HANDLE file, DWORD flags) {
   std::shared_ptr<Port> port = FindPort(file);
   if (!port) return PurgeComm(file, flags);
-  // Wine only flushes its queues; the transfers the abort flags name are
-  // ended here as the desktop and the handset end them.
+  // The transfers the abort flags name are ended here, as the desktop and
+  // the handset end them; Wine ends none and flushes the queues instead.
+  // Ending the reads keeps the input queue, as on the handset, so the
+  // driver is not given PURGE_RXABORT.
   PortLock guard(*port);
-  BOOL ok = PurgeComm(file, flags);
+  const DWORD known = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+  DWORD driverFlags = (flags & known) == flags ? flags & ~(DWORD)PURGE_RXABORT : flags;
+  BOOL ok = driverFlags != 0 ? PurgeComm(file, driverFlags) : TRUE;
   if (ok && (flags & PURGE_RXABORT)) EndOperations(*port, Kind::Read, &Operation::aborted);
   if (ok && (flags & PURGE_TXABORT)) EndOperations(*port, Kind::Write, &Operation::aborted);
   return ok;

@@ -266,6 +266,30 @@ TEST_P(SideBySide, AReadsTimeOutsHoldWhileAnotherThreadWaits) {
   ASSERT_EQ(waiter.wait_for(kBound), std::future_status::ready);
 }
 
+// Calls blocked on a port fail once another thread closes it, and the
+// port is free for the next open.
+TEST_P(SideBySide, ClosingThePortFromAnotherThreadFailsTheCallsPendingOnIt) {
+  ASSERT_TRUE(SetTimeouts(port_, 0, 0, 0));
+  ASSERT_TRUE(SetCommMask(port_, EV_BREAK));
+  auto reader = Pending([this] {
+    Transfer got = Read(10);
+    return std::make_pair(got.ok, got.error);
+  });
+  auto waiter = Pending([this] {
+    auto [ok, events] = Wait();
+    (void)events;
+    return std::make_pair(ok, ok ? DWORD{0} : GetLastError());
+  });
+  ASSERT_TRUE(CloseHandle(port_));
+  port_ = INVALID_HANDLE_VALUE;
+  for (auto* pending : {&reader, &waiter}) {
+    ASSERT_EQ(pending->wait_for(kBound), std::future_status::ready);
+    EXPECT_EQ(pending->get(), std::make_pair(BOOL{FALSE}, DWORD{ERROR_INVALID_HANDLE}));
+  }
+  port_ = OpenPort();
+  EXPECT_NE(port_, INVALID_HANDLE_VALUE);
+}
+
 // The relay's way with a UART: one thread reads in 1 ms passes while
 // another writes the answers; every burst that comes is read within its
 // pass, none keeps a read waiting for a full buffer.
