@@ -16,6 +16,7 @@
 #define FWUTIL_COMM_PORTS_IMPL
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <vector>
@@ -24,26 +25,59 @@ namespace {
 
 enum class Kind { Read, Write, Wait };
 
-// One overlapped operation, owned by the thread that issued it. It lives
-// on the heap: a thread ended by force leaves it behind, listed and valid,
-// for the kernel to complete into.
+// One overlapped operation. Each thread has one (it makes one call at a
+// time) with its own manual-reset event, made at its first call and kept:
+// the transfer path allocates nothing and takes the port's lock only to
+// list and unlist the operation. The update suspends its wake-up thread by
+// force, and a desktop kernel suspends a thread wherever it is; one held
+// inside the heap's lock or the port's would stop every other caller.
+// A thread ended by force leaves its operation listed and valid for the
+// kernel to complete into.
 struct Operation {
   OVERLAPPED overlapped;
   Kind kind;
-  DWORD events;      // what a WaitCommEvent reports
-  bool maskChanged;  // ended by SetCommMask
-  bool aborted;      // ended by PurgeComm
-  bool closed;       // ended by CloseHandle
-  bool timedOut;     // ended here once its time-outs had passed
+  DWORD events;              // what a WaitCommEvent reports
+  std::atomic<bool> ending;  // another call ended it (the reason below is set first)
+  bool maskChanged;          // by SetCommMask
+  bool aborted;              // by PurgeComm
+  bool closed;               // by CloseHandle
+  bool timedOut;             // here, once its time-outs had passed
 };
 
-// An open port: its operations in progress. The lock orders issuing an
-// operation against the calls that end operations, so those end exactly
-// the ones begun before them.
+struct ThreadOperation {
+  Operation operation{};
+  ~ThreadOperation() {
+    if (operation.overlapped.hEvent != NULL) CloseHandle(operation.overlapped.hEvent);
+  }
+};
+
+// This thread's operation, ready for a new call; NULL (with the last error
+// set) when its event cannot be made.
+Operation* NewOperation(Kind kind) {
+  static thread_local ThreadOperation mine;
+  Operation& operation = mine.operation;
+  if (operation.overlapped.hEvent == NULL) {
+    operation.overlapped.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (operation.overlapped.hEvent == NULL) return NULL;
+  }
+  HANDLE event = operation.overlapped.hEvent;
+  ResetEvent(event);
+  operation.overlapped = OVERLAPPED();
+  operation.overlapped.hEvent = event;
+  operation.kind = kind;
+  operation.events = 0;
+  operation.ending = false;
+  operation.maskChanged = operation.aborted = operation.closed = operation.timedOut = false;
+  return &operation;
+}
+
+// An open port: its operations in progress. Its lock orders the calls that
+// end operations against the listing of new ones, so those calls end
+// exactly the operations listed before them.
 struct Port {
   HANDLE handle;
   SRWLOCK lock;
-  bool closed;
+  std::atomic<bool> closed;
   DWORD heldErrors;  // line errors a wait took from ClearCommError, kept for the program's own
   std::vector<Operation*> pending;
 };
@@ -101,10 +135,13 @@ COMMTIMEOUTS DriverTimeouts(unsigned number) {
   return timeouts;
 }
 
+// Ends the listed operations of a kind, for a reason. One listed but not
+// yet issued ends itself once issued.
 void EndOperations(Port& port, Kind kind, bool Operation::*why) {
   for (Operation* operation : port.pending) {
     if (operation->kind != kind) continue;
     operation->*why = true;
+    operation->ending = true;
     CancelIoEx(port.handle, &operation->overlapped);
   }
 }
@@ -154,31 +191,26 @@ void Forget(Port& port, Operation* operation) {
 template <typename Issue>
 BOOL Await(const std::shared_ptr<Port>& port, Kind kind, DWORD* transferred, DWORD* events, Issue issue,
            DWORD limit = INFINITE) {
-  Operation* operation = new Operation();
-  operation->kind = kind;
-  operation->overlapped.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
-  if (operation->overlapped.hEvent == NULL) {
-    DWORD error = GetLastError();
-    delete operation;
-    SetLastError(error);
+  Operation* operation = NewOperation(kind);
+  if (operation == NULL) return FALSE;
+  if (port->closed) {
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   {
     PortLock guard(*port);
-    BOOL done = !port->closed && issue(operation);
-    if (!done && (port->closed || GetLastError() != ERROR_IO_PENDING)) {
-      DWORD error = port->closed ? (DWORD)ERROR_INVALID_HANDLE : GetLastError();
-      CloseHandle(operation->overlapped.hEvent);
-      delete operation;
-      SetLastError(error);
-      return FALSE;
-    }
     port->pending.push_back(operation);
   }
+  if (!issue(operation) && GetLastError() != ERROR_IO_PENDING) {
+    DWORD error = operation->closed ? (DWORD)ERROR_INVALID_HANDLE : GetLastError();
+    Forget(*port, operation);
+    SetLastError(error);
+    return FALSE;
+  }
+  if (operation->ending) CancelIoEx(port->handle, &operation->overlapped);
   if (limit != INFINITE) {
     DWORD grace = limit == 0 ? 0 : limit + kDriverGrace;
     if (WaitForSingleObject(operation->overlapped.hEvent, grace) == WAIT_TIMEOUT) {
-      PortLock guard(*port);
       operation->timedOut = true;
       CancelIoEx(port->handle, &operation->overlapped);
     }
@@ -189,7 +221,6 @@ BOOL Await(const std::shared_ptr<Port>& port, Kind kind, DWORD* transferred, DWO
   DWORD moved = 0;
   BOOL ok = GetOverlappedResult(port->handle, &operation->overlapped, &moved, TRUE);
   DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-  DWORD reported = ok ? operation->events : 0;
   Forget(*port, operation);
   if (!ok && error == ERROR_OPERATION_ABORTED) {
     if (operation->closed) {
@@ -203,9 +234,7 @@ BOOL Await(const std::shared_ptr<Port>& port, Kind kind, DWORD* transferred, DWO
     ok = TRUE;
   }
   if (ok && transferred != NULL) *transferred = moved;
-  if (ok && events != NULL) *events = reported;
-  CloseHandle(operation->overlapped.hEvent);
-  delete operation;
+  if (ok && events != NULL) *events = operation->events;
   if (!ok) SetLastError(error);
   return ok;
 }
@@ -229,6 +258,7 @@ HANDLE WINAPI CeCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_
   InitializeSRWLock(&port->lock);
   port->closed = false;
   port->heldErrors = 0;
+  port->pending.reserve(16);
   AcquireSRWLockExclusive(&portsLock);
   Ports()[handle] = port;
   ReleaseSRWLockExclusive(&portsLock);
@@ -321,8 +351,8 @@ BOOL WINAPI CeWaitCommEvent(HANDLE file, LPDWORD events, LPOVERLAPPED overlapped
 BOOL WINAPI CeSetCommMask(HANDLE file, DWORD mask) {
   std::shared_ptr<Port> port = FindPort(file);
   if (!port) return SetCommMask(file, mask);
-  // The desktop ends a pending wait with no events itself; Wine does not
-  // always, so the waits begun before the new mask are ended here too.
+  // The desktop ends a pending wait with no events itself; Wine ends it as
+  // a failed wait, so the waits begun before the new mask are ended here.
   PortLock guard(*port);
   BOOL ok = SetCommMask(file, mask);
   if (ok) EndOperations(*port, Kind::Wait, &Operation::maskChanged);

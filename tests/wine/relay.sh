@@ -25,6 +25,11 @@ pty_pair "$partner_port" partner
 # The program's trace (OutputDebugStringW), as a debug-output monitor sees it.
 wine "$WINCTL" debug-output >"$work/trace.log" 2>/dev/null &
 background+=($!)
+for ((i = 0; i < 300; i++)); do
+  grep -q "monitor ready" "$work/trace.log" && break
+  sleep 0.1
+done
+grep -q "monitor ready" "$work/trace.log" || fail "the debug-output monitor did not start"
 start_fwutil
 winctl wait-window 60000 || fail "no main window"
 

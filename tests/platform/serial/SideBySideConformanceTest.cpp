@@ -3,19 +3,19 @@
 // SetCommMask, the casting thread writes while the update thread waits, the
 // relay's release ends a copy thread's ReadFile with PurgeComm. The second
 // call runs at once beside the pending one, the pending one ends as the
-// handset ends it, and a time-out still holds for a caller while another
-// thread waits. SDK calls only: the same cases run natively on every back
-// end and, built for Win32, under Wine through the desktop build's serial
-// layer, where a port opened the CE way would make each call wait for the
-// one in progress.
+// handset ends it, and a caller's time-outs hold while another thread
+// waits. SDK calls only: the same cases run natively on every back end and,
+// built for Win32, under Wine through the desktop build's serial layer,
+// where a port opened the CE way would make each call wait for the one in
+// progress.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -26,10 +26,26 @@
 namespace serialtest {
 namespace {
 
+using Bytes = std::vector<uint8_t>;
+
 // Long enough for a pending call to be under way, and far below what a call
 // that waits for it would take (for ever).
 constexpr auto kSettle = 100ms;
 constexpr auto kBound = 10s;
+
+// What a call returned: its result, its last error, and the bytes a read
+// took or the events a wait reported.
+struct Outcome {
+  BOOL ok;
+  DWORD error;
+  Bytes bytes;
+  DWORD events;
+  bool operator==(const Outcome&) const = default;
+};
+
+void PrintTo(const Outcome& o, std::ostream* out) {
+  *out << "{ok " << o.ok << ", error " << o.error << ", " << o.bytes.size() << " bytes, events " << o.events << "}";
+}
 
 class SideBySide : public ::testing::TestWithParam<Backend> {
  protected:
@@ -49,276 +65,170 @@ class SideBySide : public ::testing::TestWithParam<Backend> {
     peer_.reset();
   }
 
-  // Starts `call` on a thread of its own and gives it time to be pending.
-  template <typename Call>
-  auto Pending(Call call) {
-    auto started = std::make_shared<std::promise<void>>();
-    auto pending = std::async(std::launch::async, [started, call] {
-      started->set_value();
-      return call();
-    });
-    started->get_future().wait();
+  Outcome Read(DWORD size) {
+    Outcome o{FALSE, 0, Bytes(size), 0};
+    DWORD read = 0;
+    o.ok = ReadFile(port_, o.bytes.data(), size, &read, nullptr);
+    o.error = o.ok ? 0 : GetLastError();
+    o.bytes.resize(read);
+    return o;
+  }
+
+  Outcome Wait() {
+    Outcome o{FALSE, 0, {}, 0};
+    o.ok = WaitCommEvent(port_, &o.events, nullptr);
+    o.error = o.ok ? 0 : GetLastError();
+    return o;
+  }
+
+  // Starts a read without time-outs (or a wait for EV_RXCHAR) on a thread
+  // of its own and gives it time to be pending.
+  std::future<Outcome> Pending(bool read) {
+    EXPECT_TRUE(SetTimeouts(port_, 0, 0, 0));
+    EXPECT_TRUE(SetCommMask(port_, EV_RXCHAR));
+    auto pending = std::async(std::launch::async, [this, read] { return read ? Read(1) : Wait(); });
     std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(pending.wait_for(0s), std::future_status::timeout) << "nothing came, the call must go on";
     return pending;
   }
 
-  struct Transfer {
-    BOOL ok;
-    std::vector<uint8_t> bytes;
-    DWORD error;
-  };
-
-  Transfer Read(DWORD size) {
-    Transfer result{FALSE, std::vector<uint8_t>(size), 0};
-    DWORD read = 0;
-    result.ok = ReadFile(port_, result.bytes.data(), size, &read, nullptr);
-    result.error = result.ok ? 0 : GetLastError();
-    result.bytes.resize(read);
-    return result;
-  }
-
-  std::pair<BOOL, DWORD> Wait() {
-    DWORD events = 0xDEAD;
-    BOOL ok = WaitCommEvent(port_, &events, nullptr);
-    return {ok, events};
+  // Runs `call` on another thread; it must return at once, whatever is pending.
+  template <typename Call>
+  auto AtOnce(Call call, const std::string& name) {
+    auto done = std::async(std::launch::async, call);
+    EXPECT_EQ(done.wait_for(kBound), std::future_status::ready) << name << " waited for the pending call";
+    return done.get();
   }
 
   std::unique_ptr<Peer> peer_;
   HANDLE port_ = INVALID_HANDLE_VALUE;
 };
 
-TEST_P(SideBySide, SetCommMaskFromAnotherThreadEndsAPendingWaitWithNoEvents) {
-  ASSERT_TRUE(SetCommMask(port_, EV_BREAK));
-  auto waiter = Pending([this] { return Wait(); });
-  ASSERT_EQ(waiter.wait_for(0s), std::future_status::timeout) << "no event is due, the wait must go on";
+// The call another thread makes ends the pending one as on the handset: a
+// new event mask ends a wait with no events; PURGE_RXABORT ends a read with
+// what it moved, the rest staying queued; closing the port fails both.
+TEST_P(SideBySide, AnotherThreadsCallEndsThePendingOneAsTheHandsetEndsIt) {
+  struct Case {
+    const char* name;
+    bool read;
+    std::function<BOOL(HANDLE)> end;
+    Outcome expected;
+  };
+  const Case cases[] = {
+      {"SetCommMask", false, [](HANDLE p) { return SetCommMask(p, EV_RXCHAR | EV_BREAK); }, {TRUE, 0, {}, 0}},
+      {"PurgeComm(PURGE_RXABORT)", true, [](HANDLE p) { return PurgeComm(p, PURGE_RXABORT); },
+       {TRUE, 0, {}, 0}},
+      {"CloseHandle, read", true, [](HANDLE p) { return CloseHandle(p); },
+       {FALSE, ERROR_INVALID_HANDLE, {}, 0}},
+      {"CloseHandle, wait", false, [](HANDLE p) { return CloseHandle(p); },
+       {FALSE, ERROR_INVALID_HANDLE, {}, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (port_ == INVALID_HANDLE_VALUE) port_ = OpenPort();
+    ASSERT_NE(port_, INVALID_HANDLE_VALUE);
+    auto pending = Pending(c.read);
+    EXPECT_TRUE(AtOnce([&] { return c.end(port_); }, c.name));
+    if (c.expected.error == ERROR_INVALID_HANDLE) port_ = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(pending.wait_for(kBound), std::future_status::ready);
+    EXPECT_EQ(pending.get(), c.expected);
+  }
 
-  auto setMask = std::async(std::launch::async, [this] { return SetCommMask(port_, EV_RXCHAR | EV_BREAK); });
-  ASSERT_EQ(setMask.wait_for(kBound), std::future_status::ready) << "SetCommMask waited for the pending wait";
-  EXPECT_TRUE(setMask.get());
-  ASSERT_EQ(waiter.wait_for(kBound), std::future_status::ready);
-  EXPECT_EQ(waiter.get(), std::make_pair(BOOL{TRUE}, DWORD{0}));
-
-  // The next wait has the new mask.
-  auto next = Pending([this] { return Wait(); });
-  peer_->Send({0x55});
-  ASSERT_EQ(next.wait_for(kBound), std::future_status::ready);
-  EXPECT_EQ(next.get(), std::make_pair(BOOL{TRUE}, DWORD{EV_RXCHAR}));
-}
-
-// The read returns with what it has moved, and whatever it had not taken
-// stays queued for the next read.
-TEST_P(SideBySide, PurgeWithRxAbortFromAnotherThreadEndsAPendingReadLosingNothing) {
+  // A purge that ends a read keeps what came: the read took it or it waits.
+  port_ = OpenPort();
+  ASSERT_NE(port_, INVALID_HANDLE_VALUE);
   ASSERT_TRUE(SetTimeouts(port_, 0, 0, 0));
-  auto reader = Pending([this] { return Read(10); });
+  auto reader = std::async(std::launch::async, [this] { return Read(10); });
+  std::this_thread::sleep_for(kSettle);
   peer_->Send({1, 2, 3});
   std::this_thread::sleep_for(kSettle);
-  ASSERT_EQ(reader.wait_for(0s), std::future_status::timeout) << "a read without time-outs waits for 10 bytes";
-
-  auto purge = std::async(std::launch::async, [this] { return PurgeComm(port_, PURGE_RXABORT); });
-  ASSERT_EQ(purge.wait_for(kBound), std::future_status::ready) << "PurgeComm waited for the pending read";
-  EXPECT_TRUE(purge.get());
+  EXPECT_TRUE(AtOnce([this] { return PurgeComm(port_, PURGE_RXABORT); }, "PurgeComm"));
   ASSERT_EQ(reader.wait_for(kBound), std::future_status::ready);
-  Transfer got = reader.get();
-  EXPECT_TRUE(got.ok) << got.error;
+  Bytes got = reader.get().bytes;
   ASSERT_TRUE(SetTimeouts(port_, 0, 0, 500));
-  Transfer rest = Read(static_cast<DWORD>(3 - got.bytes.size()));
-  got.bytes.insert(got.bytes.end(), rest.bytes.begin(), rest.bytes.end());
-  EXPECT_EQ(got.bytes, (std::vector<uint8_t>{1, 2, 3}));
+  Bytes rest = Read(static_cast<DWORD>(3 - got.size())).bytes;
+  got.insert(got.end(), rest.begin(), rest.end());
+  EXPECT_EQ(got, (Bytes{1, 2, 3}));
 }
 
-// What another thread is waiting in.
-struct Waiting {
-  const char* name;
-  bool inRead;  // ReadFile without time-outs, else WaitCommEvent for EV_RXCHAR
-};
-
-// The write goes out at once; the pending call goes on waiting, and ends
-// with the peer's answer.
-TEST_P(SideBySide, AWriteGoesOutWhileAnotherThreadWaits) {
-  for (const Waiting& waiting : {Waiting{"read", true}, Waiting{"WaitCommEvent", false}}) {
-    SCOPED_TRACE(waiting.name);
-    ASSERT_TRUE(SetTimeouts(port_, 0, 0, 0));
-    ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR));
-    std::future<Transfer> reader;
-    std::future<std::pair<BOOL, DWORD>> waiter;
-    if (waiting.inRead) {
-      reader = Pending([this] { return Read(1); });
-    } else {
-      waiter = Pending([this] { return Wait(); });
-    }
-
-    auto write = std::async(std::launch::async, [this] {
-      const uint8_t bytes[] = {0x55, 0xAA};
-      DWORD written = 0;
-      BOOL ok = WriteFile(port_, bytes, sizeof(bytes), &written, nullptr);
-      return std::make_pair(ok, written);
-    });
-    ASSERT_EQ(write.wait_for(kBound), std::future_status::ready) << "the write waited for the other thread's call";
-    EXPECT_EQ(write.get(), std::make_pair(BOOL{TRUE}, DWORD{2}));
-    EXPECT_EQ(peer_->Receive(2, kBound), (std::vector<uint8_t>{0x55, 0xAA}));
-
-    peer_->Send({0x42});
-    if (waiting.inRead) {
-      ASSERT_EQ(reader.wait_for(kBound), std::future_status::ready);
-      Transfer got = reader.get();
-      EXPECT_TRUE(got.ok) << got.error;
-      EXPECT_EQ(got.bytes, std::vector<uint8_t>{0x42});
-    } else {
-      ASSERT_EQ(waiter.wait_for(kBound), std::future_status::ready);
-      EXPECT_EQ(waiter.get(), std::make_pair(BOOL{TRUE}, DWORD{EV_RXCHAR}));
-      ASSERT_TRUE(PurgeComm(port_, PURGE_RXCLEAR));
-    }
-  }
-}
-
-// Each call the update and the relay make on a port returns at once while
-// another thread's read without time-outs is pending; the read goes on and
-// gets the next byte.
-TEST_P(SideBySide, CommCallsRunAtOnceBesideAPendingRead) {
-  ASSERT_TRUE(SetTimeouts(port_, 0, 0, 0));
-  auto reader = Pending([this] { return Read(1); });
-
-  const std::pair<const char*, std::function<BOOL()>> calls[] = {
+// Beside a pending read or wait, every call the update and the relay make
+// returns at once (a write goes out), and the pending call goes on to end
+// with the next byte.
+TEST_P(SideBySide, AnotherThreadsCallRunsAtOnceAndThePendingOneGoesOn) {
+  const std::pair<const char*, std::function<BOOL(HANDLE)>> calls[] = {
       {"ClearCommError",
-       [this] {
+       [](HANDLE p) {
          DWORD errors = 0;
          COMSTAT stat;
-         return ClearCommError(port_, &errors, &stat);
-       }},
-      {"GetCommState",
-       [this] {
-         DCB dcb;
-         dcb.DCBlength = sizeof(dcb);
-         return GetCommState(port_, &dcb);
+         return ClearCommError(p, &errors, &stat);
        }},
       {"SetCommState",
-       [this] {
+       [](HANDLE p) {
          DCB dcb;
          dcb.DCBlength = sizeof(dcb);
-         if (!GetCommState(port_, &dcb)) return FALSE;
+         if (!GetCommState(p, &dcb)) return FALSE;
          dcb.BaudRate = CBR_115200;
-         return SetCommState(port_, &dcb);
+         return SetCommState(p, &dcb);
        }},
-      {"EscapeCommFunction", [this] { return EscapeCommFunction(port_, SETDTR); }},
+      {"EscapeCommFunction", [](HANDLE p) { return EscapeCommFunction(p, SETDTR); }},
       {"GetCommModemStatus",
-       [this] {
+       [](HANDLE p) {
          DWORD status = 0;
-         return GetCommModemStatus(port_, &status);
+         return GetCommModemStatus(p, &status);
        }},
-      {"SetCommMask", [this] { return SetCommMask(port_, EV_RXCHAR | EV_ERR | EV_BREAK); }},
-      {"SetupComm", [this] { return SetupComm(port_, 4096, 4096); }},
-      {"PurgeComm(PURGE_TXCLEAR)", [this] { return PurgeComm(port_, PURGE_TXCLEAR); }},
+      {"SetupComm", [](HANDLE p) { return SetupComm(p, 4096, 4096); }},
+      {"PurgeComm(PURGE_TXCLEAR)", [](HANDLE p) { return PurgeComm(p, PURGE_TXCLEAR); }},
+      // Last: the purge above would drop what it has not sent yet.
+      {"WriteFile",
+       [](HANDLE p) {
+         DWORD written = 0;
+         return WriteFile(p, "\x55\xAA", 2, &written, nullptr) && written == 2;
+       }},
   };
-  for (const auto& [name, call] : calls) {
-    auto done = std::async(std::launch::async, call);
-    ASSERT_EQ(done.wait_for(kBound), std::future_status::ready) << name << " waited for the pending read";
-    EXPECT_TRUE(done.get()) << name;
+  for (bool read : {true, false}) {
+    SCOPED_TRACE(read ? "beside a read" : "beside a wait");
+    auto pending = Pending(read);
+    for (const auto& [name, call] : calls) EXPECT_TRUE(AtOnce([&] { return call(port_); }, name)) << name;
+    EXPECT_EQ(peer_->Receive(2, kBound), (Bytes{0x55, 0xAA}));
+    ASSERT_EQ(pending.wait_for(0s), std::future_status::timeout) << "the pending call ended without a byte";
+    peer_->Send({0x7E});
+    ASSERT_EQ(pending.wait_for(kBound), std::future_status::ready);
+    EXPECT_EQ(pending.get(), (Outcome{TRUE, 0, read ? Bytes{0x7E} : Bytes{}, read ? DWORD{0} : DWORD{EV_RXCHAR}}));
+    ASSERT_TRUE(PurgeComm(port_, PURGE_RXCLEAR));
   }
-  ASSERT_EQ(reader.wait_for(0s), std::future_status::timeout) << "the read ended without a byte";
-  peer_->Send({0x7E});
-  ASSERT_EQ(reader.wait_for(kBound), std::future_status::ready);
-  EXPECT_EQ(reader.get().bytes, std::vector<uint8_t>{0x7E});
 }
 
-// A caller's own time-outs end its read, whatever another thread is
-// waiting for: at once with nothing queued (the update's reads), a total
-// time-out with nothing come and with some bytes come (the relay's UARTs),
-// an interval time-out at the end of a burst (the infrared and IrDA
-// drivers' way).
+// A read's own time-outs end it while another thread waits: at once with
+// nothing queued (the update's reads), a total time-out with nothing or
+// with some bytes come (the relay's UARTs), an interval time-out at a
+// burst's end (the infrared and IrDA drivers' way).
 TEST_P(SideBySide, AReadsTimeOutsHoldWhileAnotherThreadWaits) {
   ASSERT_TRUE(SetCommMask(port_, EV_BREAK));
-  auto waiter = Pending([this] { return Wait(); });
-
-  ASSERT_TRUE(SetTimeouts(port_, MAXDWORD, 0, 0));
-  auto immediate = std::async(std::launch::async, [this] { return Read(64); });
-  ASSERT_EQ(immediate.wait_for(kBound), std::future_status::ready) << "a read that returns at once waited";
-  Transfer none = immediate.get();
-  EXPECT_TRUE(none.ok) << none.error;
-  EXPECT_TRUE(none.bytes.empty());
-
-  ASSERT_TRUE(SetTimeouts(port_, 0, 0, 100));
-  auto quiet = std::async(std::launch::async, [this] { return Read(16); });
-  ASSERT_EQ(quiet.wait_for(kBound), std::future_status::ready) << "a total time-out of 100 ms did not end the read";
-  Transfer nothing = quiet.get();
-  EXPECT_TRUE(nothing.ok) << nothing.error;
-  EXPECT_TRUE(nothing.bytes.empty());
-
-  ASSERT_TRUE(SetTimeouts(port_, 0, 0, 400));
-  auto some = std::async(std::launch::async, [this] { return Read(1024); });
-  std::this_thread::sleep_for(kSettle);
-  peer_->Send({'O', 'K'});
-  ASSERT_EQ(some.wait_for(kBound), std::future_status::ready) << "bytes that came during the read kept it waiting";
-  Transfer part = some.get();
-  EXPECT_TRUE(part.ok) << part.error;
-  EXPECT_EQ(part.bytes, (std::vector<uint8_t>{'O', 'K'}));
-
-  ASSERT_TRUE(SetTimeouts(port_, 50, 0, 0));
-  auto burst = std::async(std::launch::async, [this] { return Read(1024); });
-  std::this_thread::sleep_for(kSettle);
-  peer_->Send({'A', 'T', '\r'});
-  ASSERT_EQ(burst.wait_for(kBound), std::future_status::ready) << "the burst's end did not end the read";
-  Transfer got = burst.get();
-  EXPECT_TRUE(got.ok) << got.error;
-  EXPECT_EQ(got.bytes, (std::vector<uint8_t>{'A', 'T', '\r'}));
-
+  auto waiter = std::async(std::launch::async, [this] { return Wait(); });
+  struct Case {
+    const char* name;
+    COMMTIMEOUTS timeouts;
+    Bytes sent;  // during the read
+  };
+  const Case cases[] = {{"at once", {MAXDWORD, 0, 0, 0, 0}, {}},
+                        {"total, nothing", {0, 0, 100, 0, 0}, {}},
+                        {"total, some", {0, 0, 400, 0, 0}, {'O', 'K'}},
+                        {"interval", {50, 0, 0, 0, 0}, {'A', 'T', '\r'}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    COMMTIMEOUTS timeouts = c.timeouts;
+    ASSERT_TRUE(SetCommTimeouts(port_, &timeouts));
+    auto reader = std::async(std::launch::async, [this] { return Read(1024); });
+    if (!c.sent.empty()) {
+      std::this_thread::sleep_for(kSettle);
+      peer_->Send(c.sent);
+    }
+    ASSERT_EQ(reader.wait_for(kBound), std::future_status::ready) << "its time-outs did not end the read";
+    EXPECT_EQ(reader.get(), (Outcome{TRUE, 0, c.sent, 0}));
+  }
   ASSERT_EQ(waiter.wait_for(0s), std::future_status::timeout) << "the other thread's wait ended without an event";
   ASSERT_TRUE(SetCommMask(port_, EV_BREAK));
   ASSERT_EQ(waiter.wait_for(kBound), std::future_status::ready);
-}
-
-// Calls blocked on a port fail once another thread closes it, and the
-// port is free for the next open.
-TEST_P(SideBySide, ClosingThePortFromAnotherThreadFailsTheCallsPendingOnIt) {
-  ASSERT_TRUE(SetTimeouts(port_, 0, 0, 0));
-  ASSERT_TRUE(SetCommMask(port_, EV_BREAK));
-  auto reader = Pending([this] {
-    Transfer got = Read(10);
-    return std::make_pair(got.ok, got.error);
-  });
-  auto waiter = Pending([this] {
-    auto [ok, events] = Wait();
-    (void)events;
-    return std::make_pair(ok, ok ? DWORD{0} : GetLastError());
-  });
-  ASSERT_TRUE(CloseHandle(port_));
-  port_ = INVALID_HANDLE_VALUE;
-  for (auto* pending : {&reader, &waiter}) {
-    ASSERT_EQ(pending->wait_for(kBound), std::future_status::ready);
-    EXPECT_EQ(pending->get(), std::make_pair(BOOL{FALSE}, DWORD{ERROR_INVALID_HANDLE}));
-  }
-  port_ = OpenPort();
-  EXPECT_NE(port_, INVALID_HANDLE_VALUE);
-}
-
-// The relay's way with a UART: one thread reads in 1 ms passes while
-// another writes the answers; every burst that comes is read within its
-// pass, none keeps a read waiting for a full buffer.
-TEST_P(SideBySide, ReadsOfOneMillisecondGetEveryBurstWhileAnotherThreadWrites) {
-  ASSERT_TRUE(SetTimeouts(port_, 0, 0, 1));
-  std::atomic<bool> stop{false};
-  auto poller = std::async(std::launch::async, [&] {
-    std::vector<uint8_t> got;
-    uint8_t buffer[1024];
-    while (!stop) {
-      DWORD read = 0;
-      if (ReadFile(port_, buffer, sizeof(buffer), &read, nullptr)) got.insert(got.end(), buffer, buffer + read);
-    }
-    return got;
-  });
-  std::vector<uint8_t> sent;
-  for (int burst = 0; burst < 20; ++burst) {
-    peer_->Send({'A', 'T', static_cast<uint8_t>('0' + burst % 10), '\r'});
-    sent.insert(sent.end(), {'A', 'T', static_cast<uint8_t>('0' + burst % 10), '\r'});
-    const uint8_t answer[] = {'O', 'K'};
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(port_, answer, sizeof(answer), &written, nullptr));
-    EXPECT_EQ(peer_->Receive(2, kBound), (std::vector<uint8_t>{'O', 'K'})) << "burst " << burst;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5 + (burst * 7) % 20));
-  }
-  std::this_thread::sleep_for(kSettle);
-  stop = true;
-  ASSERT_EQ(poller.wait_for(kBound), std::future_status::ready) << "a 1 ms read kept waiting";
-  EXPECT_EQ(poller.get(), sent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SideBySide, ::testing::ValuesIn(Backends()),

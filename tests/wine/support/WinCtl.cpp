@@ -19,7 +19,8 @@
 //   winctl debug-output              every OutputDebugString text of the
 //                                    desktop's programs (the utility's
 //                                    trace), on standard output as it
-//                                    comes, until ended
+//                                    comes (after a first line once it
+//                                    listens), until ended
 //
 // Exit status 0: done; 1: not found or timed out; 2: usage.
 #include <windows.h>
@@ -205,6 +206,8 @@ static int DebugOutput() {
   HANDLE buffer = CreateFileMappingW(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, size, L"DBWIN_BUFFER");
   const char* view = buffer != NULL ? (const char*)MapViewOfFile(buffer, FILE_MAP_READ, 0, 0, size) : NULL;
   if (bufferReady == NULL || dataReady == NULL || view == NULL) return 1;
+  fputs("debug-output monitor ready\n", stdout);
+  fflush(stdout);
   while (WaitForSingleObject(dataReady, INFINITE) == WAIT_OBJECT_0) {
     std::string text(view + sizeof(DWORD), strnlen(view + sizeof(DWORD), size - sizeof(DWORD)));
     fwrite(text.data(), 1, text.size(), stdout);
