@@ -241,8 +241,8 @@ BOOL Await(const std::shared_ptr<Port>& port, Kind kind, DWORD* transferred, DWO
 
 }  // namespace
 
-HANDLE WINAPI CeCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                            DWORD disposition, DWORD flags, HANDLE templateFile) {
+HANDLE WINAPI CeCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                            DWORD flags, HANDLE templateFile) {
   unsigned number = 0;
   if (!IsComPortName(name, &number)) {
     return CreateFileW(name, access, share, security, disposition, flags, templateFile);
@@ -343,9 +343,8 @@ BOOL WINAPI CeWaitCommEvent(HANDLE file, LPDWORD events, LPOVERLAPPED overlapped
       return TRUE;
     }
   }
-  return Await(port, Kind::Wait, NULL, events, [&](Operation* operation) {
-    return WaitCommEvent(file, &operation->events, &operation->overlapped);
-  });
+  return Await(port, Kind::Wait, NULL, events,
+               [&](Operation* operation) { return WaitCommEvent(file, &operation->events, &operation->overlapped); });
 }
 
 BOOL WINAPI CeSetCommMask(HANDLE file, DWORD mask) {

@@ -88,8 +88,8 @@ inline INT_PTR CeDialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dia
 // call instead, so "COMn:" ports are opened overlapped underneath and these
 // calls made the CE way run as the handset's do (CommPorts.cpp). Other
 // handles, and calls that bring their own OVERLAPPED, go straight through.
-HANDLE WINAPI CeCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                            DWORD disposition, DWORD flags, HANDLE templateFile);
+HANDLE WINAPI CeCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                            DWORD flags, HANDLE templateFile);
 BOOL WINAPI CeCloseHandle(HANDLE handle);
 BOOL WINAPI CeReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WINAPI CeWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);

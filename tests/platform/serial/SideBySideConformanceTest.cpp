@@ -116,12 +116,9 @@ TEST_P(SideBySide, AnotherThreadsCallEndsThePendingOneAsTheHandsetEndsIt) {
   };
   const Case cases[] = {
       {"SetCommMask", false, [](HANDLE p) { return SetCommMask(p, EV_RXCHAR | EV_BREAK); }, {TRUE, 0, {}, 0}},
-      {"PurgeComm(PURGE_RXABORT)", true, [](HANDLE p) { return PurgeComm(p, PURGE_RXABORT); },
-       {TRUE, 0, {}, 0}},
-      {"CloseHandle, read", true, [](HANDLE p) { return CloseHandle(p); },
-       {FALSE, ERROR_INVALID_HANDLE, {}, 0}},
-      {"CloseHandle, wait", false, [](HANDLE p) { return CloseHandle(p); },
-       {FALSE, ERROR_INVALID_HANDLE, {}, 0}},
+      {"PurgeComm(PURGE_RXABORT)", true, [](HANDLE p) { return PurgeComm(p, PURGE_RXABORT); }, {TRUE, 0, {}, 0}},
+      {"CloseHandle, read", true, [](HANDLE p) { return CloseHandle(p); }, {FALSE, ERROR_INVALID_HANDLE, {}, 0}},
+      {"CloseHandle, wait", false, [](HANDLE p) { return CloseHandle(p); }, {FALSE, ERROR_INVALID_HANDLE, {}, 0}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
