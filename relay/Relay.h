@@ -27,7 +27,8 @@ LRESULT StartRelay(HWND window, WORD command, HWND control, WORD notification);
 LRESULT StopRelay(HWND window, WORD command, HWND control, WORD notification);
 // Closes the relay's ports and stops its copy threads, silently: the
 // threads are asked to leave and awaited for RELAY_STOP_WAIT; one that is
-// still running then is terminated (and the trace says so).
+// still running then is terminated (and the trace says so) and awaited.
+// The ports are closed last, once no copy thread is left.
 void ReleaseRelay(void);
 
 BOOL OpenRelayPort(HWND window, LPCWSTR settingsName);

@@ -62,21 +62,19 @@ static void AbortTransfers(HANDLE module, HANDLE partner) {
 
 // The last resort for a copy thread that did not leave in time (it waits
 // in its write-failure box, or in a transfer its driver does not abort):
-// ended where it is, then awaited, since a desktop kernel ends a thread
-// only some time after TerminateThread has returned.
+// ended where it is, then awaited until it has ended, since a desktop
+// kernel ends a thread only some time after TerminateThread has returned.
 static void StopStuckThread(HANDLE thread, LPCWSTR name) {
   if (!ThreadStillActive(thread)) return;
   NKDbgPrintfW(TEXT("%s did not stop within %d ms, terminated!!\r\n"), name, RELAY_STOP_WAIT);
   TerminateThread(thread, 0);
-  AwaitThreads(&thread, 1, RELAY_STOP_WAIT);
+  AwaitThreads(&thread, 1, INFINITE);
 }
 
 void ReleaseRelay(void) {
   // A copy thread tests the flag and fetches both ports before every
   // transfer: with the flag cleared and the ports out of the globals it
-  // begins no transfer on these handles and leaves at its next test. The
-  // ports are closed only once the threads are gone, so that none of them
-  // can reach a handle value the kernel has already given to something else.
+  // begins no transfer on these handles and leaves at its next test.
   RelayRunning = 0;
   HANDLE module = ModulePort;
   HANDLE partner = PartnerPort;
@@ -91,11 +89,14 @@ void ReleaseRelay(void) {
     // cleared started after the purge.
     AbortTransfers(module, partner);
   }
-
-  if (module != INVALID_HANDLE_VALUE) CloseHandle(module);
-  if (partner != INVALID_HANDLE_VALUE) CloseHandle(partner);
   StopStuckThread(copyThreads[0], TEXT("ModuleToPartnerThread"));
   StopStuckThread(copyThreads[1], TEXT("PartnerToModuleThread"));
+
+  // Only now that no copy thread is left: a thread that fetched a port
+  // before the globals were cleared could otherwise reach the handle value
+  // after the close, when the kernel may have given it to something else.
+  if (module != INVALID_HANDLE_VALUE) CloseHandle(module);
+  if (partner != INVALID_HANDLE_VALUE) CloseHandle(partner);
 }
 
 LRESULT StopRelay(HWND window, WORD command, HWND control, WORD notification) {

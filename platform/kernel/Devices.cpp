@@ -1,5 +1,6 @@
 #include "kernel/Devices.h"
 
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -44,7 +45,36 @@ bool ParseDeviceName(std::u16string_view name, std::u16string& prefix, unsigned&
   return true;
 }
 
+struct TransferHold {
+  std::atomic<bool> armed{false};  // read on every transfer: the function only when set
+  std::mutex lock;
+  std::shared_ptr<const std::function<void(HANDLE, bool)>> hold;
+};
+
+TransferHold& Hold() {
+  static auto* hold = new TransferHold;
+  return *hold;
+}
+
+void RunTransferHold(HANDLE handle, bool write) {
+  TransferHold& hold = Hold();
+  if (!hold.armed.load(std::memory_order_acquire)) return;
+  std::shared_ptr<const std::function<void(HANDLE, bool)>> function;
+  {
+    std::lock_guard<std::mutex> guard(hold.lock);
+    function = hold.hold;
+  }
+  if (function) (*function)(handle, write);
+}
+
 }  // namespace
+
+void SetTransferHold(std::function<void(HANDLE handle, bool write)> function) {
+  TransferHold& hold = Hold();
+  std::lock_guard<std::mutex> guard(hold.lock);
+  hold.hold = function ? std::make_shared<const std::function<void(HANDLE, bool)>>(std::move(function)) : nullptr;
+  hold.armed.store(hold.hold != nullptr, std::memory_order_release);
+}
 
 BOOL DeviceFile::Read(void*, DWORD, DWORD*) {
   SetLastError(ERROR_INVALID_FUNCTION);
@@ -115,6 +145,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
                      LPOVERLAPPED lpOverlapped) {
   PlatformCall call;
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+  kernel::RunTransferHold(hFile, false);
   auto device = kernel::ReferenceDevice(hFile);
   if (!device) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -134,6 +165,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
                       LPOVERLAPPED lpOverlapped) {
   PlatformCall call;
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+  kernel::RunTransferHold(hFile, true);
   auto device = kernel::ReferenceDevice(hFile);
   if (!device) {
     SetLastError(ERROR_INVALID_HANDLE);

@@ -33,6 +33,14 @@ std::shared_ptr<DeviceFile> ReferenceDevice(HANDLE handle);
 // set when it cannot.
 using DeviceOpener = std::function<std::shared_ptr<DeviceFile>(unsigned index, DWORD access, DWORD share)>;
 
+// A test switch: `hold` runs on the calling thread at the entry of every
+// ReadFile (write false) and WriteFile (write true), with the handle value
+// it was given, before the value is looked up and with no lock held. A test
+// holds a thread there (in a platform wait, so that it can be suspended or
+// ended) as a kernel may deschedule a thread between fetching a handle and
+// using it. An empty function turns it off.
+void SetTransferHold(std::function<void(HANDLE handle, bool write)> hold);
+
 // Registers the driver of a prefix (matched without regard to case),
 // replacing any earlier one. An empty opener removes it.
 void RegisterDeviceDriver(const std::u16string& prefix, DeviceOpener opener);

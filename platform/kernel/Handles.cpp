@@ -3,6 +3,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace kernel {
 namespace {
@@ -13,6 +14,8 @@ struct HandleTable {
   std::shared_mutex lock;
   std::unordered_map<uintptr_t, std::shared_ptr<KernelObject>> entries;
   uintptr_t next = 0x10000;
+  bool reuse = false;
+  std::vector<uintptr_t> closed;  // with reuse on: closed values, the last closed at the back
 };
 
 HandleTable& Table() {
@@ -26,7 +29,12 @@ HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
   HandleTable& table = Table();
   std::lock_guard<std::shared_mutex> guard(table.lock);
   uintptr_t value = table.next;
-  table.next += 4;
+  if (!table.closed.empty()) {
+    value = table.closed.back();
+    table.closed.pop_back();
+  } else {
+    table.next += 4;
+  }
   table.entries.emplace(value, std::move(object));
   return reinterpret_cast<HANDLE>(value);
 }
@@ -47,6 +55,7 @@ bool CloseHandleEntry(HANDLE handle) {
     if (it == table.entries.end()) return false;
     object = std::move(it->second);
     table.entries.erase(it);
+    if (table.reuse) table.closed.push_back(reinterpret_cast<uintptr_t>(handle));
   }
   object->OnHandleClosed();
   return true;
@@ -56,6 +65,13 @@ size_t OpenHandleCount() {
   HandleTable& table = Table();
   std::shared_lock<std::shared_mutex> guard(table.lock);
   return table.entries.size();
+}
+
+void ReuseClosedHandles(bool on) {
+  HandleTable& table = Table();
+  std::lock_guard<std::shared_mutex> guard(table.lock);
+  table.reuse = on;
+  if (!on) table.closed.clear();
 }
 
 }  // namespace kernel

@@ -1,6 +1,7 @@
 // The kernel's handle table: HANDLE values for threads, events, open
 // devices. Values are never reused within a process, so a stale handle can
-// never reach a newer object.
+// never reach a newer object, unless a test asks for reuse
+// (ReuseClosedHandles).
 #pragma once
 
 #include <windows.h>
@@ -28,6 +29,12 @@ std::shared_ptr<KernelObject> ReferenceHandle(HANDLE handle);
 bool CloseHandleEntry(HANDLE handle);
 // Number of open handles (for resource-hygiene checks).
 size_t OpenHandleCount();
+
+// A test switch: while on, the value of the handle closed last is handed to
+// the next object inserted, as a desktop kernel may hand it out again, so a
+// stale handle can reach a newer object. Off (the default) forgets the
+// closed values.
+void ReuseClosedHandles(bool on);
 
 template <class T>
 std::shared_ptr<T> Reference(HANDLE handle) {

@@ -81,6 +81,33 @@ inline INT_PTR CeDialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dia
 }
 #define DialogBoxIndirectParamW CeDialogBoxIndirectParamW
 
+// CE's serial ports: the system calls ReadFile, WriteFile and
+// WaitCommEvent without an OVERLAPPED from several threads on one port, and
+// another thread's SetCommMask, PurgeComm or write runs at once beside
+// them. A desktop port opened without FILE_FLAG_OVERLAPPED serializes every
+// call instead, so "COMn:" ports are opened overlapped underneath and these
+// calls made the CE way run as the handset's do (CommPorts.cpp). Other
+// handles, and calls that bring their own OVERLAPPED, go straight through.
+HANDLE WINAPI CeCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                            DWORD flags, HANDLE templateFile);
+BOOL WINAPI CeCloseHandle(HANDLE handle);
+BOOL WINAPI CeReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WINAPI CeWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+BOOL WINAPI CeWaitCommEvent(HANDLE file, LPDWORD events, LPOVERLAPPED overlapped);
+BOOL WINAPI CeSetCommMask(HANDLE file, DWORD mask);
+BOOL WINAPI CePurgeComm(HANDLE file, DWORD flags);
+BOOL WINAPI CeClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT stat);
+#ifndef FWUTIL_COMM_PORTS_IMPL
+#define CreateFileW CeCreateFileW
+#define CloseHandle CeCloseHandle
+#define ReadFile CeReadFile
+#define WriteFile CeWriteFile
+#define WaitCommEvent CeWaitCommEvent
+#define SetCommMask CeSetCommMask
+#define PurgeComm CePurgeComm
+#define ClearCommError CeClearCommError
+#endif
+
 #endif  // RC_INVOKED
 
 #endif  // FWUTIL_WIN32_WINDOWS_H

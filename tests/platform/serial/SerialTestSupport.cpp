@@ -279,6 +279,10 @@ std::string BackendName(Backend backend) {
 
 void InitializePorts() { serial::InitializeDriver(); }
 
+std::vector<Backend> Backends() {
+  return {Backend::VirtualLine, Backend::OpenPty, Backend::PlatformPty, Backend::SocatPty};
+}
+
 std::unique_ptr<Peer> MakePeer(Backend backend) {
   const serial::PortOptions options;
   InitializePorts();

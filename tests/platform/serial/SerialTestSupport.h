@@ -1,7 +1,9 @@
 // What the serial conformance tests run against: each back end of a COM
 // port with a peer at the other end of its line that the test drives. The
 // header speaks the SDK only (the conformance tests include nothing else);
-// SerialTestSupport.cpp sets the ports up with the stand-in's port table.
+// SerialTestSupport.cpp sets the ports up with the stand-in's port table,
+// tests/wine/support/DesktopSerialPeer.cpp on the desktop (Win32 under
+// Wine).
 #pragma once
 
 #include <windows.h>
@@ -20,7 +22,7 @@ namespace serialtest {
 using namespace std::chrono_literals;
 
 constexpr unsigned kPort = 4;
-inline const WCHAR* kPortName = u"COM4:";
+inline const WCHAR* kPortName = TEXT("COM4:");
 
 using polling::Eventually;
 
@@ -50,12 +52,15 @@ class Peer {
 enum class Backend { VirtualLine, OpenPty, PlatformPty, SocatPty };
 std::string BackendName(Backend backend);
 std::unique_ptr<Peer> MakePeer(Backend backend);
+// Every back end of this build: natively all four; on the desktop the port
+// is one end of a socat pty pair, the peer a second port at the other end.
+std::vector<Backend> Backends();
 
 // Makes the COM ports known to CreateFileW ("COMn:"); MakePeer does it too.
 void InitializePorts();
 
 // A port this program never configures.
-inline const WCHAR* kAbsentPortName = u"COM9:";
+inline const WCHAR* kAbsentPortName = TEXT("COM9:");
 
 // Opens kPort for reading and writing as the system does.
 inline HANDLE OpenPort() {

@@ -3,7 +3,9 @@
 // awaited (their log-view texts still taken meanwhile) and closed ports
 // only behind them, a thread stuck past the wait ended by force and named
 // in the trace, no write-failure box for a write the release itself ended,
-// fresh threads at the next start, and many rounds in one run.
+// fresh threads at the next start, many rounds in one run, and no copy
+// thread late past the release reaching a closed port's handle value once
+// the kernel has handed it to something else.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "RelayFixture.h"
+#include "kernel/Devices.h"
 #include "kernel/Handles.h"
 #include "kernel/Wait.h"
 #include "windowing/Screen.h"
@@ -319,6 +322,113 @@ INSTANTIATE_TEST_SUITE_P(FinishingOrNot, FinishingThreadTest, ::testing::Values(
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return std::string(info.param ? "FinishesMeanwhile" : "NeverFinishes");
                          });
+
+// ------------------------------------------------------- a copy thread late past the release
+
+// Where a copy thread is held: entering its read of its source port or its
+// write to its destination, with the port's handle value already fetched
+// from its global, as a thread the kernel descheduled there. Each port has
+// one reader and one writer, so the port and the kind of transfer name the
+// thread.
+struct Late {
+  const char* name;
+  bool toPartner;  // ModuleToPartnerThread, else PartnerToModuleThread
+  bool atWrite;    // held entering its write, else entering its read
+};
+
+const Late kLateThreads[] = {{"ModuleToPartner reading", true, false},
+                             {"ModuleToPartner writing", true, true},
+                             {"PartnerToModule reading", false, false},
+                             {"PartnerToModule writing", false, true}};
+
+// A spare port that takes the held port's handle value the moment that port
+// is closed (the kernel hands closed values out again): what a late copy
+// thread would reach with its stale handle, with a whole read's worth of
+// bytes waiting for it.
+constexpr unsigned kReusePort = 6;
+constexpr char16_t kReusePortName[] = u"COM6:";
+constexpr size_t kRelayChunk = 1024;
+
+// Counts the transfers that reach the spare port.
+class TransferCount : public serial::PortObserver {
+ public:
+  void OnWrite(std::span<const uint8_t>, DWORD, bool) override { ++transfers; }
+  void OnRead(std::span<const uint8_t>) override { ++transfers; }
+  std::atomic<int> transfers{0};
+};
+
+// On the held port's close: opens the spare port, which gets the closed
+// value, lets the held thread go, and gives it a moment to reach the spare
+// port, as a thread that the kernel schedules again would.
+class ReuseOnClose : public serial::PortObserver {
+ public:
+  ReuseOnClose(HANDLE lateThread, HANDLE letGo) : lateThread_(lateThread), letGo_(letGo) {}
+  void OnWrite(std::span<const uint8_t>, DWORD, bool) override {}
+  void OnClose() override {
+    reused = CreateFileW(kReusePortName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::vector<uint8_t> waiting(kRelayChunk, 0x5A);
+    std::dynamic_pointer_cast<serial::VirtualPort>(serial::FindPort(kReusePort))->Write(waiting.data(), waiting.size());
+    SetEvent(letGo_);
+    WaitForSingleObject(lateThread_, 2000);
+  }
+  std::atomic<HANDLE> reused{INVALID_HANDLE_VALUE};
+
+ private:
+  const HANDLE lateThread_;
+  const HANDLE letGo_;
+};
+
+// Two hundred rounds of start and release, each with one copy thread held
+// with a port's handle in hand until well past the release's wait, the
+// four kinds of hold in turn, and the kernel handing closed handle values
+// out again. The release ends the held thread and awaits it before it
+// closes the ports: the held port's value, given to the spare port at its
+// close, never sees a transfer, and every round's held thread is named in
+// the trace as ended by force.
+TEST_F(RelayReleaseTest, ACopyThreadLatePastTheReleaseNeverReachesAReusedHandle) {
+  options_.clockSpeed = 50;  // the release waits 1000 ms for the held thread every round
+  PlayBothEnds(handset::kIrdaPort);
+  options_.ports[kReusePort] = {handset::PortChoice::Kind::Virtual, ""};
+  StartUtility();
+  kernel::ReuseClosedHandles(true);
+  auto count = std::make_shared<TransferCount>();
+  serial::FindPort(kReusePort)->SetObserver(count);
+
+  for (int round = 1; round <= 200; ++round) {
+    const Late& late = kLateThreads[round % 4];
+    SCOPED_TRACE(std::string(late.name) + ", round " + std::to_string(round));
+    ASSERT_EQ(Send(153), 0);
+    HANDLE thread = late.toPartner ? ModuleToPartnerHandle.load() : PartnerToModuleHandle.load();
+    bool heldAtModule = late.toPartner != late.atWrite;
+    HANDLE port = heldAtModule ? ModulePort.load() : PartnerPort.load();
+    unsigned portNumber = heldAtModule ? kTestModulePort : static_cast<unsigned>(handset::kIrdaPort);
+    HANDLE letGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    auto held = std::make_shared<std::atomic<bool>>(false);
+    kernel::SetTransferHold([held, port, atWrite = late.atWrite, letGo](HANDLE handle, bool write) {
+      if (handle != port || write != atWrite || held->exchange(true)) return;
+      WaitForSingleObject(letGo, 600000);
+    });
+    auto reuse = std::make_shared<ReuseOnClose>(thread, letGo);
+    serial::FindPort(portNumber)->SetObserver(reuse);
+    // Bytes at the source make the thread read and write (the module UART's
+    // reader polls and reaches its next read without them).
+    Line(late.toPartner ? kTestModulePort : handset::kIrdaPort)->Write(AsBytes("AT\r").data(), 3);
+    ASSERT_TRUE(HoldUntil([&] { return held->load(); }));
+
+    ASSERT_EQ(Send(155), 0);
+    kernel::SetTransferHold({});
+    serial::FindPort(portNumber)->SetObserver(nullptr);
+    EXPECT_EQ(reuse->reused.load(), port) << "the closed value was not handed out again";
+    EXPECT_EQ(count->transfers.load(), 0) << "a late copy thread transferred on the reused handle";
+    EXPECT_EQ(ExitCode(thread), 0u);
+    ASSERT_EQ(TerminationTraces().size(), static_cast<size_t>(round));
+    EXPECT_EQ(TerminationTraces().back(), TerminationTrace(late.toPartner));
+    CloseHandle(reuse->reused.load());
+    CloseHandle(letGo);
+  }
+  serial::FindPort(kReusePort)->SetObserver(nullptr);
+  kernel::ReuseClosedHandles(false);
+}
 
 // ------------------------------------------------------- many rounds
 

@@ -16,6 +16,11 @@
 //   winctl menu-keys VK...           opens the menu bar from the keyboard
 //                                    (SC_KEYMENU), then the keys, in order
 //   winctl resource-menu EXE ID      menu resource ID of EXE, as a tree
+//   winctl debug-output              every OutputDebugString text of the
+//                                    desktop's programs (the utility's
+//                                    trace), on standard output as it
+//                                    comes (after a first line once it
+//                                    listens), until ended
 //
 // Exit status 0: done; 1: not found or timed out; 2: usage.
 #include <windows.h>
@@ -190,6 +195,28 @@ static bool WaitFor(DWORD milliseconds, Condition condition) {
   }
 }
 
+// A debug-output monitor by the desktop's convention: OutputDebugString,
+// with no debugger attached, hands its text (after the writer's process
+// id) over in the shared buffer DBWIN_BUFFER once DBWIN_BUFFER_READY is
+// set, and sets DBWIN_DATA_READY.
+static int DebugOutput() {
+  const DWORD size = 4096;
+  HANDLE bufferReady = CreateEventW(NULL, FALSE, TRUE, L"DBWIN_BUFFER_READY");
+  HANDLE dataReady = CreateEventW(NULL, FALSE, FALSE, L"DBWIN_DATA_READY");
+  HANDLE buffer = CreateFileMappingW(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, size, L"DBWIN_BUFFER");
+  const char* view = buffer != NULL ? (const char*)MapViewOfFile(buffer, FILE_MAP_READ, 0, 0, size) : NULL;
+  if (bufferReady == NULL || dataReady == NULL || view == NULL) return 1;
+  fputs("debug-output monitor ready\n", stdout);
+  fflush(stdout);
+  while (WaitForSingleObject(dataReady, INFINITE) == WAIT_OBJECT_0) {
+    std::string text(view + sizeof(DWORD), strnlen(view + sizeof(DWORD), size - sizeof(DWORD)));
+    fwrite(text.data(), 1, text.size(), stdout);
+    fflush(stdout);
+    SetEvent(bufferReady);
+  }
+  return 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   _setmode(_fileno(stdout), _O_BINARY);
@@ -264,6 +291,7 @@ int wmain(int argc, wchar_t** argv) {
     PrintMenu(menu, 0);
     return 0;
   }
+  if (verb == L"debug-output") return DebugOutput();
   (void)Widen;
   return 2;
 }
