@@ -776,12 +776,15 @@ TEST(UpdateSoak, EveryRunEndsInTimeClaimsOnlyAWrittenImageAndNamesEveryFailure) 
   std::string seeds;
   for (uint64_t s : broken) seeds += " " + std::to_string(s);
   std::printf("  broken promises: %zu%s%s\n", broken.size(), broken.empty() ? "" : ", seeds", seeds.c_str());
+  // One run in a hundred, for every hundred begun: the test's share of 20
+  // may forgive one machine's moment, not two.
+  const uint64_t allowed = (made + 99) / 100;
   std::printf("  past a bound once, held when run again: %zu of %llu runs (at most %llu allowed)\n", forgiven.size(),
-              static_cast<unsigned long long>(made), static_cast<unsigned long long>(made / 100));
+              static_cast<unsigned long long>(made), static_cast<unsigned long long>(allowed));
   for (const auto& [seed, overshot] : forgiven) {
     std::printf("    seed %llu: %s\n", static_cast<unsigned long long>(seed), overshot.c_str());
   }
-  EXPECT_LE(forgiven.size() * 100, made) << forgiven.size() << " of " << made
+  EXPECT_LE(forgiven.size(), allowed) << forgiven.size() << " of " << made
                                          << " runs went past a bound and held only when run again (seeds above)";
 }
 
