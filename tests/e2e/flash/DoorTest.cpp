@@ -258,11 +258,20 @@ TEST_F(Door, ReportAndStatusAgreeWithTheLoaderWhateverTheMomentOfASignal) {
     std::remove((dir_ / "sim-flash.bin").c_str());
     ASSERT_TRUE(StartSimulator({}));
     int signal = signals[std::rand() % 3];
-    // From a moment the run has surely begun (a signal before main would
-    // end the process as it ends any program) to past the image's end.
-    auto delay = std::chrono::milliseconds(200 + std::rand() % 13800);
+    auto delay = std::chrono::milliseconds(std::rand() % 14000);
     std::string name = "run" + std::to_string(run);
+    // A signal before main would end the process as it ends any program, and
+    // under an emulator main may come late: the moments are counted from the
+    // copy's removal of an earlier report, which follows its blocking of
+    // signals, up to past the image's end.
+    std::string earlier = dir_ / (name + ".json");
+    { std::ofstream(earlier) << "{\"outcome\":\"succeeded\"}\n"; }
     Child copy(OnTheSimulator(name, {"--quiet"}), dir_ / (name + ".txt"));
+    auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::ifstream(earlier).good() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_FALSE(std::ifstream(earlier).good()) << "the copy never began\n" << copy.Errors();
     std::this_thread::sleep_for(delay);
     kill(copy.Pid(), signal);
     auto status = copy.Wait(120s);
