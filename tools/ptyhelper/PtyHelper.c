@@ -20,7 +20,8 @@
  * reports EV_BREAK and EV_ERR. The file speaks for every pty of the process,
  * so a test sets it only for a process with the simulator's line open.
  *
- * Every other request goes to the C library unchanged. */
+ * Every other request goes to the C library unchanged. The helper answers
+ * under both names the C library gives ioctl on a 32-bit system. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -60,19 +61,11 @@ static void count_line_events(struct serial_icounter_struct* counters) {
   fclose(file);
 }
 
-int ioctl(int fd, unsigned long request, ...) {
-  static ioctl_fn real_ioctl;
-  va_list arguments;
-  void* argument;
-  int result;
+/* Answers an emulated request on a pty after the real call failed. */
+static int emulate(int fd, unsigned long request, void* argument, int result) {
   int* bits;
   int saved_errno;
 
-  va_start(arguments, request);
-  argument = va_arg(arguments, void*);
-  va_end(arguments);
-  if (real_ioctl == NULL) real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
-  result = real_ioctl(fd, request, argument);
   if (result == 0 || !is_emulated_request(request) || argument == NULL) return result;
   saved_errno = errno;
   if ((saved_errno != EINVAL && saved_errno != ENOTTY) || !isatty(fd)) {
@@ -101,3 +94,33 @@ int ioctl(int fd, unsigned long request, ...) {
   errno = 0;
   return 0;
 }
+
+int ioctl(int fd, unsigned long request, ...) {
+  static ioctl_fn real_ioctl;
+  va_list arguments;
+  void* argument;
+
+  va_start(arguments, request);
+  argument = va_arg(arguments, void*);
+  va_end(arguments);
+  if (real_ioctl == NULL) real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+  return emulate(fd, request, argument, real_ioctl(fd, request, argument));
+}
+
+#if defined(__GLIBC__) && __WORDSIZE == 32
+/* A 32-bit program built with a 64-bit time_t (_TIME_BITS=64, as a 32-bit
+ * Wine may be) calls ioctl under this name; the C library has it since
+ * 2.34. */
+int __ioctl_time64(int fd, unsigned long request, ...) {
+  static ioctl_fn real_ioctl;
+  va_list arguments;
+  void* argument;
+
+  va_start(arguments, request);
+  argument = va_arg(arguments, void*);
+  va_end(arguments);
+  if (real_ioctl == NULL) real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "__ioctl_time64");
+  if (real_ioctl == NULL) real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+  return emulate(fd, request, argument, real_ioctl(fd, request, argument));
+}
+#endif
