@@ -414,10 +414,13 @@ int WaitForProgram(headless::ProgramThread& program) {
 }
 
 // The program has returned. Its own status stands, unless its update was
-// still running: then the run did not do what it was for, and says so.
+// still running: then the run did not do what it was for, and says so. An
+// update that had closed its line has ended, even when the view's last
+// words were not yet read when the program went.
 [[noreturn]] void EndProgram(Run& run, int code) {
   Ending ending;
   ending.status = code;
+  run.watch->OnProgramEnded(std::chrono::steady_clock::now());
   if (run.watch->State().outcome == Outcome::kRunning) {
     ending.status = kEndedDuringUpdate;
     ending.endedDuringUpdate = true;

@@ -292,6 +292,18 @@ void UpdateWatch::OnTick(Clock::time_point now) {
   if (changed && changed_) changed_();
 }
 
+void UpdateWatch::OnProgramEnded(Clock::time_point now) {
+  bool changed = false;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (ending_) {
+      ending_->deadline = now;
+      changed = Finish(now);
+    }
+  }
+  if (changed && changed_) changed_();
+}
+
 std::optional<UpdateWatch::Clock::time_point> UpdateWatch::NextTick() const {
   std::lock_guard<std::mutex> guard(lock_);
   if (!ending_) return std::nullopt;

@@ -82,6 +82,9 @@ class UpdateWatch {
   void OnTick(Clock::time_point now);
   // When OnTick must next be called; nullopt: only after new text.
   std::optional<Clock::time_point> NextTick() const;
+  // The program has returned: an update that had given up its line has
+  // ended, whether or not its words reached the watch through the view.
+  void OnProgramEnded(Clock::time_point now);
 
   UpdateState State() const;
 

@@ -146,6 +146,26 @@ TEST(UpdateWatch, AFailureEndsWithTheLogViewsWordsOnceItsLastLineIsIn) {
   EXPECT_GT(w.changes, 0);
 }
 
+// The program returned (Exit) right after its update gave up its line,
+// before the view's last words were read: that update has ended, with the
+// trace's words; one still on its line has not.
+TEST(UpdateWatch, AProgramThatEndsAfterItsUpdateClosedTheLineLeavesNoUpdateRunning) {
+  for (bool closed : {true, false}) {
+    Watched w;
+    w.UpToTheImage();
+    w.Trace(u" Update failed!!  No answer from the radio module (waiting for AAh after image section 1 of 624)\r\n");
+    if (closed) w.Trace(u" Communication Port Closed!!\r\n");
+    w.watch.OnProgramEnded(w.now);
+    launcher::UpdateState s = w.watch.State();
+    if (closed) {
+      EXPECT_EQ(s.outcome, Outcome::kFailed);
+      EXPECT_EQ(s.failure, "No answer from the radio module (waiting for AAh after image section 1 of 624)");
+    } else {
+      EXPECT_EQ(s.outcome, Outcome::kRunning);
+    }
+  }
+}
+
 // What an earlier update left in the log view says nothing of the next one;
 // the next one's own words end it.
 TEST(UpdateWatch, AnEarlierFailureInTheLogViewDoesNotEndTheNextUpdate) {
