@@ -95,16 +95,28 @@ static int emulate(int fd, unsigned long request, void* argument, int result) {
   return 0;
 }
 
-int ioctl(int fd, unsigned long request, ...) {
-  static ioctl_fn real_ioctl;
-  va_list arguments;
-  void* argument;
+/* Makes the C library's call by `name` (found once, into `real`), then
+ * answers an emulated request it failed. */
+static int call(ioctl_fn* real, const char* name, int fd, unsigned long request, void* argument) {
+  if (*real == NULL) *real = (ioctl_fn)dlsym(RTLD_NEXT, name);
+  if (*real == NULL) *real = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+  return emulate(fd, request, argument, (*real)(fd, request, argument));
+}
 
-  va_start(arguments, request);
-  argument = va_arg(arguments, void*);
-  va_end(arguments);
-  if (real_ioctl == NULL) real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
-  return emulate(fd, request, argument, real_ioctl(fd, request, argument));
+/* Every request used here takes one pointer argument. */
+#define ONE_ARGUMENT(argument, last)  \
+  do {                                \
+    va_list arguments;                \
+    va_start(arguments, last);        \
+    argument = va_arg(arguments, void*); \
+    va_end(arguments);                \
+  } while (0)
+
+int ioctl(int fd, unsigned long request, ...) {
+  static ioctl_fn real;
+  void* argument;
+  ONE_ARGUMENT(argument, request);
+  return call(&real, "ioctl", fd, request, argument);
 }
 
 #if defined(__GLIBC__) && __WORDSIZE == 32
@@ -112,15 +124,9 @@ int ioctl(int fd, unsigned long request, ...) {
  * Wine may be) calls ioctl under this name; the C library has it since
  * 2.34. */
 int __ioctl_time64(int fd, unsigned long request, ...) {
-  static ioctl_fn real_ioctl;
-  va_list arguments;
+  static ioctl_fn real;
   void* argument;
-
-  va_start(arguments, request);
-  argument = va_arg(arguments, void*);
-  va_end(arguments);
-  if (real_ioctl == NULL) real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "__ioctl_time64");
-  if (real_ioctl == NULL) real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
-  return emulate(fd, request, argument, real_ioctl(fd, request, argument));
+  ONE_ARGUMENT(argument, request);
+  return call(&real, "__ioctl_time64", fd, request, argument);
 }
 #endif
