@@ -10,6 +10,11 @@
 namespace headless {
 namespace {
 
+// A wait reads its stop condition before it looks: what a failure ends a
+// wait for may reach the screen just before the failure is told, and a look
+// made after the condition turned true has seen it.
+bool Stopped(const std::function<bool()>& stop) { return stop && stop(); }
+
 struct Start {
   ProgramThread::Entry entry;
   HINSTANCE instance;
@@ -251,8 +256,9 @@ bool ScriptedUser::WaitForScreenUntil(const std::function<bool(const screen::Sna
                                       kernel::TimePoint deadline, const std::function<bool()>& stop) {
   for (;;) {
     uint64_t version = screen::Version();
+    bool stopped = Stopped(stop);
     if (condition(screen::Capture())) return true;
-    if ((stop && stop()) || kernel::Clock::now() >= deadline) return false;
+    if (stopped || kernel::Clock::now() >= deadline) return false;
     screen::WaitForChange(version, deadline);
   }
 }
@@ -272,6 +278,7 @@ std::optional<BoxTexts> ScriptedUser::AnswerNextBox(int result, std::chrono::mil
   kernel::TimePoint deadline = DeadlineAfter(timeout);
   for (;;) {
     uint64_t version = screen::Version();
+    bool stopped = Stopped(stop);
     screen::Snapshot s = screen::Capture();
     for (auto it = s.modals.rbegin(); it != s.modals.rend(); ++it) {
       if (it->kind != screen::ModalView::Kind::kMessageBox || it->box.answered) continue;
@@ -280,7 +287,7 @@ std::optional<BoxTexts> ScriptedUser::AnswerNextBox(int result, std::chrono::mil
       texts.accepted = screen::AnswerBox(it->box.id, result);
       return texts;
     }
-    if ((stop && stop()) || kernel::Clock::now() >= deadline) return std::nullopt;
+    if (stopped || kernel::Clock::now() >= deadline) return std::nullopt;
     screen::WaitForChange(version, deadline);
   }
 }
@@ -312,9 +319,10 @@ DialogPress ScriptedUser::PressDialogButton(int id, std::u16string_view text, st
   screen::Snapshot s;
   for (;;) {
     uint64_t version = screen::Version();
+    bool stopped = Stopped(stop);
     s = screen::Capture();
     if (topDialog(s)) break;
-    if (stop && stop()) return DialogPress::kStopped;
+    if (stopped) return DialogPress::kStopped;
     if (kernel::Clock::now() >= deadline) return DialogPress::kNoDialog;
     screen::WaitForChange(version, deadline);
   }
@@ -363,6 +371,7 @@ bool ScriptedUser::WaitForLogText(std::u16string_view text, std::chrono::millise
   bool first = true;
   for (;;) {
     uint64_t version = screen::Version();
+    bool stopped = Stopped(stop);
     std::optional<screen::EditState> state = screen::Edit(log);
     if (!state) return false;  // the log view is gone
     size_t from = 0;
@@ -373,7 +382,7 @@ bool ScriptedUser::WaitForLogText(std::u16string_view text, std::chrono::millise
     first = false;
     rewrites = state->rewrites;
     searchedLength = state->length;
-    if ((stop && stop()) || kernel::Clock::now() >= deadline) return false;
+    if (stopped || kernel::Clock::now() >= deadline) return false;
     screen::WaitForChange(version, deadline);
   }
 }

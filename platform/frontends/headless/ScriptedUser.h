@@ -103,8 +103,9 @@ class ScriptedUser {
   bool Done();
 
   // The waits below that take `stop` also end (as if their time were up)
-  // once it turns true; it is checked at every screen change, after what the
-  // wait looks for (WakeScreenWaiters makes a change).
+  // once it turns true; it is checked at every screen change, just before
+  // the wait looks (WakeScreenWaiters makes a change), so that what came
+  // before the stop is still found.
 
   // Waits for a message box not yet answered (the topmost) and answers it
   // with `result`; nullopt if none appeared within `timeout`. `beforeAnswer`

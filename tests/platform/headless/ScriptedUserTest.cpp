@@ -495,6 +495,23 @@ TEST_F(ScriptedUserTest, WaitsGiveUpWhenTheProgramTellsOfAFailure) {
   });
   EXPECT_TRUE(result.ok) << result.message;
 
+  // A failure told just after its last line reached the view (between a
+  // wait's look and its check of the failures) does not hide that line.
+  HWND main = user.MainWindow(5s);
+  ASSERT_NE(main, nullptr);
+  int looks = 0;
+  script = headless::ParseScript("wait \"the failure's last line\" 60s\n");
+  result = headless::RunScript(script.steps, user, &program, nullptr, [&] {
+    // The runner looks twice before its wait begins.
+    if (++looks < 3) return headless::FailureNote{5, 5, "Update failed: earlier"};
+    if (looks == 3) {
+      SendDlgItemMessageW(main, 5, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(u"the failure's last line\r\n"));
+    }
+    return headless::FailureNote{6, 6, "Update failed: as the line came"};
+  });
+  EXPECT_TRUE(result.ok) << result.message;
+  EXPECT_GE(looks, 3);
+
   // Failures told before the script are none of its waits' business.
   script = headless::ParseScript("answer ok 300ms\n");
   result = headless::RunScript(script.steps, user, &program, nullptr, ToyFailures);
